@@ -1,0 +1,82 @@
+#include "simulated_host.h"
+
+#include <fstream>
+#include <sstream>
+#include <utility>
+#include <vector>
+
+namespace Host {
+
+std::string ProgramDirectory()
+{
+    std::vector<char> buffer(MAX_PATH);
+    for (;;) {
+        DWORD length = GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (length < buffer.size()) {
+            std::string path(buffer.data(), length);
+            return path.substr(0, path.find_last_of("\\/") + 1);
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+std::string AbsolutePath(const std::string& path)
+{
+    DWORD needed = GetFullPathNameA(path.c_str(), 0, nullptr, nullptr);
+    if (needed == 0) return path;
+    std::string full(needed, '\0');
+    DWORD length = GetFullPathNameA(path.c_str(), needed, full.data(), nullptr);
+    full.resize(length);
+    return full;
+}
+
+static std::string CurrentDirectory()
+{
+    DWORD needed = GetCurrentDirectoryA(0, nullptr);
+    std::string directory(needed, '\0');
+    DWORD length = GetCurrentDirectoryA(needed, directory.data());
+    directory.resize(length);
+    return directory;
+}
+
+SimulatedHost::SimulatedHost(HostConfig config) : config_(std::move(config)) {}
+
+SimulatedHost::~SimulatedHost() { Stop(); }
+
+bool SimulatedHost::Start()
+{
+    startDirectory_ = CurrentDirectory();
+    std::string plugin = AbsolutePath(config_.pluginPath);
+    if (!config_.gameDirectory.empty() && !SetCurrentDirectoryA(config_.gameDirectory.c_str())) {
+        error_ = "cannot enter the game directory " + config_.gameDirectory + " (error " +
+                 std::to_string(GetLastError()) + ")";
+        return false;
+    }
+    plugin_ = LoadLibraryA(plugin.c_str());
+    if (!plugin_) {
+        error_ = "cannot load the plug-in " + plugin + " (error " + std::to_string(GetLastError()) + ")";
+        SetCurrentDirectoryA(startDirectory_.c_str());
+        return false;
+    }
+    return true;
+}
+
+std::string SimulatedHost::ReadLog() const
+{
+    std::string directory = config_.gameDirectory.empty() ? CurrentDirectory() : config_.gameDirectory;
+    std::ifstream log(directory + "\\VornakMapLoader.log", std::ios::binary);
+    std::ostringstream bytes;
+    bytes << log.rdbuf();
+    return bytes.str();
+}
+
+void SimulatedHost::Stop()
+{
+    if (plugin_) {
+        FreeLibrary(plugin_);
+        plugin_ = nullptr;
+        SetCurrentDirectoryA(startDirectory_.c_str());
+    }
+}
+
+}  // namespace Host

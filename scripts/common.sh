@@ -1,0 +1,48 @@
+# Shared by the README's two commands: set-up, build, and a Wine session
+# (own prefix, one wineserver, Xvfb for the tests that need a device).
+# Sourced, not run.
+
+VORNAK_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+VORNAK_BUILD=${VORNAK_BUILD:-$VORNAK_ROOT/build}
+
+vornak_setup_and_build() {
+  bash "$VORNAK_ROOT/scripts/install-packages.sh"
+  local prefix
+  prefix=$(bash "$VORNAK_ROOT/scripts/build-deps.sh")
+  cmake -S "$VORNAK_ROOT" -B "$VORNAK_BUILD" -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE="$VORNAK_ROOT/cmake/i686-w64-mingw32.cmake" \
+    -DVORNAK_DEPS_PREFIX="$prefix" >/dev/null
+  cmake --build "$VORNAK_BUILD" -j "$(nproc)"
+}
+
+vornak_wine_session_start() {
+  export WINEPREFIX="$VORNAK_BUILD/wineprefix"
+  export WINEARCH=win32
+  export WINEDEBUG=${WINEDEBUG:--all}
+  # No Mono or Gecko installers: the programs need neither.
+  export WINEDLLOVERRIDES="mscoree,mshtml="
+  export LANG=C.UTF-8
+  if [[ ! -f "$WINEPREFIX/system.reg" ]]; then
+    echo "Preparing the Wine prefix in $WINEPREFIX"
+    wineboot -i >/dev/null 2>&1
+  fi
+  wineserver -w
+  wineserver -p
+  # Start Wine's own background services now, detached from our output:
+  # started by the first test they would hold its output pipe open and
+  # ctest would wait for them for ever.
+  wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+  # A display for Direct3D; the first free number from 90 on.
+  local display=90
+  while [[ -e /tmp/.X11-unix/X$display || -e /tmp/.X$display-lock ]]; do display=$((display + 1)); done
+  Xvfb ":$display" -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 &
+  VORNAK_XVFB_PID=$!
+  export DISPLAY=":$display"
+  for _ in $(seq 50); do [[ -e /tmp/.X11-unix/X$display ]] && break; sleep 0.1; done
+  trap vornak_wine_session_stop EXIT
+}
+
+vornak_wine_session_stop() {
+  wineserver -k >/dev/null 2>&1 || true
+  [[ -n "${VORNAK_XVFB_PID:-}" ]] && kill "$VORNAK_XVFB_PID" >/dev/null 2>&1 || true
+}
