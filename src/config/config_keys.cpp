@@ -27,7 +27,9 @@ bool EqualsLower(std::wstring_view lowerName, const char* key)
     std::size_t i = 0;
     for (; key[i]; ++i) {
         if (i >= lowerName.size()) return false;
-        if (lowerName[i] != static_cast<wchar_t>(std::tolower(static_cast<unsigned char>(key[i])))) return false;
+        char c = key[i];
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (lowerName[i] != static_cast<wchar_t>(c)) return false;
     }
     return i == lowerName.size();
 }
@@ -46,7 +48,7 @@ bool StartsWith(std::wstring_view text, std::wstring_view prefix)
 }
 
 // Consumes a plain decimal index below `limit` (no sign, no leading zero).
-bool TakeIndex(std::wstring_view& text, int limit)
+bool TakeIndex(std::wstring_view& text, int limit, int& index)
 {
     std::size_t digits = 0;
     long value = 0;
@@ -56,31 +58,48 @@ bool TakeIndex(std::wstring_view& text, int limit)
     }
     if (digits == 0 || (digits > 1 && text[0] == L'0') || value >= limit) return false;
     text.remove_prefix(digits);
+    index = static_cast<int>(value);
     return true;
 }
 
 }  // namespace
 
-bool IsSystemKey(std::wstring_view name)
+std::optional<MapKey> ParseMapKey(std::wstring_view name)
 {
-    if (InList(name, kSettingsKeys) || InList(name, kMapOptionKeys)) return true;
-
+    MapKey key{};
     if (StartsWith(name, L"mapcollision")) {
         name.remove_prefix(12);
-        return TakeIndex(name, kMapIndexCount) && name == L"path";
+        key.kind = MapKey::CollisionPath;
+        if (TakeIndex(name, kMapIndexCount, key.index) && name == L"path") return key;
+        return std::nullopt;
     }
-    if (!StartsWith(name, L"mapmodel")) return false;
+    if (!StartsWith(name, L"mapmodel")) return std::nullopt;
     name.remove_prefix(8);
-    if (!TakeIndex(name, kMapIndexCount)) return false;
-    if (name == L"lodpath") return true;
-    if (StartsWith(name, L"texturepath")) {
+    if (!TakeIndex(name, kMapIndexCount, key.index)) return std::nullopt;
+    if (name == L"lodpath") {
+        key.kind = MapKey::LodPath;
+        return key;
+    }
+    bool texture = StartsWith(name, L"texturepath");
+    if (texture) {
         name.remove_prefix(11);
     } else if (StartsWith(name, L"path")) {
         name.remove_prefix(4);
     } else {
-        return false;
+        return std::nullopt;
     }
-    return name.empty() || (TakeIndex(name, kGroupMemberCount) && name.empty());
+    if (name.empty()) {
+        key.kind = texture ? MapKey::TexturePath : MapKey::ModelPath;
+        return key;
+    }
+    key.kind = texture ? MapKey::MemberTexturePath : MapKey::MemberPath;
+    if (TakeIndex(name, kGroupMemberCount, key.member) && name.empty()) return key;
+    return std::nullopt;
+}
+
+bool IsSystemKey(std::wstring_view name)
+{
+    return ParseMapKey(name).has_value() || InList(name, kSettingsKeys) || InList(name, kMapOptionKeys);
 }
 
 }  // namespace Config

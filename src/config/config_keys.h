@@ -3,6 +3,7 @@
 // costs no memory.
 #pragma once
 
+#include <optional>
 #include <string_view>
 
 namespace Config {
@@ -10,6 +11,17 @@ namespace Config {
 // Option keys of the settings file and of the map definition, in reading order.
 extern const char* const kSettingsKeys[];
 extern const char* const kMapOptionKeys[];
+
+// A model, member, texture, LOD or collision key of the map definition.
+struct MapKey {
+    enum Kind { ModelPath, TexturePath, LodPath, MemberPath, MemberTexturePath, CollisionPath } kind;
+    int index;   // model or collision index, 0..8191
+    int member;  // group member index, 0..255 (member keys only)
+};
+
+// Parses a lower-case key name written the way the map reading asks for it
+// (plain decimal indices in range); nothing for any other name.
+std::optional<MapKey> ParseMapKey(std::wstring_view lowerName);
 
 // True for a key name (lower case) that the settings or map reading asks for:
 // an option key, MapPath, the map offsets, or a model, member, texture, LOD

@@ -34,15 +34,36 @@ class CachedIniSource final : public IniSource {
 public:
     std::string Read(const std::string& path, const char* section, const char* key) override
     {
+        return Section(path, section).Get(key);
+    }
+
+    std::optional<std::vector<std::wstring>> KeyNames(const std::string& path, const char* section) override
+    {
+        return Section(path, section).KeyNames();
+    }
+
+    void Forget() override
+    {
+        last_ = nullptr;
+        sections_.clear();
+    }
+
+private:
+    const IniSection& Section(const std::string& path, const char* section)
+    {
+        // Start-up reads thousands of keys in a row from one section.
+        if (last_ && last_->first.first == path && last_->first.second == section) return last_->second;
         auto slot = std::make_pair(path, std::string(section));
         auto found = sections_.find(slot);
         if (found == sections_.end()) {
             found = sections_.emplace(slot, IniSection::Load(path, section, IsSystemKey)).first;
         }
-        return found->second.Get(key);
+        last_ = &*found;
+        return found->second;
     }
 
-private:
+    const std::pair<const std::pair<std::string, std::string>, IniSection>* last_ = nullptr;
+
     std::map<std::pair<std::string, std::string>, IniSection> sections_;
 };
 
@@ -54,9 +75,7 @@ std::unique_ptr<IniSource>& ActiveSlot()
 
 std::string ReadSet(const char* key, const char* section)
 {
-    // Each read works on its own copy of the path taken now.
-    std::string path = ConfigPath;
-    return ActiveIniSource().Read(path, section, key);
+    return ActiveIniSource().Read(ConfigPath, section, key);
 }
 
 }  // namespace
@@ -71,7 +90,7 @@ std::unique_ptr<IniSource> SetActiveIniSource(std::unique_ptr<IniSource> source)
     return std::exchange(ActiveSlot(), std::move(source));
 }
 
-void DiscardIniCache() { ActiveSlot() = MakeCachedIniSource(); }
+void DiscardIniCache() { ActiveIniSource().Forget(); }
 
 std::optional<int> ParseIniInt(const std::string& text)
 {
@@ -117,6 +136,12 @@ void ReadIniFloat(const char* key, float& field)
     std::string value = ReadSet(key, "Options");
     if (value.empty()) return;
     if (auto number = ParseIniFloat(value)) field = *number;
+}
+
+std::optional<std::vector<std::wstring>> ListIniKeys(const char* section)
+{
+    std::string path = ConfigPath;
+    return ActiveIniSource().KeyNames(path, section);
 }
 
 void ReadIniInt(const char* key, int& field)

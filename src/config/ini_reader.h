@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace Config {
 
@@ -20,6 +21,15 @@ public:
     virtual ~IniSource() = default;
     // The value as a 256-byte GetPrivateProfileStringA call returns it.
     virtual std::string Read(const std::string& path, const char* section, const char* key) = 0;
+    // The lower-case names of the keys in the section, when the source can
+    // list them; nothing when every key has to be asked for.
+    virtual std::optional<std::vector<std::wstring>> KeyNames(const std::string& path, const char* section)
+    {
+        (void)path, (void)section;
+        return std::nullopt;
+    }
+    // Drops whatever the source keeps from files read so far.
+    virtual void Forget() {}
 };
 
 std::unique_ptr<IniSource> MakeCachedIniSource();
@@ -43,12 +53,16 @@ void ReadIniFloat(const char* key, float& field);
 // own buffer, overwritten by the next call.
 const std::string* ReadIniString(const char* key, const char* section = "Options");
 
+// The key names of a section of ConfigPath, when the active source knows them.
+std::optional<std::vector<std::wstring>> ListIniKeys(const char* section = "Options");
+
 // Conversions of a string read; the field keeps its value when unset or invalid.
 void ReadIniInt(const char* key, int& field);
 void ReadIniIntAsBool(const char* key, bool& field);
 void ReadIniStringAsFloat(const char* key, float& field);
 
-// Drops everything the cached source parsed; called when start-up is done.
+// Drops everything the active source keeps from the files; called when
+// start-up is done.
 void DiscardIniCache();
 
 extern std::string ConfigPath;

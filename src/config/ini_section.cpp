@@ -31,10 +31,23 @@ void FoldCase(std::wstring& text)
     }
 }
 
+bool IsAscii(const char* begin, const char* end)
+{
+    return std::all_of(begin, end, [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+// ASCII is the same in UTF-8 and in every single-byte Windows code page.
+std::wstring WidenAscii(const char* begin, const char* end)
+{
+    std::wstring wide(static_cast<std::size_t>(end - begin), L'\0');
+    std::transform(begin, end, wide.begin(), [](char c) { return static_cast<wchar_t>(c); });
+    return wide;
+}
+
 std::wstring Widen(std::string_view text)
 {
+    if (IsAscii(text.data(), text.data() + text.size())) return WidenAscii(text.data(), text.data() + text.size());
     std::wstring wide;
-    if (text.empty()) return wide;
     int count = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
     wide.resize(static_cast<std::size_t>(count));
     MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), count);
@@ -218,8 +231,8 @@ struct ByteDecoder {
 
     std::wstring Whole(const char* begin, const char* end) const
     {
+        if (IsAscii(begin, end)) return WidenAscii(begin, end);
         std::wstring wide;
-        if (end <= begin) return wide;
         std::ptrdiff_t following = std::min(kLookahead, textEnd - end);
         std::string bytes(begin, end);
         bytes.append(static_cast<std::size_t>(following), '\n');
@@ -347,6 +360,14 @@ IniSection IniSection::Load(const std::string& path, std::string_view section, c
     return result;
 }
 
+std::vector<std::wstring> IniSection::KeyNames() const
+{
+    std::vector<std::wstring> names;
+    names.reserve(values_.size());
+    for (const auto& entry : values_) names.push_back(entry.first);
+    return names;
+}
+
 std::string IniSection::Get(std::string_view key) const
 {
     std::wstring name = Widen(key);
@@ -373,6 +394,9 @@ std::string IniSection::Get(std::string_view key) const
     if (quoted && kResultBufferSize >= length && !copied.empty()) copied.pop_back();
     if (copied.empty()) return {};
 
+    if (std::all_of(copied.begin(), copied.end(), [](wchar_t c) { return c < 0x80; })) {
+        return std::string(copied.begin(), copied.end());
+    }
     char buffer[kResultBufferSize];
     int bytes = WideCharToMultiByte(CP_ACP, 0, copied.data(), static_cast<int>(copied.size()), buffer,
                                     kResultBufferSize - 1, nullptr, nullptr);

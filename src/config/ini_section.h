@@ -17,6 +17,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 namespace Config {
 
@@ -39,6 +40,8 @@ public:
     std::string Get(std::string_view key) const;
 
     std::size_t KeyCount() const { return values_.size(); }
+    // The stored key names, in lower case.
+    std::vector<std::wstring> KeyNames() const;
 
     // What a stored key keeps of its value: enough to answer exactly.
     struct StoredValue {

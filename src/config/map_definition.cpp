@@ -2,6 +2,11 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <map>
+#include <optional>
+
+#include "config/config_keys.h"
 #include "config/ini_reader.h"
 #include "config/options.h"
 #include "startup/log.h"
@@ -35,6 +40,52 @@ void ReadMapOptions()
     ReadIniStringAsFloat("ShadowColorB", Options.ShadowColor[2]);
 }
 
+// The indices worth reading. Reading every index in range gives the same
+// result, since an index without keys declares nothing; when the source can
+// list its keys, only indices that some key names are visited.
+class IndexPlan {
+public:
+    IndexPlan()
+    {
+        std::optional<std::vector<std::wstring>> names = ListIniKeys();
+        if (!names) {
+            for (int index = 0; index < kMapIndexCount; ++index) indices_.push_back(index);
+            for (int member = 0; member < kGroupMemberCount; ++member) everyMember_.push_back(member);
+            everyIndex_ = true;
+            return;
+        }
+        for (const std::wstring& name : *names) {
+            std::optional<MapKey> key = ParseMapKey(name);
+            if (!key) continue;
+            if (key->kind == MapKey::ModelPath || key->kind == MapKey::CollisionPath) indices_.push_back(key->index);
+            if (key->kind == MapKey::MemberPath) members_[key->index].push_back(key->member);
+        }
+        SortUnique(indices_);
+        for (auto& entry : members_) SortUnique(entry.second);
+    }
+
+    const std::vector<int>& Indices() const { return indices_; }
+    const std::vector<int>& MembersOf(int index) const
+    {
+        if (everyIndex_) return everyMember_;
+        auto found = members_.find(index);
+        return found == members_.end() ? none_ : found->second;
+    }
+
+private:
+    static void SortUnique(std::vector<int>& values)
+    {
+        std::sort(values.begin(), values.end());
+        values.erase(std::unique(values.begin(), values.end()), values.end());
+    }
+
+    bool everyIndex_ = false;
+    std::vector<int> indices_;
+    std::vector<int> everyMember_;
+    std::vector<int> none_;
+    std::map<int, std::vector<int>> members_;
+};
+
 // The string value of a key, or empty when unset.
 std::string ReadOrEmpty(const std::string& key)
 {
@@ -42,7 +93,7 @@ std::string ReadOrEmpty(const std::string& key)
     return value ? *value : std::string();
 }
 
-void ReadModel(int index, std::string mainPath)
+void ReadModel(int index, std::string mainPath, const std::vector<int>& members)
 {
     const std::string prefix = "MapModel" + std::to_string(index);
     MapModelEntry entry;
@@ -55,7 +106,7 @@ void ReadModel(int index, std::string mainPath)
     entry.Parts.push_back({std::move(mainPath), std::move(texturePath)});
     Startup::WriteLog(line);
 
-    for (int member = 0; member < kGroupMemberCount; ++member) {
+    for (int member : members) {
         const std::string suffix = std::to_string(member);
         std::string memberPath = ReadOrEmpty(prefix + "Path" + suffix);
         if (memberPath.empty()) continue;
@@ -76,10 +127,11 @@ void ReadMapDefinition(const std::string& mapFile)
     if (GetFileAttributesA(ConfigPath.c_str()) == INVALID_FILE_ATTRIBUTES) return;
 
     ReadMapOptions();
-    for (int index = 0; index < kMapIndexCount; ++index) {
+    IndexPlan plan;
+    for (int index : plan.Indices()) {
         const std::string number = std::to_string(index);
         std::string modelPath = ReadOrEmpty("MapModel" + number + "Path");
-        if (!modelPath.empty()) ReadModel(index, std::move(modelPath));
+        if (!modelPath.empty()) ReadModel(index, std::move(modelPath), plan.MembersOf(index));
 
         std::string collisionPath = ReadOrEmpty("MapCollision" + number + "Path");
         if (!collisionPath.empty()) {

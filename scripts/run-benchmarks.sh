@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Builds everything and runs every benchmark under Wine. Each benchmark
+# measures its own baseline in the same run and prints the ratios.
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+
+vornak_setup_and_build
+vornak_wine_session_start
+cd "$VORNAK_BUILD/bin"
+for bench in *_bench.exe; do
+  echo "== $bench"
+  wine "$bench" "$@"
+done
