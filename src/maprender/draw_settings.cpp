@@ -1,0 +1,4 @@
+#include "maprender/draw_settings.h"
+
+DrawSettings CurrentDrawSettings;
+ShadingSettings CurrentShadingSettings;

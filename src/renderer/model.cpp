@@ -1,0 +1,318 @@
+#include "renderer/model.h"
+
+#include <assimp/Importer.hpp>
+#include <assimp/scene.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+
+#include "maprender/shading.h"
+#include "renderer/texture.h"
+
+namespace TarnRenderer {
+
+std::vector<CModel*> ModelCache;
+std::mutex ModelCacheLock;
+std::atomic<bool> KeepMeshesSeparate{false};
+
+namespace {
+
+// aiProcessPreset_TargetRealtime_Quality
+constexpr unsigned kImportFlags = 0x79ACB;
+
+std::mutex LastErrorLock;
+std::string LastError;
+
+void SetLastImportError(const char* text)
+{
+    std::lock_guard<std::mutex> guard(LastErrorLock);
+    LastError = std::string(text).substr(0, 127);
+}
+
+// Models whose asynchronous import has built the meshes and waits for the
+// render thread to create their buffers and textures.
+std::mutex PendingLock;
+std::condition_variable PendingAdded;
+std::vector<CModel*> PendingRenderData;
+
+bool FileOpens(const std::string& path)
+{
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) return false;
+    std::fclose(file);
+    return true;
+}
+
+// Steps of an import that need no device: the scene, the meshes, the bounds.
+void ImportGeometry(CModel* model)
+{
+    Assimp::Importer importer;
+    if (!FileOpens(model->path)) {
+        SetLastImportError("Failed to open file");
+        return;
+    }
+    const aiScene* scene = importer.ReadFile(model->path, kImportFlags);
+    if (!scene) {
+        SetLastImportError("Failed to read file");
+        return;
+    }
+    if (!scene->mMeshes || scene->mNumMeshes == 0) return;
+
+    std::size_t separator = model->path.find_last_of("/\\");
+    model->directory = separator == std::string::npos ? std::string() : model->path.substr(0, separator + 1);
+    ProcessNode(model, scene, scene->mRootNode, TarnMath::CMatrix::Identity(), true);
+
+    if (model->meshes.empty()) {
+        std::fill(model->boundsMin, model->boundsMin + 3, -10.0f);
+        std::fill(model->boundsMax, model->boundsMax + 3, 10.0f);
+    } else {
+        std::copy(model->meshes[0]->boundsMin, model->meshes[0]->boundsMin + 3, model->boundsMin);
+        std::copy(model->meshes[0]->boundsMax, model->meshes[0]->boundsMax + 3, model->boundsMax);
+        for (const CMesh* mesh : model->meshes) {
+            for (int axis = 0; axis < 3; ++axis) {
+                model->boundsMin[axis] = std::min(model->boundsMin[axis], mesh->boundsMin[axis]);
+                model->boundsMax[axis] = std::max(model->boundsMax[axis], mesh->boundsMax[axis]);
+            }
+        }
+    }
+    BoxCenterAndRadius(model->boundsMin, model->boundsMax, model->center, model->radius);
+    importer.FreeScene();
+}
+
+// The device step: buffers and texture for every mesh that has none yet.
+void CreateRenderData(CModel* model)
+{
+    if (model->skipRenderData) return;
+    for (CMesh* mesh : model->meshes) {
+        if (mesh->buffers) continue;
+        auto* buffers = new MeshBuffers{nullptr, nullptr, mesh->vertexCount, mesh->faceCount, mesh};
+        RebuildMeshBuffers(buffers);
+        mesh->buffers = buffers;
+        mesh->texture = AcquireTexture(mesh->textureFile.c_str());
+    }
+}
+
+void FinishLoading(CModel* model)
+{
+    model->loading.store(false, std::memory_order_release);
+    model->idle.store(true, std::memory_order_release);
+}
+
+void ImportAsync(CModel* model)
+{
+    try {
+        ImportGeometry(model);
+    } catch (...) {
+        // A failed import (or an observed fatal error in a test) leaves the
+        // model empty; the render thread still finishes it.
+    }
+    if (model->skipRenderData) {
+        FinishLoading(model);
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> guard(PendingLock);
+        PendingRenderData.push_back(model);
+    }
+    PendingAdded.notify_all();
+}
+
+}  // namespace
+
+std::string LastImportError()
+{
+    std::lock_guard<std::mutex> guard(LastErrorLock);
+    return LastError;
+}
+
+CModel::CModel(const ModelLoadParams& params)
+    : path(params.path),
+      texturePath(params.texturePath),
+      textureFilter(params.textureFilter),
+      scale(params.scale),
+      rawGeometry(params.rawGeometry),
+      loadAsync(params.loadAsync),
+      skipRenderData(params.skipRenderData)
+{
+    std::lock_guard<std::mutex> lock(objectLock);
+    ++refCount;
+    Load();
+}
+
+void CModel::Load()
+{
+    if (importStarted_) return;  // imported once in its life
+    importStarted_ = true;
+    idle.store(false, std::memory_order_release);
+    loading.store(true, std::memory_order_release);
+    if (loadAsync) {
+        loadTask = TaskPool::Shared().Submit([this] { ImportAsync(this); });
+    } else {
+        ImportModel(this);
+    }
+}
+
+void CModel::Unload()
+{
+    if (!idle.load(std::memory_order_acquire)) {
+        releasePending = true;
+        return;
+    }
+    for (CMesh* mesh : meshes) delete mesh;
+    meshes.clear();
+    auto found = std::find(ModelCache.begin(), ModelCache.end(), this);
+    if (found != ModelCache.end()) ModelCache.erase(found);
+}
+
+CModel::~CModel()
+{
+    Unload();
+    loadTask.Wait();
+}
+
+std::mutex& CModel::CacheLock() { return ModelCacheLock; }
+
+CModel* AcquireModel(const ModelLoadParams& params, bool forceNew)
+{
+    std::lock_guard<std::mutex> cacheLock(ModelCacheLock);
+    if (!forceNew) {
+        for (CModel* model : ModelCache) {
+            if (model->releasePending || model->path != params.path) continue;
+            std::lock_guard<std::mutex> lock(model->objectLock);
+            ++model->refCount;
+            model->Load();
+            return model;
+        }
+    }
+    auto* model = new CModel(params);
+    ModelCache.push_back(model);
+    return model;
+}
+
+void ImportModel(CModel* model)
+{
+    ImportGeometry(model);
+    CreateRenderData(model);
+    FinishLoading(model);
+}
+
+void ProcessNode(CModel* model, const aiScene* scene, const aiNode* node, const TarnMath::CMatrix& parent,
+                 bool isRoot)
+{
+    if (!node) return;
+    // The node's matrix in row-vector form: transposed 3x3, translation in row 4.
+    const aiMatrix4x4& a = node->mTransformation;
+    const float A[4][4] = {{a.a1, a.a2, a.a3, a.a4}, {a.b1, a.b2, a.b3, a.b4}, {a.c1, a.c2, a.c3, a.c4},
+                           {a.d1, a.d2, a.d3, a.d4}};
+    TarnMath::CMatrix local = TarnMath::CMatrix::Identity();
+    for (int r = 0; r < 3; ++r) {
+        for (int c = 0; c < 3; ++c) local.m[r][c] = A[c][r];
+    }
+    for (int c = 0; c < 3; ++c) local.m[3][c] = A[c][3];
+
+    // Raw geometry keeps the identity (no translation) whatever the hierarchy.
+    TarnMath::CMatrix world = TarnMath::CMatrix::Identity();
+    if (model->rawGeometry) {
+    } else if (isRoot) {
+        world = local;
+    } else {
+        const auto& L = local.m;
+        const auto& P = parent.m;
+        for (int r = 0; r < 4; ++r) {
+            for (int c = 0; c < 3; ++c) {
+                world.m[r][c] = L[r][0] * P[0][c] + L[r][1] * P[1][c] + L[r][2] * P[2][c] + (r == 3 ? P[3][c] : 0.0f);
+            }
+        }
+    }
+
+    TarnMath::CMatrix scaled = world;
+    for (int r = 0; r < 4; ++r) {
+        for (int c = 0; c < 3; ++c) scaled.m[r][c] *= model->scale;
+    }
+    for (unsigned i = 0; i < node->mNumMeshes; ++i) {
+        if (node->mMeshes[i] < scene->mNumMeshes) AddMeshToModel(model, scene, node->mMeshes[i], scaled);
+    }
+    for (unsigned i = 0; i < node->mNumChildren; ++i) ProcessNode(model, scene, node->mChildren[i], world, false);
+}
+
+void AddMeshToModel(CModel* model, const aiScene* scene, unsigned index, const TarnMath::CMatrix& transform)
+{
+    if (!KeepMeshesSeparate.load()) {
+        std::string file = ResolveMeshTexture(scene, index, model->directory, model->texturePath);
+        for (CMesh* mesh : model->meshes) {
+            if (mesh->textureFile == file) {
+                mesh->AppendSubMesh(scene, index, transform, model->rawGeometry);
+                return;
+            }
+        }
+    }
+    auto* mesh = new CMesh(scene, index, transform, model->directory, model->texturePath, model->path,
+                           model->rawGeometry);
+    model->meshes.push_back(mesh);
+}
+
+void CompletePendingRenderData()
+{
+    std::vector<CModel*> ready;
+    {
+        std::lock_guard<std::mutex> guard(PendingLock);
+        ready.swap(PendingRenderData);
+    }
+    for (CModel* model : ready) {
+        CreateRenderData(model);
+        FinishLoading(model);
+    }
+}
+
+void WaitForModel(CModel* model)
+{
+    while (model->loading.load(std::memory_order_acquire)) {
+        CompletePendingRenderData();
+        if (!model->loading.load(std::memory_order_acquire)) break;
+        std::unique_lock<std::mutex> guard(PendingLock);
+        PendingAdded.wait_for(guard, std::chrono::milliseconds(5), [] { return !PendingRenderData.empty(); });
+    }
+}
+
+void ReleaseRendererResources()
+{
+    std::lock_guard<std::mutex> models(ModelCacheLock);
+    std::lock_guard<std::mutex> textures(TextureCacheLock);
+    for (CTexture* texture : TextureCache) {
+        if (texture->resource && texture->resource->texture) {
+            texture->resource->texture->Release();
+            texture->resource->texture = nullptr;
+        }
+    }
+    for (CModel* model : ModelCache) {
+        if (model->loading.load(std::memory_order_acquire)) continue;  // its meshes are not ours yet
+        for (CMesh* mesh : model->meshes) {
+            if (!mesh->buffers) continue;
+            if (mesh->buffers->vertexBuffer) mesh->buffers->vertexBuffer->Release();
+            if (mesh->buffers->indexBuffer) mesh->buffers->indexBuffer->Release();
+            mesh->buffers->vertexBuffer = nullptr;
+            mesh->buffers->indexBuffer = nullptr;
+        }
+    }
+}
+
+void RestoreRendererResources()
+{
+    std::lock_guard<std::mutex> models(ModelCacheLock);
+    std::lock_guard<std::mutex> textures(TextureCacheLock);
+    for (CTexture* texture : TextureCache) {
+        if (texture->resource && !texture->resource->texture) {
+            texture->resource->texture = LoadTextureFile(texture->resource->path);
+        }
+    }
+    for (CModel* model : ModelCache) {
+        if (model->loading.load(std::memory_order_acquire)) continue;
+        for (CMesh* mesh : model->meshes) {
+            if (mesh->buffers) RebuildMeshBuffers(mesh->buffers);
+        }
+    }
+}
+
+}  // namespace TarnRenderer

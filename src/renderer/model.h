@@ -1,0 +1,96 @@
+// Models: one model file imported with Assimp into CMesh objects, one per
+// texture file, shared by path through ModelCache. Imports run on the
+// calling thread or as pool tasks; an asynchronous import hands its device
+// work (buffers and textures) to the render thread, and `loading` stays set
+// until that is done.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "maprender/draw_settings.h"
+#include "math/matrix.h"
+#include "renderer/mesh.h"
+#include "renderer/task_pool.h"
+#include "renderer/thread_safe_base.h"
+
+struct aiScene;
+struct aiNode;
+
+namespace TarnRenderer {
+
+struct ModelLoadParams {
+    std::string path;
+    std::string texturePath;           // empty: each sub-mesh's material texture
+    float scale = 1.0f;
+    std::uint32_t textureFilter = 2;   // D3DTEXF_LINEAR
+    bool rawGeometry = false;
+    bool loadAsync = false;
+    bool skipRenderData = false;
+};
+
+class CModel final : public CThreadSafeBase {
+public:
+    // Copies the descriptor, takes the first reference and loads.
+    explicit CModel(const ModelLoadParams& params);
+    ~CModel() override;
+
+    void Load() override;
+    void Unload() override;
+    std::mutex& CacheLock() override;
+
+    std::string path;
+    std::string directory;  // path up to and including its last separator
+    std::string texturePath;
+    std::uint32_t textureFilter;
+    std::vector<CMesh*> meshes;  // owned, in creation order
+    float boundsMin[3] = {0, 0, 0};
+    float boundsMax[3] = {0, 0, 0};
+    float center[3] = {0, 0, 0};
+    float radius = 0;
+    float scale;
+    DrawSettings drawSettings = CurrentDrawSettings;
+    bool rawGeometry;
+    bool loadAsync;
+    std::atomic<bool> loading{false};  // set with release, read with acquire
+    bool skipRenderData;
+    TaskHandle loadTask;
+
+private:
+    bool importStarted_ = false;
+};
+
+extern std::vector<CModel*> ModelCache;  // every live model, in creation order
+extern std::mutex ModelCacheLock;
+extern std::atomic<bool> KeepMeshesSeparate;  // one mesh per sub-mesh while set
+
+// The cached model for params.path (not pending release), or a new one,
+// imported now or started as a task; one more reference either way.
+CModel* AcquireModel(const ModelLoadParams& params, bool forceNew = false);
+
+// The import steps, usable on their own by tests.
+void ImportModel(CModel* model);
+void ProcessNode(CModel* model, const aiScene* scene, const aiNode* node, const TarnMath::CMatrix& parent,
+                 bool isRoot);
+void AddMeshToModel(CModel* model, const aiScene* scene, unsigned index, const TarnMath::CMatrix& transform);
+
+// The text of the last failed import ("Failed to open file", "Failed to read file").
+std::string LastImportError();
+
+// Render-thread side of asynchronous imports: gives every model whose
+// import has finished its buffers and textures and clears its `loading`.
+// Called at the start of each render pass and while waiting for a model.
+void CompletePendingRenderData();
+
+// Waits on the render thread until `model` has loaded, doing the hand-off
+// work meanwhile.
+void WaitForModel(CModel* model);
+
+// Device reset: release every default-pool resource, and rebuild them all.
+void ReleaseRendererResources();
+void RestoreRendererResources();
+
+}  // namespace TarnRenderer

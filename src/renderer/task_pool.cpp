@@ -1,0 +1,97 @@
+#include "renderer/task_pool.h"
+
+#include <algorithm>
+#include <atomic>
+
+namespace TarnRenderer {
+
+struct TaskHandle::State {
+    enum : int { Queued, Running, Finished };
+    std::function<void()> work;
+    std::atomic<int> phase{Queued};
+    std::mutex lock;
+    std::condition_variable finished;
+
+    // Runs the work if nobody has claimed it; true when this call ran it.
+    bool TryRun()
+    {
+        int expected = Queued;
+        if (!phase.compare_exchange_strong(expected, Running, std::memory_order_acq_rel)) return false;
+        work();
+        work = nullptr;
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            phase.store(Finished, std::memory_order_release);
+        }
+        finished.notify_all();
+        return true;
+    }
+};
+
+void TaskHandle::Wait() const
+{
+    if (!state_ || state_->TryRun()) return;
+    std::unique_lock<std::mutex> guard(state_->lock);
+    state_->finished.wait(guard, [&] { return state_->phase.load(std::memory_order_acquire) == State::Finished; });
+}
+
+bool TaskHandle::Done() const
+{
+    return !state_ || state_->phase.load(std::memory_order_acquire) == State::Finished;
+}
+
+TaskPool& TaskPool::Shared()
+{
+    // Never destroyed: its threads may still be waiting when the process ends.
+    static TaskPool* pool = new TaskPool(std::max(2u, std::thread::hardware_concurrency()));
+    return *pool;
+}
+
+TaskPool::TaskPool(std::size_t threadCount) : threadCount_(threadCount) {}
+
+TaskPool::~TaskPool()
+{
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        stopping_ = true;
+    }
+    wake_.notify_all();
+    for (std::thread& thread : threads_) thread.join();
+}
+
+std::size_t TaskPool::StartedThreads()
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    return threads_.size();
+}
+
+TaskHandle TaskPool::Submit(std::function<void()> work)
+{
+    TaskHandle handle;
+    handle.state_ = std::make_shared<TaskHandle::State>();
+    handle.state_->work = std::move(work);
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        queue_.push_back(handle.state_);
+        if (threads_.size() < threadCount_) threads_.emplace_back([this] { WorkerLoop(); });
+    }
+    wake_.notify_one();
+    return handle;
+}
+
+void TaskPool::WorkerLoop()
+{
+    for (;;) {
+        std::shared_ptr<TaskHandle::State> task;
+        {
+            std::unique_lock<std::mutex> guard(lock_);
+            wake_.wait(guard, [&] { return stopping_ || !queue_.empty(); });
+            if (queue_.empty()) return;
+            task = std::move(queue_.front());
+            queue_.pop_front();
+        }
+        task->TryRun();  // may already have run on a waiting thread
+    }
+}
+
+}  // namespace TarnRenderer

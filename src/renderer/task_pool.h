@@ -1,0 +1,56 @@
+// A small pool of worker threads for model imports and their attribute
+// workers. Waiting for a task that no worker has started yet runs it on the
+// waiting thread, so tasks that wait for their own sub-tasks can never
+// deadlock the pool, however many of them fill it.
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace TarnRenderer {
+
+class TaskHandle {
+public:
+    TaskHandle() = default;
+    bool Valid() const { return state_ != nullptr; }
+    // Returns once the task has run (running it here if nobody has started it).
+    void Wait() const;
+    bool Done() const;
+
+private:
+    friend class TaskPool;
+    struct State;
+    std::shared_ptr<State> state_;
+};
+
+class TaskPool {
+public:
+    // The process-wide pool; its threads start with the first task and live
+    // until the process ends.
+    static TaskPool& Shared();
+
+    TaskHandle Submit(std::function<void()> work);
+    std::size_t ThreadCount() const { return threadCount_; }
+    // Threads started so far.
+    std::size_t StartedThreads();
+
+    explicit TaskPool(std::size_t threadCount);
+    ~TaskPool();
+
+private:
+    void WorkerLoop();
+
+    std::size_t threadCount_;
+    std::mutex lock_;
+    std::condition_variable wake_;
+    std::deque<std::shared_ptr<TaskHandle::State>> queue_;
+    std::vector<std::thread> threads_;
+    bool stopping_ = false;
+};
+
+}  // namespace TarnRenderer
