@@ -22,6 +22,15 @@ vornak_wine_session_start() {
   # No Mono or Gecko installers: the programs need neither.
   export WINEDLLOVERRIDES="mscoree,mshtml="
   export LANG=C.UTF-8
+  # A display for Direct3D, before any Wine process starts: Wine's desktop
+  # process keeps the display it was started with. The first free number from 90 on.
+  local display=90
+  while [[ -e /tmp/.X11-unix/X$display || -e /tmp/.X$display-lock ]]; do display=$((display + 1)); done
+  Xvfb ":$display" -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 &
+  VORNAK_XVFB_PID=$!
+  export DISPLAY=":$display"
+  trap vornak_wine_session_stop EXIT
+  for _ in $(seq 50); do [[ -e /tmp/.X11-unix/X$display ]] && break; sleep 0.1; done
   if [[ ! -f "$WINEPREFIX/system.reg" ]]; then
     echo "Preparing the Wine prefix in $WINEPREFIX"
     wineboot -i >/dev/null 2>&1
@@ -32,14 +41,6 @@ vornak_wine_session_start() {
   # started by the first test they would hold its output pipe open and
   # ctest would wait for them for ever.
   wine cmd /c exit </dev/null >/dev/null 2>&1 || true
-  # A display for Direct3D; the first free number from 90 on.
-  local display=90
-  while [[ -e /tmp/.X11-unix/X$display || -e /tmp/.X$display-lock ]]; do display=$((display + 1)); done
-  Xvfb ":$display" -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 &
-  VORNAK_XVFB_PID=$!
-  export DISPLAY=":$display"
-  for _ in $(seq 50); do [[ -e /tmp/.X11-unix/X$display ]] && break; sleep 0.1; done
-  trap vornak_wine_session_stop EXIT
 }
 
 vornak_wine_session_stop() {

@@ -1,0 +1,34 @@
+// One real Direct3D 9 device (Wine, Xvfb) for the tests of a program,
+// published at the host's device address like the game's own.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include "host_device.h"
+#include "host_environment.h"
+
+class RealDeviceTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        device_ = new Host::HostDevice();
+        if (!device_->Create(640, 480)) {
+            error_ = device_->Error();
+            delete device_;
+            device_ = nullptr;
+        }
+    }
+    static void TearDownTestSuite()
+    {
+        delete device_;
+        device_ = nullptr;
+    }
+    void SetUp() override
+    {
+        ASSERT_NE(device_, nullptr) << "no Direct3D device: " << error_;
+        Host::HostEnvironment::Instance().SetDevice(device_->Device());
+    }
+
+    static inline Host::HostDevice* device_ = nullptr;
+    static inline std::string error_;
+};

@@ -1,0 +1,236 @@
+// Model import from real files through Assimp and D3DX on a real device:
+// merging by texture, node transforms and the axis change, textures of
+// every format, render data handed to the render thread, pending releases
+// and a device reset.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <thread>
+
+#include "asset_writer.h"
+#include "device_fixture.h"
+#include "recording_device.h"
+#include "renderer/model.h"
+#include "renderer/texture.h"
+#include "test_files.h"
+
+namespace {
+
+using namespace TarnRenderer;
+using TestSupport::MakeBox;
+using TestSupport::MeshPart;
+
+const float kOrigin[3] = {0, 0, 0};
+const float kUnit[3] = {1, 1, 1};
+
+MeshPart Box(const std::string& name, float x, const std::string& texture = "")
+{
+    const float center[3] = {x, 0, 0};
+    return MakeBox(name, center, kUnit, texture);
+}
+
+bool HasPosition(const CMesh& mesh, float x, float y, float z)
+{
+    for (std::size_t i = 0; i + 2 < mesh.positions.size(); i += 3) {
+        if (std::abs(mesh.positions[i] - x) < 1e-4f && std::abs(mesh.positions[i + 1] - y) < 1e-4f &&
+            std::abs(mesh.positions[i + 2] - z) < 1e-4f) {
+            return true;
+        }
+    }
+    return false;
+}
+
+class ModelImportTest : public RealDeviceTest {
+protected:
+    void TearDown() override
+    {
+        for (CModel* model : held_) ReleaseReference(model);
+        KeepMeshesSeparate = false;
+    }
+    CModel* Acquire(ModelLoadParams params)
+    {
+        CModel* model = AcquireModel(params);
+        held_.push_back(model);
+        return model;
+    }
+
+    TestSupport::TempDirectory dir_;
+    std::vector<CModel*> held_;
+};
+
+TEST_F(ModelImportTest, SubMeshesMergeByTextureFileUnlessKeptSeparate)
+{
+    TestSupport::WriteObj(dir_.File("town.obj"), {Box("a", 0, "textures\\wall.dds"), Box("b", 3, "textures\\wall.dds"),
+                                                  Box("c", 6, "floor.dds")});
+    CModel* model = Acquire({dir_.File("town.obj")});
+    ASSERT_EQ(model->meshes.size(), 2u);
+    EXPECT_EQ(model->directory, dir_.Path() + "\\");
+    EXPECT_EQ(model->meshes[0]->textureFile, dir_.File("wall.dds"));
+    EXPECT_EQ(model->meshes[1]->textureFile, dir_.File("floor.dds"));
+    EXPECT_EQ(model->meshes[0]->vertexCount, 48u);  // a then b appended
+    EXPECT_EQ(model->meshes[0]->faceCount, 24u);
+    EXPECT_TRUE(HasPosition(*model->meshes[0], 3.5f, -0.5f, 0.5f));
+
+    TestSupport::WriteObj(dir_.File("town2.obj"), {Box("a", 0, "textures\\wall.dds"), Box("b", 3, "textures\\wall.dds"),
+                                                   Box("c", 6, "floor.dds")});
+    KeepMeshesSeparate = true;
+    CModel* separate = Acquire({dir_.File("town2.obj")});
+    EXPECT_EQ(separate->meshes.size(), 3u);
+    KeepMeshesSeparate = false;
+
+    TestSupport::WriteObj(dir_.File("town3.obj"), {Box("a", 0, "wall.dds"), Box("c", 6, "floor.dds")});
+    ModelLoadParams declared{dir_.File("town3.obj"), "declared.png"};
+    CModel* one = Acquire(declared);
+    ASSERT_EQ(one->meshes.size(), 1u);
+    EXPECT_EQ(one->meshes[0]->textureFile, "declared.png");
+}
+
+TEST_F(ModelImportTest, NodeTransformsNestAndTheAxesChange)
+{
+    TestSupport::SceneNode root;
+    root.name = "root";
+    root.translate[1] = 10;
+    TestSupport::SceneNode child;
+    child.name = "child";
+    child.translate[0] = 5;
+    child.part = 0;
+    root.children.push_back(child);
+    MeshPart triangle;
+    triangle.name = "tri";
+    triangle.vertices = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}};
+    triangle.triangles = {{0, 1, 2}};
+    TestSupport::WriteCollada(dir_.File("nodes.dae"), {triangle}, root);
+
+    CModel* model = Acquire({dir_.File("nodes.dae")});
+    ASSERT_EQ(model->meshes.size(), 1u);
+    // File (5, 10, 0) becomes map (5, 0, 10); (6, 10, 0) -> (6, 0, 10); (5, 11, 0) -> (5, 0, 11).
+    EXPECT_TRUE(HasPosition(*model->meshes[0], 5, 0, 10));
+    EXPECT_TRUE(HasPosition(*model->meshes[0], 6, 0, 10));
+    EXPECT_TRUE(HasPosition(*model->meshes[0], 5, 0, 11));
+    EXPECT_FLOAT_EQ(model->center[2], 10.5f);
+
+    ModelLoadParams scaled{dir_.File("nodes_scaled.dae")};
+    TestSupport::WriteCollada(scaled.path, {triangle}, root);
+    scaled.scale = 2.0f;
+    CModel* big = Acquire(scaled);
+    EXPECT_TRUE(HasPosition(*big->meshes[0], 10, 0, 20));
+
+    ModelLoadParams raw{dir_.File("nodes_raw.dae")};
+    TestSupport::WriteCollada(raw.path, {triangle}, root);
+    raw.rawGeometry = true;
+    CModel* untouched = Acquire(raw);
+    EXPECT_TRUE(HasPosition(*untouched->meshes[0], 0, 1, 0));
+}
+
+TEST_F(ModelImportTest, TexturesOfEveryFormatLoadAndMissingOnesStayEmpty)
+{
+    TestSupport::WriteBmp(dir_.File("t.bmp"), 16, 16, 255, 0, 0);
+    TestSupport::WritePng(dir_.File("t.png"), 16, 8, 0, 255, 0);
+    TestSupport::WriteTga(dir_.File("t.tga"), 8, 8, 0, 0, 255);
+    TestSupport::WriteDds(dir_.File("t.dds"), 32, 32, 9, 9, 9, true);
+    TestSupport::WriteObj(dir_.File("formats.obj"), {Box("bmp", 0, "t.bmp"), Box("png", 2, "t.png"),
+                                                     Box("tga", 4, "t.tga"), Box("dds", 6, "t.dds"),
+                                                     Box("missing", 8, "nowhere.bmp"), Box("none", 10)});
+    CModel* model = Acquire({dir_.File("formats.obj")});
+    ASSERT_EQ(model->meshes.size(), 6u);
+    for (int i = 0; i < 4; ++i) {
+        ASSERT_NE(model->meshes[i]->texture, nullptr);
+        EXPECT_NE(model->meshes[i]->texture->resource->texture, nullptr) << model->meshes[i]->textureFile;
+        ASSERT_NE(model->meshes[i]->buffers, nullptr);
+        EXPECT_NE(model->meshes[i]->buffers->vertexBuffer, nullptr);
+        EXPECT_NE(model->meshes[i]->buffers->indexBuffer, nullptr);
+    }
+    EXPECT_EQ(model->meshes[4]->texture->resource->texture, nullptr);
+    EXPECT_EQ(model->meshes[5]->textureFile, "NULL");
+    EXPECT_EQ(model->meshes[5]->texture->resource->texture, nullptr);
+}
+
+TEST_F(ModelImportTest, SkippingRenderDataLeavesBuffersAndTexturesAlone)
+{
+    TestSupport::WriteObj(dir_.File("collision.obj"), {Box("a", 0, "x.bmp")});
+    std::size_t textures = TextureCache.size();
+    ModelLoadParams params{dir_.File("collision.obj")};
+    params.skipRenderData = true;
+    CModel* model = Acquire(params);
+    ASSERT_EQ(model->meshes.size(), 1u);
+    EXPECT_EQ(model->meshes[0]->buffers, nullptr);
+    EXPECT_EQ(model->meshes[0]->texture, nullptr);
+    EXPECT_EQ(TextureCache.size(), textures);
+}
+
+TEST_F(ModelImportTest, AsynchronousImportsLeaveTheDeviceToTheRenderThread)
+{
+    TestSupport::WriteObj(dir_.File("async.obj"), {Box("a", 0, "a.bmp"), Box("b", 2, "b.bmp")});
+    TestSupport::WriteBmp(dir_.File("a.bmp"), 4, 4, 1, 2, 3);
+    Host::RecordingDevice recorder(device_->Device());
+    Host::HostEnvironment::Instance().SetDevice(&recorder);
+
+    ModelLoadParams params{dir_.File("async.obj")};
+    params.loadAsync = true;
+    CModel* model = Acquire(params);
+    model->loadTask.Wait();  // the pool's part is over ...
+    EXPECT_TRUE(model->loading.load());  // ... but the model is not ready
+    EXPECT_EQ(model->meshes.size(), 2u);
+    EXPECT_TRUE(recorder.Calls().empty()) << "the pool thread used the device";
+
+    WaitForModel(model);  // the render thread does the device work
+    EXPECT_FALSE(model->loading.load());
+    EXPECT_TRUE(model->idle.load());
+    EXPECT_EQ(recorder.CallsNamed("CreateVertexBuffer").size(), 2u);
+    EXPECT_EQ(recorder.CallsNamed("CreateIndexBuffer").size(), 2u);
+    for (CMesh* mesh : model->meshes) {
+        ASSERT_NE(mesh->buffers, nullptr);
+        EXPECT_NE(mesh->buffers->vertexBuffer, nullptr);
+        EXPECT_NE(mesh->texture, nullptr);
+    }
+    Host::HostEnvironment::Instance().SetDevice(device_->Device());
+}
+
+TEST_F(ModelImportTest, AnImportReleasedWhileLoadingIsDestroyedOnceItEnds)
+{
+    TestSupport::WriteObj(dir_.File("released.obj"), {Box("a", 0, "released.bmp")});
+    std::size_t textures = TextureCache.size();
+    ModelLoadParams params{dir_.File("released.obj")};
+    params.loadAsync = true;
+    CModel* model = AcquireModel(params);
+    ReleaseReference(model);  // still loading: only marked
+    EXPECT_TRUE(model->releasePending);
+    EXPECT_NE(std::find(ModelCache.begin(), ModelCache.end(), model), ModelCache.end());
+    CModel* other = AcquireModel(params);  // a pending model is not handed out
+    EXPECT_NE(other, model);
+
+    WaitForModel(model);
+    ReleaseReference(model);  // what the render pass repeats for pending releases
+    EXPECT_EQ(std::find(ModelCache.begin(), ModelCache.end(), model), ModelCache.end());
+    WaitForModel(other);
+    ReleaseReference(other);
+    EXPECT_EQ(TextureCache.size(), textures);
+}
+
+TEST_F(ModelImportTest, DeviceResetNeedsEveryResourceReleasedAndRebuildsThemAll)
+{
+    TestSupport::WriteBmp(dir_.File("r.bmp"), 8, 8, 200, 100, 50);
+    TestSupport::WriteObj(dir_.File("reset.obj"), {Box("a", 0, "r.bmp"), Box("b", 2, "late.png")});
+    CModel* model = Acquire({dir_.File("reset.obj")});
+    ASSERT_EQ(model->meshes.size(), 2u);
+    EXPECT_EQ(model->meshes[1]->texture->resource->texture, nullptr);  // not there yet
+
+    EXPECT_EQ(device_->Reset(), D3DERR_INVALIDCALL) << "default-pool resources are alive";
+    TestSupport::WritePng(dir_.File("late.png"), 8, 8, 1, 1, 1);
+    ReleaseRendererResources();
+    for (CMesh* mesh : model->meshes) {
+        EXPECT_EQ(mesh->buffers->vertexBuffer, nullptr);
+        EXPECT_EQ(mesh->buffers->indexBuffer, nullptr);
+        EXPECT_EQ(mesh->texture->resource->texture, nullptr);
+        EXPECT_EQ(mesh->texture->refCount, 1);  // objects and references survive
+    }
+    EXPECT_EQ(device_->Reset(), D3D_OK);
+    RestoreRendererResources();
+    for (CMesh* mesh : model->meshes) {
+        EXPECT_NE(mesh->buffers->vertexBuffer, nullptr);
+        EXPECT_NE(mesh->buffers->indexBuffer, nullptr);
+        EXPECT_NE(mesh->texture->resource->texture, nullptr) << mesh->textureFile;  // the late one too
+    }
+}
+
+}  // namespace
