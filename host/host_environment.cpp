@@ -38,6 +38,27 @@ void* __cdecl FindRecordRoutine(std::uint32_t classKey, std::uint32_t recordKey)
     return record;
 }
 
+void* __cdecl LoadResourceRoutine(const char* name, int a, int b, int c, int d, int e, int f)
+{
+    HostEnvironment::Instance().Record({HostGame::kLoadResourceRoutine,
+                                        {reinterpret_cast<std::uintptr_t>(name), std::uintptr_t(a), std::uintptr_t(b),
+                                         std::uintptr_t(c), std::uintptr_t(d), std::uintptr_t(e), std::uintptr_t(f)},
+                                        1});
+    return reinterpret_cast<void*>(1);
+}
+
+void* __cdecl ResourcesLoadedRoutine()
+{
+    HostEnvironment::Instance().Record({HostGame::kResourcesLoadedRoutine, {}, 0});
+    return nullptr;
+}
+
+void* __cdecl SkySetupRoutine()
+{
+    HostEnvironment::Instance().Record({HostGame::kSkySetupRoutine, {}, 0});
+    return nullptr;
+}
+
 // jmp rel32 from a host address to a routine of this program.
 void WriteJump(std::uintptr_t at, const void* target)
 {
@@ -66,6 +87,13 @@ HostEnvironment::HostEnvironment()
     WriteJump(HostGame::kNameKeyRoutine, reinterpret_cast<const void*>(&NameKeyRoutine));
     WriteJump(HostGame::kHasClassRoutine, reinterpret_cast<const void*>(&HasClassRoutine));
     WriteJump(HostGame::kFindRecordRoutine, reinterpret_cast<const void*>(&FindRecordRoutine));
+    WriteJump(HostGame::kLoadResourceRoutine, reinterpret_cast<const void*>(&LoadResourceRoutine));
+    WriteJump(HostGame::kResourcesLoadedRoutine, reinterpret_cast<const void*>(&ResourcesLoadedRoutine));
+    WriteJump(HostGame::kSkySetupRoutine, reinterpret_cast<const void*>(&SkySetupRoutine));
+    // The host's per-frame collision routine: push ecx ... ret. The render
+    // pass switches its first byte between 0x51 and 0xC3.
+    static const std::uint8_t kCollisionStep[] = {0x51, 0x59, 0xC3};
+    std::memcpy(reinterpret_cast<void*>(HostGame::kCollisionStepRoutine), kCollisionStep, sizeof(kCollisionStep));
     FlushInstructionCache(GetCurrentProcess(), nullptr, 0);
 
     for (const char* surface : {"asphalt_no_leaves", "asphalt", "concrete", "grass", "gravel", "dirt", "sand"}) {

@@ -24,6 +24,17 @@ inline constexpr std::uintptr_t kNameKeyRoutine = 0x5cc240;       // cdecl key(n
 inline constexpr std::uintptr_t kHasClassRoutine = 0x455bc0;      // thiscall database->HasClass(classKey)
 inline constexpr std::uintptr_t kFindRecordRoutine = 0x455fd0;    // cdecl record(classKey, recordKey)
 
+// Used by the render pass.
+inline constexpr std::uintptr_t kCollisionStepRoutine = 0x7310b0;    // first byte switched per frame
+inline constexpr std::uint8_t kCollisionStepFirstByte = 0x51;        // the routine's own first byte (push ecx)
+inline constexpr std::uintptr_t kLoadResourceRoutine = 0x661760;     // cdecl, seven arguments
+inline constexpr std::uintptr_t kResourcesLoadedRoutine = 0x662770;  // no arguments
+inline constexpr std::uintptr_t kSkySetupRoutine = 0x6d1cf0;         // no arguments
+inline constexpr std::uintptr_t kSetWorldRoutine = 0x6c8000;         // cdecl (const float* world, uint32)
+inline constexpr std::uintptr_t kCurrentEffectAddress = 0x982c80;    // effect wrapper pointer
+inline constexpr std::uintptr_t kWorldEffectAddress = 0x93de78;      // the world effect wrapper
+inline constexpr std::uintptr_t kRenderContextAddress = 0x982a20;    // pointer; its +4 goes to kSetWorldRoutine
+
 template <typename T>
 T& At(std::uintptr_t address)
 {

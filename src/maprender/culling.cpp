@@ -1,0 +1,135 @@
+#include "maprender/culling.h"
+
+#include <windows.h>
+
+#include <cmath>
+
+#include "config/options.h"
+#include "renderer/model.h"
+#include "startup/host_interface.h"
+
+namespace {
+
+using TarnRenderer::CMesh;
+using TarnRenderer::CModel;
+
+bool HasGeometry(const CMesh* mesh) { return !mesh->positions.empty() && !mesh->indices.empty(); }
+
+bool AnyMeshHasGeometry(const CModel* model)
+{
+    for (const CMesh* mesh : model->meshes) {
+        if (HasGeometry(mesh)) return true;
+    }
+    return false;
+}
+
+struct SphereView {
+    float distance;
+    float alignment;  // cosine between the view direction and the way to the centre
+};
+
+SphereView ViewOf(const float center[3], const CullParams& params)
+{
+    float toCenter[3];
+    float squared = 0.0f;
+    for (int axis = 0; axis < 3; ++axis) {
+        toCenter[axis] = center[axis] - params.cameraPosition[axis];
+        squared += toCenter[axis] * toCenter[axis];
+    }
+    float distance = std::sqrt(squared);
+    float u[3] = {1.0f, 0.0f, 0.0f};
+    if (squared > 0.0f) {
+        for (int axis = 0; axis < 3; ++axis) u[axis] = toCenter[axis] / distance;
+    }
+    const float* d = params.cameraDirection;
+    return {distance, u[0] * d[0] + u[1] * d[1] + u[2] * d[2]};
+}
+
+}  // namespace
+
+CullParams MakeCullParams()
+{
+    const auto& options = Config::Options;
+    CullParams params{};
+    const float* camera = &HostGame::At<float>(HostGame::kCameraPositionAddress);
+    params.cameraPosition[0] = camera[0] - options.MapOffset[0];
+    params.cameraPosition[1] = camera[1] + options.MapOffset[1];
+    params.cameraPosition[2] = camera[2] - options.MapOffset[2];
+
+    const float* view = &HostGame::At<float>(HostGame::kViewMatrixAddress);
+    float v[3] = {view[2], view[6], view[10]};  // the third column: the forward direction
+    float squared = v[0] * v[0] + v[1] * v[1] + v[2] * v[2];
+    if (squared > 0.0f) {
+        float length = std::sqrt(squared);
+        for (int axis = 0; axis < 3; ++axis) params.cameraDirection[axis] = v[axis] / length;
+    } else {
+        params.cameraDirection[0] = 1.0f;
+    }
+    params.DrawDistance = options.DrawDistance;
+    params.LODDistance = options.LODDistance;
+    params.AggressiveCulling = options.AggressiveCulling;
+    params.SmartCulling = options.SmartCulling;
+    return params;
+}
+
+bool IsModelInRange(CModel* model, CullParams params, bool lod)
+{
+    if (!model) return true;
+    // A loading member is waited for here (the render thread finishes its
+    // device work meanwhile), so the test uses the imported bounds.
+    TarnRenderer::WaitForModel(model);
+    SphereView view = ViewOf(model->center, params);
+    if (params.SmartCulling && !(model->radius > view.distance) && view.alignment <= -0.25f) return false;
+    float limit = lod ? params.LODDistance : params.DrawDistance;
+    return limit + model->radius > view.distance;
+}
+
+void CullModelMeshes(CModel* model, CullParams params)
+{
+    if (!model || model->loading.load(std::memory_order_acquire) || !AnyMeshHasGeometry(model)) return;
+    for (CMesh* mesh : model->meshes) {
+        if (!params.AggressiveCulling) {
+            mesh->visible = true;
+            continue;
+        }
+        SphereView view = ViewOf(mesh->center, params);
+        mesh->visible = mesh->radius > view.distance || view.alignment > -0.25f;
+    }
+}
+
+void RequestMemberModel(GroupMember* member)
+{
+    if (member->model) return;
+    TarnRenderer::ModelLoadParams params;
+    params.path = member->path;
+    params.texturePath = member->texturePath;
+    params.textureFilter = static_cast<std::uint32_t>(member->textureFilter);
+    params.loadAsync = true;
+    member->model = TarnRenderer::AcquireModel(params);
+}
+
+void UpdateVisibility()
+{
+    Config::RenderCullMode = Config::CullModeFromOption(Config::Options.ForceCullMode);
+    const CullParams params = MakeCullParams();
+    for (RenderGroup* group : RenderGroups) {
+        CModel* lod = group->lod;
+        if (Config::Options.DontDrawLODs) {
+            if (lod && !lod->loading.load(std::memory_order_acquire) && AnyMeshHasGeometry(lod)) {
+                for (CMesh* mesh : lod->meshes) mesh->visible = false;
+            }
+        } else {
+            CullModelMeshes(lod, params);
+        }
+        for (GroupMember* member : group->members) CullModelMeshes(member->model, params);
+
+        if (lod) {
+            group->inRange = IsModelInRange(lod, params, true);
+        } else {
+            group->inRange = false;
+            for (GroupMember* member : group->members) {
+                if ((group->inRange = IsModelInRange(member->model, params, false))) break;
+            }
+        }
+    }
+}

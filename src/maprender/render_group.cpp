@@ -1,0 +1,3 @@
+#include "maprender/render_group.h"
+
+std::vector<RenderGroup*> RenderGroups;

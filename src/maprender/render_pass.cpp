@@ -1,0 +1,365 @@
+#include "maprender/render_pass.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <d3dx9effect.h>
+#include <mutex>
+#include <vector>
+
+#include "collision/surface.h"
+#include "config/options.h"
+#include "maprender/culling.h"
+#include "maprender/render_counters.h"
+#include "maprender/render_group.h"
+#include "maprender/shading.h"
+#include "renderer/model.h"
+#include "renderer/texture.h"
+#include "startup/host_interface.h"
+
+using TarnRenderer::CMesh;
+using TarnRenderer::CModel;
+
+D3DMATRIX CapturedView{};
+D3DMATRIX CapturedProjection{};
+bool CollisionDisplayMode = false;
+int DepthTestEnabled = 1;
+bool ForceStateSetup = true;
+int CurrentTextureFilter = 2;
+bool SkyPending = true;
+
+namespace {
+
+// The values SetupDrawState last ran with: collision display mode, cull
+// mode, texture filter, depth.
+struct SetupValues {
+    int values[4] = {-1, -1, -1, -1};
+    bool valid = false;
+};
+SetupValues LastSetup;
+
+int CurrentSetup(int index)
+{
+    switch (index) {
+    case 0: return CollisionDisplayMode ? 1 : 0;
+    case 1: return Config::RenderCullMode;
+    case 2: return CurrentTextureFilter;
+    default: return DepthTestEnabled;
+    }
+}
+
+// The first byte of the host's per-frame collision routine: 0xC3 returns at
+// once, the routine's own byte lets it run.
+void SwitchCollisionRoutine()
+{
+    const auto& options = Config::Options;
+    bool skip = options.CollisionsEnabled && (HostGame::GameFlowState() == 6 || options.MinimizeGameMemoryUsage_VK);
+    auto* code = reinterpret_cast<std::uint8_t*>(HostGame::kCollisionStepRoutine);
+    DWORD previous = 0;
+    if (!VirtualProtect(code, 1, PAGE_EXECUTE_READWRITE, &previous)) return;
+    *code = skip ? 0xC3 : HostGame::kCollisionStepFirstByte;
+    DWORD ignored = 0;
+    VirtualProtect(code, 1, previous, &ignored);
+}
+
+void LoadSkyOnce()
+{
+    if (!Config::Options.MinimizeGameMemoryUsage_VK || !SkyPending) return;
+    using LoadResource = void*(__cdecl*)(const char*, int, int, int, int, int, int);
+    using NoArguments = void*(__cdecl*)();
+    reinterpret_cast<LoadResource>(HostGame::kLoadResourceRoutine)(kSkyResource, 0, 0, 0, 0, 0, 0);
+    reinterpret_cast<NoArguments>(HostGame::kResourcesLoadedRoutine)();
+    reinterpret_cast<NoArguments>(HostGame::kSkySetupRoutine)();
+    SkyPending = false;
+}
+
+bool DiffersFrom(float a, float b) { return !(a == b); }  // NaN differs from everything
+
+bool ShadingChanged(const ShadingSettings& wanted, const ShadingSettings& current)
+{
+    if (wanted.ColorOverride != current.ColorOverride || wanted.ShadingEnabled != current.ShadingEnabled) return true;
+    for (int axis = 0; axis < 3; ++axis) {
+        if (DiffersFrom(wanted.LightDir[axis], current.LightDir[axis])) return true;
+    }
+    return false;
+}
+
+bool HasGeometry(const CMesh* mesh) { return !mesh->positions.empty() && !mesh->indices.empty(); }
+
+// The host's effect wrapper as the render pass uses it: its parameter
+// handles at +68, its ID3DXEffect at +72, and two virtual operations that
+// bracket a draw.
+struct HostEffectWrapper {
+    static constexpr std::size_t kHandleTableOffset = 68;
+    static constexpr std::size_t kEffectOffset = 72;
+    static constexpr std::size_t kTextureHandle = 0x22C;
+    static constexpr std::size_t kIntArrayHandle = 0x9C;
+    static constexpr std::size_t kVectorHandle = 0xED4;
+
+    void* object;
+
+    ID3DXEffect* Effect() const { return *reinterpret_cast<ID3DXEffect**>(Bytes() + kEffectOffset); }
+    D3DXHANDLE Handle(std::size_t offset) const
+    {
+        auto* table = *reinterpret_cast<std::uint8_t**>(Bytes() + kHandleTableOffset);
+        return *reinterpret_cast<D3DXHANDLE*>(table + offset);
+    }
+    void CallVirtual(int slot) const
+    {
+        using Method = void(__thiscall*)(void*);
+        auto* table = *reinterpret_cast<Method**>(object);
+        table[slot](object);
+    }
+    std::uint8_t* Bytes() const { return static_cast<std::uint8_t*>(object); }
+};
+
+void DrawWithHostEffect(IDirect3DDevice9* device, IDirect3DVertexBuffer9* vertexBuffer,
+                        IDirect3DIndexBuffer9* indexBuffer, std::uint32_t vertexCount, std::uint32_t triangleCount,
+                        IDirect3DBaseTexture9* texture, const D3DMATRIX& world)
+{
+    void* worldEffect = HostGame::At<void*>(HostGame::kWorldEffectAddress);
+    auto* context = HostGame::At<std::uint8_t*>(HostGame::kRenderContextAddress);
+    if (!worldEffect || !context) return;  // the host's renderer is not set up: nothing to draw with
+    HostGame::At<void*>(HostGame::kCurrentEffectAddress) = worldEffect;
+    using SetWorld = void(__cdecl*)(const D3DMATRIX*, std::uint32_t);
+    reinterpret_cast<SetWorld>(HostGame::kSetWorldRoutine)(&world, *reinterpret_cast<std::uint32_t*>(context + 4));
+
+    HostEffectWrapper wrapper{HostGame::At<void*>(HostGame::kCurrentEffectAddress)};
+    ID3DXEffect* effect = wrapper.Effect();
+    if (!effect) return;
+    static const INT kBlendSetup[5] = {1, 127, 1, 5, 6};
+    const D3DXVECTOR4 zero(0, 0, 0, 0);
+    effect->SetTexture(wrapper.Handle(HostEffectWrapper::kTextureHandle), texture);
+    effect->SetIntArray(wrapper.Handle(HostEffectWrapper::kIntArrayHandle), kBlendSetup, 5);
+    effect->SetVector(wrapper.Handle(HostEffectWrapper::kVectorHandle), &zero);
+    wrapper.CallVirtual(1);
+    device->SetStreamSource(0, vertexBuffer, 0, sizeof(MapVertex));
+    device->SetIndices(indexBuffer);
+    UINT passes = 0;
+    effect->Begin(&passes, 0);
+    for (UINT pass = 0; pass < passes; ++pass) {
+        effect->BeginPass(pass);
+        device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 0, vertexCount, 0, triangleCount);
+        effect->EndPass();
+    }
+    effect->End();
+    wrapper.CallVirtual(2);
+}
+
+}  // namespace
+
+void SetupDrawState()
+{
+    IDirect3DDevice9* device = HostGame::Device();
+    if (!device) return;
+    const DWORD filter = CurrentTextureFilter == D3DTEXF_LINEAR ? D3DTEXF_ANISOTROPIC : CurrentTextureFilter;
+    device->SetFVF(kMapVertexFvf);
+    device->SetRenderState(D3DRS_FILLMODE, CollisionDisplayMode ? D3DFILL_WIREFRAME : D3DFILL_SOLID);
+    device->SetRenderState(D3DRS_CULLMODE, Config::RenderCullMode);
+    device->SetSamplerState(0, D3DSAMP_MINFILTER, filter);
+    device->SetSamplerState(0, D3DSAMP_MAGFILTER, filter);
+    if (!Config::UseHostShaders) {
+        device->SetTransform(D3DTS_VIEW, &CapturedView);
+        device->SetTransform(D3DTS_PROJECTION, &CapturedProjection);
+    }
+    device->SetPixelShader(nullptr);
+    device->SetVertexShader(nullptr);
+    device->SetRenderState(D3DRS_ZWRITEENABLE, DepthTestEnabled);
+    device->SetRenderState(D3DRS_ZENABLE, DepthTestEnabled);
+    device->SetRenderState(D3DRS_SHADEMODE, D3DSHADE_GOURAUD);
+    device->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
+    device->SetRenderState(D3DRS_BLENDOP, D3DBLENDOP_ADD);
+    device->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
+    device->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
+    device->SetRenderState(D3DRS_SEPARATEALPHABLENDENABLE, TRUE);
+    device->SetRenderState(D3DRS_SRCBLENDALPHA, D3DBLEND_ONE);
+    device->SetRenderState(D3DRS_DESTBLENDALPHA, D3DBLEND_INVSRCALPHA);
+    device->SetRenderState(D3DRS_SCISSORTESTENABLE, TRUE);
+    device->SetRenderState(D3DRS_FOGENABLE, FALSE);
+    device->SetRenderState(D3DRS_RANGEFOGENABLE, FALSE);
+    device->SetRenderState(D3DRS_SPECULARENABLE, FALSE);
+    device->SetRenderState(D3DRS_STENCILENABLE, FALSE);
+    device->SetRenderState(D3DRS_CLIPPING, TRUE);
+    device->SetRenderState(D3DRS_LIGHTING, FALSE);
+    device->SetSamplerState(0, D3DSAMP_MIPFILTER, D3DTEXF_ANISOTROPIC);
+    device->SetSamplerState(0, D3DSAMP_MAXANISOTROPY, 16);
+    device->SetRenderState(D3DRS_ALPHAREF, 127);
+    device->SetRenderState(D3DRS_ALPHAFUNC, D3DCMP_GREATEREQUAL);
+    device->SetRenderState(D3DRS_ALPHATESTENABLE, TRUE);
+    for (DWORD sampler = 0; sampler < 16; ++sampler) {
+        device->SetSamplerState(sampler, D3DSAMP_ADDRESSU, D3DTADDRESS_WRAP);
+        device->SetSamplerState(sampler, D3DSAMP_ADDRESSV, D3DTADDRESS_WRAP);
+        device->SetSamplerState(sampler, D3DSAMP_ADDRESSW, D3DTADDRESS_WRAP);
+    }
+    device->SetRenderState(D3DRS_ZFUNC, D3DCMP_LESSEQUAL);
+    device->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_MODULATE);
+    device->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_TEXTURE);
+    device->SetTextureStageState(0, D3DTSS_COLORARG2, D3DTA_DIFFUSE);
+    device->SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_MODULATE);
+    device->SetTextureStageState(0, D3DTSS_ALPHAARG1, D3DTA_TEXTURE);
+    device->SetTextureStageState(0, D3DTSS_ALPHAARG2, D3DTA_DIFFUSE);
+    for (DWORD stage = 1; stage < 8; ++stage) {
+        device->SetTextureStageState(stage, D3DTSS_COLOROP, D3DTOP_DISABLE);
+        device->SetTextureStageState(stage, D3DTSS_ALPHAOP, D3DTOP_DISABLE);
+    }
+}
+
+void DrawMeshBuffers(IDirect3DVertexBuffer9* vertexBuffer, IDirect3DIndexBuffer9* indexBuffer,
+                     std::uint32_t vertexCount, std::uint32_t triangleCount, IDirect3DBaseTexture9* texture,
+                     const D3DMATRIX& world)
+{
+    IDirect3DDevice9* device = HostGame::Device();
+    if (!device || !vertexBuffer || !indexBuffer || vertexCount == 0) return;
+    bool unchanged = LastSetup.valid;
+    for (int i = 0; i < 4 && unchanged; ++i) unchanged = LastSetup.values[i] == CurrentSetup(i);
+    if (ForceStateSetup || !unchanged) SetupDrawState();
+    for (int i = 0; i < 4; ++i) LastSetup.values[i] = CurrentSetup(i);
+    LastSetup.valid = true;
+    ForceStateSetup = false;
+
+    if (CollisionDisplayMode) texture = nullptr;
+    if (Config::UseHostShaders) {
+        DrawWithHostEffect(device, vertexBuffer, indexBuffer, vertexCount, triangleCount, texture, world);
+        return;
+    }
+    device->SetStreamSource(0, vertexBuffer, 0, sizeof(MapVertex));
+    device->SetIndices(indexBuffer);
+    device->SetTransform(D3DTS_WORLD, &world);
+    device->SetTexture(0, texture);
+    device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 0, vertexCount, 0, triangleCount);
+}
+
+void DrawModel(CModel* model, const DrawSettings& settings)
+{
+    if (!model || model->loading.load(std::memory_order_acquire)) return;
+    if (ShadingChanged(settings.Shading, model->drawSettings.Shading)) {
+        for (CMesh* mesh : model->meshes) {
+            mesh->shading = settings.Shading;
+            if (mesh->buffers) RebuildMeshBuffers(mesh->buffers);
+        }
+    }
+    ++ModelsDrawn;
+    model->drawSettings = settings;
+
+    D3DMATRIX world{};
+    for (int row = 0; row < 3; ++row) {
+        for (int column = 0; column < 3; ++column) {
+            world.m[row][column] = settings.Scale[row] * settings.Transform.m[row][column];
+        }
+    }
+    for (int column = 0; column < 3; ++column) world.m[3][column] = settings.Transform.m[3][column];
+    world.m[3][3] = 1.0f;
+
+    CurrentTextureFilter = static_cast<int>(model->textureFilter);
+    for (CMesh* mesh : model->meshes) {
+        if (!mesh->visible) continue;
+        ++MeshesDrawn;
+        if (!mesh->buffers) continue;
+        IDirect3DBaseTexture9* texture = nullptr;
+        if (mesh->texture && mesh->texture->resource) texture = mesh->texture->resource->texture;
+        DrawMeshBuffers(mesh->buffers->vertexBuffer, mesh->buffers->indexBuffer, mesh->buffers->vertexCount,
+                        mesh->buffers->faceCount, texture, world);
+    }
+}
+
+void ProcessPendingReleases()
+{
+    std::vector<CModel*> models;
+    {
+        std::lock_guard<std::mutex> lock(TarnRenderer::ModelCacheLock);
+        models = TarnRenderer::ModelCache;
+    }
+    for (CModel* model : models) {
+        if (model->releasePending) TarnRenderer::ReleaseReference(model);
+    }
+}
+
+void DrawRenderGroups()
+{
+    const float frameTime = HostGame::At<float>(HostGame::kFrameTimeAddress);
+    for (RenderGroup* group : RenderGroups) {
+        const DrawSettings settings = group->settings;
+        if (group->inRange) {
+            group->outOfRangeSeconds = 0.0;
+        } else {
+            group->outOfRangeSeconds += static_cast<double>(frameTime);
+        }
+
+        if (group->inRange) {
+            bool incomplete = false;
+            for (GroupMember* member : group->members) {
+                CModel* model = member->model;
+                if (!model) {
+                    RequestMemberModel(member);
+                    incomplete = true;
+                } else if (model->loading.load(std::memory_order_acquire)) {
+                    incomplete = true;
+                } else if (std::any_of(model->meshes.begin(), model->meshes.end(), HasGeometry)) {
+                    DrawModel(model, settings);
+                } else {
+                    incomplete = true;
+                }
+            }
+            if (!incomplete && !group->members.empty()) continue;
+        }
+
+        if (!group->lod) continue;
+        DrawModel(group->lod, settings);
+        if (!Config::UnloadCulledModels) continue;
+        for (GroupMember* member : group->members) {
+            CModel* model = member->model;
+            if (!model || !(group->outOfRangeSeconds > 5.0)) continue;
+            bool usedByCollision = std::any_of(model->meshes.begin(), model->meshes.end(),
+                                               [](const CMesh* mesh) { return mesh->collisionData != nullptr; });
+            if (usedByCollision) continue;
+            TarnRenderer::ReleaseReference(model);
+            member->model = nullptr;
+        }
+    }
+}
+
+void RenderMap()
+{
+    // Device work of finished asynchronous imports happens here, on the
+    // render thread, never during a device reset.
+    TarnRenderer::CompletePendingRenderData();
+
+    if (!BulletCol::DefaultSurface) {
+        BulletCol::DefaultSurface = BulletCol::LookupSurface(BulletCol::kDefaultSurfaceName);
+        BulletCol::CurrentSurface = BulletCol::DefaultSurface;
+    }
+    SwitchCollisionRoutine();
+    if (HostGame::GameFlowState() != 6) return;
+    LoadSkyOnce();
+
+    const auto* camera = HostGame::At<const std::uint8_t*>(HostGame::kCameraRecordAddress);
+    if (!camera) return;
+    D3DMATRIX view, projection;
+    std::memcpy(&view, camera, sizeof(view));
+    std::memcpy(&projection, camera + 64, sizeof(projection));
+
+    IDirect3DDevice9* device = HostGame::Device();
+    if (!device) return;
+    IDirect3DStateBlock9* saved = nullptr;
+    if (FAILED(device->CreateStateBlock(D3DSBT_ALL, &saved)) || !saved) return;
+    if (FAILED(saved->Capture())) {
+        saved->Release();
+        return;
+    }
+
+    CapturedView = view;
+    CapturedProjection = projection;
+    ForceStateSetup = true;
+    ModelsDrawn = 0;
+    MeshesDrawn = 0;
+    ProcessPendingReleases();
+    Config::RenderCullMode = Config::CullModeFromOption(Config::Options.ForceCullMode);
+    UpdateVisibility();
+    DrawRenderGroups();
+    ProcessPendingReleases();
+
+    saved->Apply();
+    saved->Release();
+}

@@ -1,0 +1,88 @@
+// Culling and levels of detail: sphere tests against the camera, per-mesh
+// cone culling, and the in-range decision per group.
+#include "maprender/culling.h"
+#include "render_fixture.h"
+
+namespace {
+
+class CullingTest : public RenderTest {};
+
+TEST_F(CullingTest, LodDistanceDecidesBetweenLodAndMembers)
+{
+    TarnRenderer::CModel* lod = MakeModel(600, 0, 0, 50);
+    CullParams params = MakeCullParams();
+    EXPECT_FALSE(IsModelInRange(lod, params, true));  // 500 + 50 > 600 is false
+    lod->center[0] = 540;
+    EXPECT_TRUE(IsModelInRange(lod, params, true));
+    params.LODDistance = 100;
+    EXPECT_FALSE(IsModelInRange(lod, params, true));
+    EXPECT_TRUE(IsModelInRange(lod, params, false));  // members use DrawDistance
+    EXPECT_TRUE(IsModelInRange(nullptr, params, false));  // not requested yet: in range
+}
+
+TEST_F(CullingTest, SmartCullingDropsWhatIsBehindUnlessTheCameraIsInside)
+{
+    TarnRenderer::CModel* model = MakeModel(-10, 0, 0, 5);
+    CullParams params = MakeCullParams();
+    EXPECT_FALSE(IsModelInRange(model, params, false));
+    params.SmartCulling = false;
+    EXPECT_TRUE(IsModelInRange(model, params, false));
+    params.SmartCulling = true;
+    model->radius = 20;  // the camera is inside the sphere
+    EXPECT_TRUE(IsModelInRange(model, params, false));
+
+    // About 100 degrees off the view direction still counts as ahead.
+    model->radius = 1;
+    model->center[0] = -0.2f * 8;
+    model->center[1] = std::sqrt(1 - 0.04f) * 8;
+    EXPECT_TRUE(IsModelInRange(model, params, false));
+}
+
+TEST_F(CullingTest, AggressiveCullingHidesMeshesBehindAtAnyDistance)
+{
+    TarnRenderer::CModel* model = MakeModel(0, 0, 0, 1);
+    model->meshes.push_back(MakeMesh(-50, 0, 0, 1));
+    model->meshes.push_back(MakeMesh(100000, 0, 0, 1));
+    CullParams params = MakeCullParams();
+    CullModelMeshes(model, params);
+    for (auto* mesh : model->meshes) EXPECT_TRUE(mesh->visible);
+    params.AggressiveCulling = true;
+    CullModelMeshes(model, params);
+    EXPECT_TRUE(model->meshes[0]->visible);   // the camera is inside its sphere
+    EXPECT_FALSE(model->meshes[1]->visible);  // behind
+    EXPECT_TRUE(model->meshes[2]->visible);   // far ahead: no distance limit per mesh
+}
+
+TEST_F(CullingTest, CameraComesFromTheHostMinusTheMapOffsetAndAZeroDirectionIsX)
+{
+    Config::Options.MapOffset[0] = 10;
+    Config::Options.MapOffset[1] = 20;
+    Config::Options.MapOffset[2] = 30;
+    LookFrom(1, 2, 3, 0, 0, 0);
+    CullParams params = MakeCullParams();
+    EXPECT_EQ(params.cameraPosition[0], -9.0f);
+    EXPECT_EQ(params.cameraPosition[1], 22.0f);
+    EXPECT_EQ(params.cameraPosition[2], -27.0f);
+    EXPECT_EQ(params.cameraDirection[0], 1.0f);
+    LookFrom(0, 0, 0, 0, 3, 4);
+    params = MakeCullParams();
+    EXPECT_FLOAT_EQ(params.cameraDirection[1], 0.6f);
+    EXPECT_FLOAT_EQ(params.cameraDirection[2], 0.8f);
+}
+
+TEST_F(CullingTest, GroupsWithLodFollowTheLodAndOthersAnyMember)
+{
+    RenderGroup* withLod = AddGroup(MakeModel(2000, 0, 0, 10), {MakeModel(5, 0, 0, 1)});
+    RenderGroup* members = AddGroup(nullptr, {MakeModel(2000, 0, 0, 1), MakeModel(100, 0, 0, 1)});
+    RenderGroup* farMembers = AddGroup(nullptr, {MakeModel(2000, 0, 0, 1)});
+    UpdateVisibility();
+    EXPECT_FALSE(withLod->inRange);
+    EXPECT_TRUE(members->inRange);
+    EXPECT_FALSE(farMembers->inRange);
+
+    Config::Options.DontDrawLODs = true;
+    UpdateVisibility();
+    EXPECT_FALSE(withLod->lod->meshes[0]->visible);
+}
+
+}  // namespace

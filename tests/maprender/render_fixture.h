@@ -1,0 +1,131 @@
+// Shared set-up for render-pass tests: fresh render state, the stand-in
+// host in game-flow state 6 with a camera, a recording device, and models
+// made in memory with given bounds.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <assimp/scene.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <string>
+
+#include "config/options.h"
+#include "host_environment.h"
+#include "maprender/render_counters.h"
+#include "maprender/render_group.h"
+#include "maprender/render_pass.h"
+#include "maprender/shading.h"
+#include "recording_device.h"
+#include "renderer/model.h"
+
+class RenderTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        Config::Options = Config::OptionsRecord{};
+        Config::UnloadCulledModels = true;
+        Config::UseHostShaders = false;
+        Config::RenderCullMode = 1;
+        RenderGroups.clear();
+        ModelsDrawn = MeshesDrawn = 0;
+        Host::HostEnvironment& host = Host::HostEnvironment::Instance();
+        host.SetDevice(&device_);
+        host.SetGameFlowState(6);
+        host.SetFrameTime(1.0f / 60);
+        LookFrom(0, 0, 0, 1, 0, 0);
+        const float identity[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+        host.SetCameraRecord(identity, identity);
+    }
+    void TearDown() override
+    {
+        for (RenderGroup* group : RenderGroups) {
+            for (GroupMember* member : group->members) {
+                if (member->model) TarnRenderer::ReleaseReference(member->model);
+                delete member;
+            }
+            if (group->lod) TarnRenderer::ReleaseReference(group->lod);
+            delete group;
+        }
+        RenderGroups.clear();
+        for (TarnRenderer::CModel* model : made_) TarnRenderer::ReleaseReference(model);
+        Host::HostEnvironment::Instance().SetDevice(nullptr);
+        Config::UseHostShaders = true;
+    }
+
+    // Camera at p looking along d (the view matrix's third column).
+    void LookFrom(float px, float py, float pz, float dx, float dy, float dz)
+    {
+        const float position[3] = {px, py, pz};
+        float view[16] = {};
+        view[2] = dx;
+        view[6] = dy;
+        view[10] = dz;
+        Host::HostEnvironment::Instance().SetCameraPosition(position);
+        Host::HostEnvironment::Instance().SetViewMatrix(view);
+    }
+
+    // A model with one mesh of geometry and the given bounding sphere.
+    TarnRenderer::CModel* MakeModel(float x, float y, float z, float radius, std::uint32_t filter = 2)
+    {
+        TarnRenderer::ModelLoadParams params;
+        params.path = "in-memory model " + std::to_string(made_.size() + 1000 * RenderGroups.size());
+        params.textureFilter = filter;
+        TarnRenderer::CModel* model = TarnRenderer::AcquireModel(params, true);
+        model->meshes.push_back(MakeMesh(x, y, z, radius));
+        model->center[0] = x;
+        model->center[1] = y;
+        model->center[2] = z;
+        model->radius = radius;
+        made_.push_back(model);
+        return model;
+    }
+
+    static TarnRenderer::CMesh* MakeMesh(float x, float y, float z, float radius)
+    {
+        static aiMesh empty;
+        static aiMesh* meshes[] = {&empty};
+        aiScene scene;
+        scene.mNumMeshes = 1;
+        scene.mMeshes = meshes;
+        auto* mesh = new TarnRenderer::CMesh(&scene, 0, TarnMath::CMatrix::Identity(), "", "", "memory", false);
+        scene.mMeshes = nullptr;
+        scene.mNumMeshes = 0;
+        mesh->positions = {x, y, z, x + 1, y, z, x, y + 1, z};
+        mesh->normals = {0, 0, 1, 0, 0, 1, 0, 0, 1};
+        mesh->texCoords = {0, 0, 1, 0, 0, 1};
+        mesh->colors = {255, 255, 255, 255, 255, 255, 255, 255, 255};
+        mesh->indices = {0, 1, 2};
+        mesh->vertexCount = 3;
+        mesh->faceCount = 1;
+        mesh->indexCount = 3;
+        mesh->center[0] = x;
+        mesh->center[1] = y;
+        mesh->center[2] = z;
+        mesh->radius = radius;
+        mesh->buffers = new TarnRenderer::MeshBuffers{nullptr, nullptr, 3, 1, mesh};
+        RebuildMeshBuffers(mesh->buffers);
+        return mesh;
+    }
+
+    RenderGroup* AddGroup(TarnRenderer::CModel* lod, std::initializer_list<TarnRenderer::CModel*> members)
+    {
+        auto* group = new RenderGroup;
+        group->lod = lod;
+        for (TarnRenderer::CModel* model : members) {
+            group->members.push_back(new GroupMember{model, "member", "", 2});
+            if (model) TakeOver(model);
+        }
+        if (lod) TakeOver(lod);
+        RenderGroups.push_back(group);
+        return group;
+    }
+
+    // The group now holds the model's reference.
+    void TakeOver(TarnRenderer::CModel* model) { made_.erase(std::remove(made_.begin(), made_.end(), model), made_.end()); }
+
+    Host::RecordingDevice device_;
+    std::vector<TarnRenderer::CModel*> made_;
+};
