@@ -46,10 +46,10 @@ bool HostDevice::Create(int width, int height)
     windowClass.lpszClassName = kWindowClass;
     RegisterClassA(&windowClass);  // fails harmlessly when already registered
 
-    RECT frame{0, 0, width, height};
-    AdjustWindowRect(&frame, WS_OVERLAPPEDWINDOW, FALSE);
-    window_ = CreateWindowA(kWindowClass, "VornakMapLoader host", WS_OVERLAPPEDWINDOW, 0, 0, frame.right - frame.left,
-                            frame.bottom - frame.top, nullptr, nullptr, windowClass.hInstance, nullptr);
+    // Borderless and exactly the back buffer's size, like a game's window:
+    // its window rectangle is the picture the overlay lays out on.
+    window_ = CreateWindowA(kWindowClass, "VornakMapLoader host", WS_POPUP, 0, 0, width, height, nullptr, nullptr,
+                            windowClass.hInstance, nullptr);
     if (!window_) {
         error_ = "CreateWindow failed (error " + std::to_string(GetLastError()) + ")";
         return false;

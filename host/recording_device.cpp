@@ -981,6 +981,11 @@ void RecordingDevice::ClearCalls()
     calls_.clear();
 }
 
+void RecordingDevice::SetRecording(bool on)
+{
+    recording_.store(on, std::memory_order_relaxed);
+}
+
 void RecordingDevice::FailNext(const std::string& method, HRESULT result)
 {
     if (!IsFailable(method))
@@ -999,7 +1004,8 @@ std::size_t RecordingDevice::LiveObjects() const
 bool RecordingDevice::Enter(const char* method, std::vector<std::uint64_t> args, HRESULT* failure)
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    calls_.push_back(DeviceCall{method, std::move(args)});
+    if (recording_.load(std::memory_order_relaxed))
+        calls_.push_back(DeviceCall{method, std::move(args)});
     if (!failure)
         return false;
     const auto found = failures_->armed.find(method);

@@ -81,6 +81,10 @@ public:
     const std::vector<DeviceCall>& Calls() const;
     std::vector<DeviceCall> CallsNamed(const std::string& method) const;
     void ClearCalls();
+    // While off, calls are not written down (everything else, FailNext
+    // included, works as before): a standalone device then makes a cheap
+    // device that does nothing. On at construction.
+    void SetRecording(bool on);
 
     // Makes the next call of `method` return `result` without doing anything
     // else (the call is still recorded; out-pointers for created or fetched
@@ -268,6 +272,7 @@ private:
     std::unique_ptr<Failures> failures_;
     std::unique_ptr<State> state_;  // standalone only
     std::atomic<long> refs_{1};
+    std::atomic<bool> recording_{true};
 };
 
 // The bytes of a vertex or index buffer made by a standalone RecordingDevice,

@@ -16,6 +16,7 @@ namespace TarnRenderer {
 std::vector<CModel*> ModelCache;
 std::mutex ModelCacheLock;
 std::atomic<bool> KeepMeshesSeparate{false};
+RendererStatistics Statistics;
 
 namespace {
 
@@ -96,6 +97,7 @@ void CreateRenderData(CModel* model)
 
 void FinishLoading(CModel* model)
 {
+    ++Statistics.importsFinished;
     model->loading.store(false, std::memory_order_release);
     model->idle.store(true, std::memory_order_release);
 }
@@ -145,6 +147,7 @@ void CModel::Load()
 {
     if (importStarted_) return;  // imported once in its life
     importStarted_ = true;
+    ++Statistics.importsStarted;
     idle.store(false, std::memory_order_release);
     loading.store(true, std::memory_order_release);
     if (loadAsync) {
@@ -170,6 +173,7 @@ CModel::~CModel()
 {
     Unload();
     loadTask.Wait();
+    ++Statistics.modelsDestroyed;
 }
 
 std::mutex& CModel::CacheLock() { return ModelCacheLock; }

@@ -77,6 +77,14 @@ void ProcessNode(CModel* model, const aiScene* scene, const aiNode* node, const 
                  bool isRoot);
 void AddMeshToModel(CModel* model, const aiScene* scene, unsigned index, const TarnMath::CMatrix& transform);
 
+// Counts for previews and reports: imports started and finished, models destroyed.
+struct RendererStatistics {
+    std::atomic<unsigned> importsStarted{0};
+    std::atomic<unsigned> importsFinished{0};
+    std::atomic<unsigned> modelsDestroyed{0};
+};
+extern RendererStatistics Statistics;
+
 // The text of the last failed import ("Failed to open file", "Failed to read file").
 std::string LastImportError();
 

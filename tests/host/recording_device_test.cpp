@@ -513,6 +513,29 @@ TEST_F(RecordingDeviceTest, CallsAreRecordedInOrderWithTheirArguments)
     buffer->Release();
 }
 
+TEST_F(RecordingDeviceTest, WithRecordingOffCallsStillWorkButAreNotWrittenDown)
+{
+    device_.SetRenderState(D3DRS_ALPHAREF, 1);
+    device_.SetRecording(false);
+    device_.SetRenderState(D3DRS_ALPHAREF, 2);
+    IDirect3DVertexBuffer9* buffer = MakeVertexBuffer(24);
+    ASSERT_NE(buffer, nullptr);
+    device_.FailNext("DrawPrimitive", D3DERR_DEVICELOST);  // failures still apply
+    EXPECT_EQ(device_.DrawPrimitive(D3DPT_TRIANGLELIST, 0, 1), D3DERR_DEVICELOST);
+    EXPECT_EQ(device_.DrawPrimitive(D3DPT_TRIANGLELIST, 0, 1), D3D_OK);
+    DWORD value = 0;
+    device_.GetRenderState(D3DRS_ALPHAREF, &value);
+    EXPECT_EQ(value, 2u);  // state is kept as before
+    ASSERT_EQ(device_.Calls().size(), 1u);
+    EXPECT_EQ(device_.Calls()[0].args[1], 1u);
+
+    device_.SetRecording(true);
+    device_.SetRenderState(D3DRS_ALPHAREF, 3);
+    EXPECT_EQ(device_.CallsNamed("SetRenderState").size(), 2u);
+    EXPECT_TRUE(device_.CallsNamed("DrawPrimitive").empty());
+    buffer->Release();
+}
+
 TEST_F(RecordingDeviceTest, ReferenceCountingCallsAreNotRecorded)
 {
     device_.AddRef();

@@ -2,6 +2,7 @@
 // state set-up per texture filter, streaming of members in and out, pending
 // releases, other game-flow states and the host routine switch.
 #include <algorithm>
+#include <array>
 
 #include "asset_writer.h"
 #include "collision/surface.h"
@@ -256,6 +257,57 @@ TEST_F(RenderPassTest, AGroupWithoutLodWaitsForItsLoadingMember)
     ASSERT_NE(group->members[0]->model, nullptr);
     EXPECT_FALSE(group->members[0]->model->loading.load());
     EXPECT_EQ(ModelsDrawn, 1);
+}
+
+}  // namespace
+
+#include "host_effect.h"
+
+namespace {
+
+TEST_F(RenderPassTest, WithHostShadersTheHostsEffectDrawsEachMesh)
+{
+    Host::HostEffectInstallation installed = Host::InstallHostEffect(&device_);
+    Config::UseHostShaders = true;
+    TarnRenderer::CModel* model = MakeModel(10, 0, 0, 1);
+    RenderGroup* group = AddGroup(nullptr, {model});
+    group->settings.Transform.m[3][0] = 7;
+    group->settings.Scale[0] = 2;
+    installed.Effect().ClearCalls();
+    device_.ClearCalls();
+    RenderMap();
+
+    EXPECT_EQ(HostGame::At<void*>(HostGame::kCurrentEffectAddress), installed.Wrapper());
+    std::vector<std::string> expected = {"SetTexture", "SetIntArray", "SetVector", "WrapperBegin", "Begin",
+                                         "BeginPass", "EndPass", "End", "WrapperEnd"};
+    std::vector<std::string> names = installed.Effect().CallNames();
+    // The routine that hands over the world matrix comes first.
+    ASSERT_FALSE(names.empty());
+    names.erase(names.begin());
+    EXPECT_EQ(names, expected);
+    EXPECT_EQ(installed.Effect().IntArray(installed.Handle(Host::kHandleOffset9C)),
+              (std::vector<INT>{1, 127, 1, 5, 6}));
+    auto vector = installed.Effect().Vector(installed.Handle(Host::kHandleOffsetED4));
+    ASSERT_TRUE(vector.has_value());
+    EXPECT_EQ(vector->x, 0.0f);
+    std::array<float, 16> world = installed.Effect().World();
+    EXPECT_EQ(world[0], 2.0f);   // scale times the transform's first row
+    EXPECT_EQ(world[12], 7.0f);  // translation
+    EXPECT_EQ(world[15], 1.0f);
+
+    // The device draws between the effect's pass calls.
+    EXPECT_EQ(device_.CallsNamed("DrawIndexedPrimitive").size(), 1u);
+    Config::UseHostShaders = false;
+}
+
+TEST_F(RenderPassTest, WithoutTheHostsRendererSetUpHostShadersDrawNothing)
+{
+    Config::UseHostShaders = true;
+    AddGroup(nullptr, {MakeModel(10, 0, 0, 1)});
+    RenderMap();  // no effect wrapper published: skipped, not a crash
+    EXPECT_TRUE(device_.CallsNamed("DrawIndexedPrimitive").empty());
+    EXPECT_EQ(ModelsDrawn, 1);
+    Config::UseHostShaders = false;
 }
 
 }  // namespace
