@@ -77,7 +77,7 @@ bool IsModelInRange(CModel* model, CullParams params, bool lod)
     if (!model) return true;
     // A loading member is waited for here (the render thread finishes its
     // device work meanwhile), so the test uses the imported bounds.
-    TarnRenderer::WaitForModel(model);
+    if (model->loading.load(std::memory_order_acquire)) TarnRenderer::WaitForModel(model);
     SphereView view = ViewOf(model->center, params);
     if (params.SmartCulling && !(model->radius > view.distance) && view.alignment <= -0.25f) return false;
     float limit = lod ? params.LODDistance : params.DrawDistance;

@@ -280,7 +280,8 @@ void DrawRenderGroups()
 {
     const float frameTime = HostGame::At<float>(HostGame::kFrameTimeAddress);
     for (RenderGroup* group : RenderGroups) {
-        const DrawSettings settings = group->settings;
+        // Nothing below changes the group's settings: they are drawn as they are.
+        const DrawSettings& settings = group->settings;
         if (group->inRange) {
             group->outOfRangeSeconds = 0.0;
         } else {

@@ -5,8 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <assimp/scene.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -18,6 +16,7 @@
 #include "maprender/render_group.h"
 #include "maprender/render_pass.h"
 #include "maprender/shading.h"
+#include "memory_models.h"
 #include "recording_device.h"
 #include "renderer/model.h"
 
@@ -70,44 +69,14 @@ protected:
     // A model with one mesh of geometry and the given bounding sphere.
     TarnRenderer::CModel* MakeModel(float x, float y, float z, float radius, std::uint32_t filter = 2)
     {
-        TarnRenderer::ModelLoadParams params;
-        params.path = "in-memory model " + std::to_string(made_.size() + 1000 * RenderGroups.size());
-        params.textureFilter = filter;
-        TarnRenderer::CModel* model = TarnRenderer::AcquireModel(params, true);
-        model->meshes.push_back(MakeMesh(x, y, z, radius));
-        model->center[0] = x;
-        model->center[1] = y;
-        model->center[2] = z;
-        model->radius = radius;
+        TarnRenderer::CModel* model =
+            TestSupport::MakeMemoryModel(std::to_string(++modelsMade_), x, y, z, radius, filter);
         made_.push_back(model);
         return model;
     }
-
     static TarnRenderer::CMesh* MakeMesh(float x, float y, float z, float radius)
     {
-        static aiMesh empty;
-        static aiMesh* meshes[] = {&empty};
-        aiScene scene;
-        scene.mNumMeshes = 1;
-        scene.mMeshes = meshes;
-        auto* mesh = new TarnRenderer::CMesh(&scene, 0, TarnMath::CMatrix::Identity(), "", "", "memory", false);
-        scene.mMeshes = nullptr;
-        scene.mNumMeshes = 0;
-        mesh->positions = {x, y, z, x + 1, y, z, x, y + 1, z};
-        mesh->normals = {0, 0, 1, 0, 0, 1, 0, 0, 1};
-        mesh->texCoords = {0, 0, 1, 0, 0, 1};
-        mesh->colors = {255, 255, 255, 255, 255, 255, 255, 255, 255};
-        mesh->indices = {0, 1, 2};
-        mesh->vertexCount = 3;
-        mesh->faceCount = 1;
-        mesh->indexCount = 3;
-        mesh->center[0] = x;
-        mesh->center[1] = y;
-        mesh->center[2] = z;
-        mesh->radius = radius;
-        mesh->buffers = new TarnRenderer::MeshBuffers{nullptr, nullptr, 3, 1, mesh};
-        RebuildMeshBuffers(mesh->buffers);
-        return mesh;
+        return TestSupport::MakeMemoryMesh(x, y, z, radius);
     }
 
     RenderGroup* AddGroup(TarnRenderer::CModel* lod, std::initializer_list<TarnRenderer::CModel*> members)
@@ -128,4 +97,5 @@ protected:
 
     Host::RecordingDevice device_;
     std::vector<TarnRenderer::CModel*> made_;
+    int modelsMade_ = 0;
 };
