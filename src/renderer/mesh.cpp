@@ -33,6 +33,16 @@ std::uint8_t TruncatedLowByte(float value)
     return static_cast<std::uint8_t>(static_cast<std::int32_t>(value));
 }
 
+// Room for `size` elements. Exactly that much for the first sub-mesh; an
+// append grows the array by at least half again, so that merging many
+// small sub-meshes copies each array a bounded number of times instead of
+// once per sub-mesh.
+template <typename T>
+void ReserveForAppend(std::vector<T>& values, std::size_t size)
+{
+    if (size > values.capacity()) values.reserve(std::max(size, values.capacity() + values.capacity() / 2));
+}
+
 // Runs the jobs in order, on the pool when the sub-mesh is large, and
 // returns when all are done.
 template <std::size_t N>
@@ -119,7 +129,7 @@ void CMesh::AppendSubMesh(const aiScene* scene, unsigned index, const TarnMath::
 
     std::function<void()> attributes[] = {
         [&] {
-            positions.reserve(3 * std::size_t(vertexCount));
+            ReserveForAppend(positions, 3 * std::size_t(vertexCount));
             for (unsigned i = 0; i < count; ++i) {
                 const aiVector3D& v = sub->mVertices[i];
                 float x = m[0][0] * v.x + m[1][0] * v.y + m[2][0] * v.z + m[3][0];
@@ -133,7 +143,7 @@ void CMesh::AppendSubMesh(const aiScene* scene, unsigned index, const TarnMath::
             }
         },
         [&] {
-            indices.reserve(indexCount);
+            ReserveForAppend(indices, indexCount);
             for (unsigned f = 0; f < sub->mNumFaces; ++f) {
                 const aiFace& face = sub->mFaces[f];
                 bool triangle = face.mNumIndices == 3 && face.mIndices[0] < count && face.mIndices[1] < count &&
@@ -149,14 +159,14 @@ void CMesh::AppendSubMesh(const aiScene* scene, unsigned index, const TarnMath::
             }
         },
         [&] {
-            normals.reserve(3 * std::size_t(vertexCount));
+            ReserveForAppend(normals, 3 * std::size_t(vertexCount));
             for (unsigned i = 0; i < count; ++i) {
                 const aiVector3D& n = sub->mNormals[i];
                 normals.insert(normals.end(), {n.x, n.y, n.z});
             }
         },
         [&] {
-            texCoords.reserve(2 * std::size_t(vertexCount));
+            ReserveForAppend(texCoords, 2 * std::size_t(vertexCount));
             if (sub->HasTextureCoords(0)) {
                 for (unsigned i = 0; i < count; ++i) {
                     texCoords.insert(texCoords.end(), {sub->mTextureCoords[0][i].x, sub->mTextureCoords[0][i].y});
@@ -166,7 +176,7 @@ void CMesh::AppendSubMesh(const aiScene* scene, unsigned index, const TarnMath::
             }
         },
         [&] {
-            colors.reserve(3 * std::size_t(vertexCount));
+            ReserveForAppend(colors, 3 * std::size_t(vertexCount));
             if (sub->HasVertexColors(0)) {
                 for (unsigned i = 0; i < count; ++i) {
                     const aiColor4D& c = sub->mColors[0][i];
@@ -181,10 +191,16 @@ void CMesh::AppendSubMesh(const aiScene* scene, unsigned index, const TarnMath::
     const bool parallel = count >= kParallelVertexCount;
     RunAll(parallel, attributes);
 
+    // A scan of the whole array from its first vertex. The bounds of an
+    // earlier append are that scan over the vertices before this sub-mesh,
+    // so it goes on from them over the new vertices only: the same result
+    // without rescanning the mesh on every append.
+    const std::size_t firstNew = 3 * std::size_t(baseVertex);
     std::function<void()> bounds[] = {
         [&] {
             float low[3] = {positions[0], positions[1], positions[2]};
-            for (std::size_t i = 0; i < positions.size(); i += 3) {
+            if (baseVertex > 0) std::memcpy(low, boundsMin, sizeof(low));
+            for (std::size_t i = firstNew; i < positions.size(); i += 3) {
                 for (int axis = 0; axis < 3; ++axis) {
                     if (positions[i + axis] < low[axis]) low[axis] = positions[i + axis];
                 }
@@ -193,7 +209,8 @@ void CMesh::AppendSubMesh(const aiScene* scene, unsigned index, const TarnMath::
         },
         [&] {
             float high[3] = {positions[0], positions[1], positions[2]};
-            for (std::size_t i = 0; i < positions.size(); i += 3) {
+            if (baseVertex > 0) std::memcpy(high, boundsMax, sizeof(high));
+            for (std::size_t i = firstNew; i < positions.size(); i += 3) {
                 for (int axis = 0; axis < 3; ++axis) {
                     if (positions[i + axis] > high[axis]) high[axis] = positions[i + axis];
                 }
