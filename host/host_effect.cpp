@@ -1,3 +1,4 @@
+#include "call_arguments.h"
 #include "host_effect.h"
 
 #include <windows.h>
@@ -27,25 +28,10 @@ const char kTextureHandleName[] = "handle_22C";
 const char kHandle9CName[] = "handle_9C";
 const char kHandleED4Name[] = "handle_ED4";
 
-template <class T>
-std::uint64_t Arg(T value)
-{
-    if constexpr (std::is_pointer_v<T>) {
-        return reinterpret_cast<std::uintptr_t>(value);
-    } else if constexpr (std::is_same_v<T, float>) {
-        std::uint32_t bits;
-        std::memcpy(&bits, &value, sizeof bits);
-        return bits;
-    } else {
-        static_assert(std::is_integral_v<T> || std::is_enum_v<T>, "record scalars only");
-        return static_cast<std::uint64_t>(value);
-    }
-}
-
 template <class... T>
 std::vector<std::uint64_t> Args(T... values)
 {
-    return {Arg(values)...};
+    return CallArguments(values...);
 }
 
 constexpr std::array<float, 16> kIdentity = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
