@@ -370,12 +370,26 @@ std::vector<std::wstring> IniSection::KeyNames() const
 
 std::string IniSection::Get(std::string_view key) const
 {
-    std::wstring name = Widen(key);
-    const wchar_t* begin = name.data();
-    const wchar_t* end = begin + name.size();
-    Trim(begin, end);
-    name = std::wstring(UpToNul(begin, end));
-    FoldCase(name);
+    // Start-up asks for tens of thousands of keys: the folded name is built
+    // in a buffer kept between calls.
+    thread_local std::wstring name;
+    if (IsAscii(key.data(), key.data() + key.size())) {
+        const char* begin = key.data();
+        const char* end = begin + key.size();
+        while (begin < end && IsProfileSpace(static_cast<unsigned char>(*begin))) ++begin;
+        while (end > begin && IsProfileSpace(static_cast<unsigned char>(end[-1]))) --end;
+        name.clear();
+        for (const char* c = begin; c < end && *c != '\0'; ++c) {
+            name.push_back(static_cast<wchar_t>(*c >= 'A' && *c <= 'Z' ? *c - 'A' + 'a' : *c));
+        }
+    } else {
+        name = Widen(key);
+        const wchar_t* begin = name.data();
+        const wchar_t* end = begin + name.size();
+        Trim(begin, end);
+        name = std::wstring(UpToNul(begin, end));
+        FoldCase(name);
+    }
 
     auto found = values_.find(name);
     if (found == values_.end() || !found->second.hasValue) return {};
