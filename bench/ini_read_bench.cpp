@@ -85,6 +85,10 @@ int main(int argc, char** argv)
             return 1;
         }
         startup.push_back(std::chrono::duration<double>(Clock::now() - start).count());
+        if (host.ReadLog().find("Registered collision model") == std::string::npos) {
+            std::fprintf(stderr, "the plug-in did not read the map\n");
+            return 1;
+        }
     }
     std::sort(startup.begin(), startup.end());
 

@@ -370,15 +370,15 @@ std::vector<std::wstring> IniSection::KeyNames() const
 
 std::string IniSection::Get(std::string_view key) const
 {
-    // Start-up asks for tens of thousands of keys: the folded name is built
-    // in a buffer kept between calls.
-    thread_local std::wstring name;
+    // Start-up asks for tens of thousands of keys, nearly all ASCII: those
+    // are trimmed and folded in one pass.
+    std::wstring name;
     if (IsAscii(key.data(), key.data() + key.size())) {
         const char* begin = key.data();
         const char* end = begin + key.size();
         while (begin < end && IsProfileSpace(static_cast<unsigned char>(*begin))) ++begin;
         while (end > begin && IsProfileSpace(static_cast<unsigned char>(end[-1]))) --end;
-        name.clear();
+        name.reserve(static_cast<std::size_t>(end - begin));
         for (const char* c = begin; c < end && *c != '\0'; ++c) {
             name.push_back(static_cast<wchar_t>(*c >= 'A' && *c <= 'Z' ? *c - 'A' + 'a' : *c));
         }
