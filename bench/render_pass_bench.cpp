@@ -58,20 +58,27 @@ int main(int argc, char** argv)
     Host::NullDevice idle;
     host.SetDevice(&idle);
 
-    std::vector<double> times;
+    std::vector<double> times, culling;
     times.reserve(frames);
+    culling.reserve(frames);
     int drawn = 0;
+    using Clock = std::chrono::steady_clock;
     for (int frame = 0; frame < frames; ++frame) {
         ForceStateSetup = true;
         ModelsDrawn = MeshesDrawn = 0;
-        auto start = std::chrono::steady_clock::now();
+        auto start = Clock::now();
         UpdateVisibility();
+        auto culled = Clock::now();
         DrawRenderGroups();
-        times.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+        auto end = Clock::now();
+        times.push_back(std::chrono::duration<double, std::milli>(end - start).count());
+        culling.push_back(std::chrono::duration<double, std::milli>(culled - start).count());
         drawn = ModelsDrawn;
     }
     std::sort(times.begin(), times.end());
+    std::sort(culling.begin(), culling.end());
     double median = times[times.size() / 2];
+    std::printf("of it UpdateVisibility, median: %.3f ms\n", culling[culling.size() / 2]);
     std::printf("%d groups of 2 members, %d frames, %d models drawn per frame\n", kGroups, frames, drawn);
     std::printf("UpdateVisibility + DrawRenderGroups, median: %.3f ms per frame, %.1f ns per group\n", median,
                 median * 1e6 / kGroups);

@@ -102,13 +102,16 @@ void RebuildMeshBuffers(TarnRenderer::MeshBuffers* buffers)
     const float colorScale = Config::UseHostShaders ? 0.5f : 1.0f;
     const bool shade = mesh.shading.ShadingEnabled && !Config::UseHostShaders;
     auto* vertices = static_cast<MapVertex*>(vertexData);
+    // A local copy: the vertex writes below cannot alias it, so the
+    // compiler keeps its per-rebuild terms out of the loop.
+    const ShadingSettings shading = mesh.shading;
     for (std::uint32_t i = 0; i < mesh.vertexCount; ++i) {
         MapVertex& vertex = vertices[i];
         std::memcpy(vertex.position, &mesh.positions[3 * i], sizeof(vertex.position));
         std::memcpy(vertex.normal, &mesh.normals[3 * i], sizeof(vertex.normal));
         vertex.texCoord[0] = mesh.texCoords[2 * i];
         vertex.texCoord[1] = -mesh.texCoords[2 * i + 1];
-        vertex.diffuse = ShadeVertexColor(mesh.shading, &mesh.colors[3 * i], vertex.normal, colorScale, shade);
+        vertex.diffuse = ShadeVertexColor(shading, &mesh.colors[3 * i], vertex.normal, colorScale, shade);
     }
     std::memcpy(indexData, mesh.indices.data(), std::size_t(mesh.indexCount) * 4);
     buffers->vertexBuffer->Unlock();
