@@ -84,12 +84,7 @@ std::vector<DeviceCall> HostEffect::Calls() const
 std::vector<DeviceCall> HostEffect::CallsNamed(const std::string& method) const
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    std::vector<DeviceCall> named;
-    for (const DeviceCall& call : calls_) {
-        if (call.method == method)
-            named.push_back(call);
-    }
-    return named;
+    return SelectCalls(calls_, method);
 }
 
 std::vector<std::string> HostEffect::CallNames() const

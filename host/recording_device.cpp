@@ -945,6 +945,15 @@ RecordingDevice::~RecordingDevice()
         inner_->Release();
 }
 
+std::vector<DeviceCall> SelectCalls(const std::vector<DeviceCall>& calls, const std::string& method)
+{
+    std::vector<DeviceCall> named;
+    for (const DeviceCall& call : calls) {
+        if (call.method == method) named.push_back(call);
+    }
+    return named;
+}
+
 const std::vector<DeviceCall>& RecordingDevice::Calls() const
 {
     return calls_;
@@ -953,12 +962,7 @@ const std::vector<DeviceCall>& RecordingDevice::Calls() const
 std::vector<DeviceCall> RecordingDevice::CallsNamed(const std::string& method) const
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    std::vector<DeviceCall> named;
-    for (const DeviceCall& call : calls_) {
-        if (call.method == method)
-            named.push_back(call);
-    }
-    return named;
+    return SelectCalls(calls_, method);
 }
 
 void RecordingDevice::ClearCalls()

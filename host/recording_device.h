@@ -64,6 +64,9 @@ struct DeviceCall {
     std::vector<std::uint64_t> args;  // scalar arguments, in order
 };
 
+// The calls of one method, in order.
+std::vector<DeviceCall> SelectCalls(const std::vector<DeviceCall>& calls, const std::string& method);
+
 class RecordedStateBlock;
 
 class RecordingDevice : public IDirect3DDevice9 {

@@ -500,7 +500,7 @@ void WriteTga(const std::string& path, int width, int height, unsigned char r, u
     out += '\0';              // no image id
     out += '\0';              // no colour map
     out += static_cast<char>(2);  // uncompressed true colour
-    out.append(5, '\0');      // colour map specification
+    out.append(5, '\0');      // colour map fields
     PutU16(out, 0);           // x origin
     PutU16(out, 0);           // y origin
     PutU16(out, static_cast<unsigned>(width));
