@@ -28,6 +28,16 @@ struct SphereView {
     float alignment;  // cosine between the view direction and the way to the centre
 };
 
+float DistanceTo(const float center[3], const CullParams& params)
+{
+    float squared = 0.0f;
+    for (int axis = 0; axis < 3; ++axis) {
+        float offset = center[axis] - params.cameraPosition[axis];
+        squared += offset * offset;
+    }
+    return std::sqrt(squared);
+}
+
 SphereView ViewOf(const float center[3], const CullParams& params)
 {
     float toCenter[3];
@@ -78,10 +88,13 @@ bool IsModelInRange(CModel* model, CullParams params, bool lod)
     // A loading member is waited for here (the render thread finishes its
     // device work meanwhile), so the test uses the imported bounds.
     if (model->loading.load(std::memory_order_acquire)) TarnRenderer::WaitForModel(model);
-    SphereView view = ViewOf(model->center, params);
-    if (params.SmartCulling && !(model->radius > view.distance) && view.alignment <= -0.25f) return false;
+    // Both tests must pass; the distance test is the cheaper one and fails
+    // for most of a map, so it goes first.
+    float distance = DistanceTo(model->center, params);
     float limit = lod ? params.LODDistance : params.DrawDistance;
-    return limit + model->radius > view.distance;
+    if (!(limit + model->radius > distance)) return false;
+    if (!params.SmartCulling || model->radius > distance) return true;
+    return ViewOf(model->center, params).alignment > -0.25f;
 }
 
 void CullModelMeshes(CModel* model, CullParams params)

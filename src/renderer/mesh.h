@@ -47,6 +47,11 @@ public:
     std::uint32_t vertexCount = 0;
     std::uint32_t indexCount = 0;
     std::uint32_t faceCount = 0;
+    // Read or written by culling every frame: kept beside the arrays whose
+    // emptiness it tests.
+    bool visible = true;
+    float center[3] = {0, 0, 0};
+    float radius = 0;
     std::vector<float> positions;       // 3 per vertex, map model space
     std::vector<std::uint32_t> indices; // 3 per face, offset into this mesh
     std::vector<float> normals;         // 3 per vertex, as in the file
@@ -57,9 +62,6 @@ public:
     std::string surfaceName;            // never filled by mesh building
     float boundsMin[3] = {0, 0, 0};
     float boundsMax[3] = {0, 0, 0};
-    float center[3] = {0, 0, 0};
-    float radius = 0;
-    bool visible = true;
     void* collisionData = nullptr;
     void (*collisionDataRelease)(void*) = nullptr;
 };

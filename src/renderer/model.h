@@ -42,20 +42,23 @@ public:
     void Unload() override;
     std::mutex& CacheLock() override;
 
+    // What culling reads for every model every frame comes first, so that
+    // it shares a cache line.
+    std::vector<CMesh*> meshes;  // owned, in creation order
+    float center[3] = {0, 0, 0};
+    float radius = 0;
+    std::atomic<bool> loading{false};  // set with release, read with acquire
+
     std::string path;
     std::string directory;  // path up to and including its last separator
     std::string texturePath;
     std::uint32_t textureFilter;
-    std::vector<CMesh*> meshes;  // owned, in creation order
     float boundsMin[3] = {0, 0, 0};
     float boundsMax[3] = {0, 0, 0};
-    float center[3] = {0, 0, 0};
-    float radius = 0;
     float scale;
     DrawSettings drawSettings = CurrentDrawSettings;
     bool rawGeometry;
     bool loadAsync;
-    std::atomic<bool> loading{false};  // set with release, read with acquire
     bool skipRenderData;
     TaskHandle loadTask;
 
