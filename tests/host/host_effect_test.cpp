@@ -4,6 +4,8 @@
 // same draw on a real device, read back from the back buffer.
 #include <gtest/gtest.h>
 
+#include "real_device_fixture.h"
+
 #include <d3dx9.h>
 
 #include <algorithm>
@@ -427,26 +429,14 @@ TEST_F(HostEffectContract, CallsFromSeveralThreadsAreAllRecorded)
 constexpr int kWidth = 320;
 constexpr int kHeight = 240;
 
-class HostEffectPicture : public ::testing::Test {
+class HostEffectPicture : public RealDeviceTest {
 protected:
-    static void SetUpTestSuite()
-    {
-        device_ = new Host::HostDevice();
-        if (!device_->Create(kWidth, kHeight)) {
-            error_ = device_->Error();
-            delete device_;
-            device_ = nullptr;
-        }
-    }
-    static void TearDownTestSuite()
-    {
-        delete device_;
-        device_ = nullptr;
-    }
+    static void SetUpTestSuite() { CreateDevice(kWidth, kHeight); }
 
     void SetUp() override
     {
-        ASSERT_NE(device_, nullptr) << "no Direct3D device: " << error_;
+        RealDeviceTest::SetUp();
+        if (HasFatalFailure()) return;
         IDirect3DDevice9* device = device_->Device();
         installation_ = Host::InstallHostEffect(device);
 
@@ -573,9 +563,6 @@ protected:
         EXPECT_EQ(wrongInside, 0);
         EXPECT_EQ(wrongOutside, 0);
     }
-
-    static inline Host::HostDevice* device_ = nullptr;
-    static inline std::string error_;
 
     Host::HostEffectInstallation installation_;
     D3DXMATRIX viewProjection_;

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "../renderer/device_fixture.h"
+#include "real_device_fixture.h"
 #include "asset_writer.h"
 #include "config/map_definition.h"
 #include "config/options.h"

@@ -12,7 +12,7 @@
 #include "maprender/render_group.h"
 #include "maprender/render_pass.h"
 #include "renderer/model.h"
-#include "../renderer/device_fixture.h"
+#include "real_device_fixture.h"
 #include "test_files.h"
 
 namespace {

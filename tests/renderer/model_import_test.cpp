@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "asset_writer.h"
-#include "device_fixture.h"
+#include "real_device_fixture.h"
 #include "recording_device.h"
 #include "renderer/model.h"
 #include "renderer/texture.h"
