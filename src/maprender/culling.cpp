@@ -13,16 +13,6 @@ namespace {
 using TarnRenderer::CMesh;
 using TarnRenderer::CModel;
 
-bool HasGeometry(const CMesh* mesh) { return !mesh->positions.empty() && !mesh->indices.empty(); }
-
-bool AnyMeshHasGeometry(const CModel* model)
-{
-    for (const CMesh* mesh : model->meshes) {
-        if (HasGeometry(mesh)) return true;
-    }
-    return false;
-}
-
 struct SphereView {
     float distance;
     float alignment;  // cosine between the view direction and the way to the centre
@@ -99,7 +89,7 @@ bool IsModelInRange(CModel* model, CullParams params, bool lod)
 
 void CullModelMeshes(CModel* model, CullParams params)
 {
-    if (!model || model->loading.load(std::memory_order_acquire) || !AnyMeshHasGeometry(model)) return;
+    if (!model || model->loading.load(std::memory_order_acquire) || !model->AnyMeshHasGeometry()) return;
     for (CMesh* mesh : model->meshes) {
         if (!params.AggressiveCulling) {
             mesh->visible = true;
@@ -128,7 +118,7 @@ void UpdateVisibility()
     for (RenderGroup* group : RenderGroups) {
         CModel* lod = group->lod;
         if (Config::Options.DontDrawLODs) {
-            if (lod && !lod->loading.load(std::memory_order_acquire) && AnyMeshHasGeometry(lod)) {
+            if (lod && !lod->loading.load(std::memory_order_acquire) && lod->AnyMeshHasGeometry()) {
                 for (CMesh* mesh : lod->meshes) mesh->visible = false;
             }
         } else {

@@ -86,8 +86,6 @@ bool ShadingChanged(const ShadingSettings& wanted, const ShadingSettings& curren
     return false;
 }
 
-bool HasGeometry(const CMesh* mesh) { return !mesh->positions.empty() && !mesh->indices.empty(); }
-
 // The host's effect wrapper as the render pass uses it: its parameter
 // handles at +68, its ID3DXEffect at +72, and two virtual operations that
 // bracket a draw.
@@ -297,7 +295,7 @@ void DrawRenderGroups()
                     incomplete = true;
                 } else if (model->loading.load(std::memory_order_acquire)) {
                     incomplete = true;
-                } else if (std::any_of(model->meshes.begin(), model->meshes.end(), HasGeometry)) {
+                } else if (model->AnyMeshHasGeometry()) {
                     DrawModel(model, settings);
                 } else {
                     incomplete = true;

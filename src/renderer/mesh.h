@@ -38,6 +38,9 @@ public:
     CMesh(const CMesh&) = delete;
     CMesh& operator=(const CMesh&) = delete;
 
+    // A mesh has geometry when it has both positions and indices.
+    bool HasGeometry() const { return !positions.empty() && !indices.empty(); }
+
     // Appends one more sub-mesh and recomputes the bounds over the whole mesh.
     void AppendSubMesh(const aiScene* scene, unsigned index, const TarnMath::CMatrix& transform, bool raw);
 

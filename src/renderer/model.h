@@ -42,6 +42,14 @@ public:
     void Unload() override;
     std::mutex& CacheLock() override;
 
+    bool AnyMeshHasGeometry() const
+    {
+        for (const CMesh* mesh : meshes) {
+            if (mesh->HasGeometry()) return true;
+        }
+        return false;
+    }
+
     // What culling reads for every model every frame comes first, so that
     // it shares a cache line.
     std::vector<CMesh*> meshes;  // owned, in creation order
