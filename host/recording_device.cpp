@@ -324,11 +324,15 @@ public:
 
 protected:
     Buffer(RecordingDevice* device, UINT length, DWORD usage, D3DPOOL pool)
-        : Resource<Interface>(device), bytes_(length), usage_(usage), pool_(pool)
+        : Resource<Interface>(device), device_(device), bytes_(device->TakeBufferStorage(length)), usage_(usage),
+          pool_(pool)
     {
         this->Describe(&bytes_, &locks_, pool == D3DPOOL_DEFAULT);
     }
+    // The device outlives this: the base still holds its reference.
+    ~Buffer() override { device_->KeepBufferStorage(std::move(bytes_)); }
 
+    RecordingDevice* const device_;
     std::vector<unsigned char> bytes_;
     std::atomic<int> locks_{0};
     const DWORD usage_;
@@ -974,6 +978,37 @@ void RecordingDevice::ClearCalls()
 void RecordingDevice::SetRecording(bool on)
 {
     recording_.store(on, std::memory_order_relaxed);
+}
+
+void RecordingDevice::SetBufferStorageReuse(bool on)
+{
+    std::vector<std::vector<unsigned char>> freed;
+    std::lock_guard<std::mutex> lock(storageMutex_);
+    reuseStorage_ = on;
+    if (!on)
+        std::swap(freed, keptStorage_);
+}
+
+std::vector<unsigned char> RecordingDevice::TakeBufferStorage(std::size_t length)
+{
+    {
+        std::lock_guard<std::mutex> lock(storageMutex_);
+        for (auto kept = keptStorage_.begin(); kept != keptStorage_.end(); ++kept) {
+            if (kept->size() == length) {
+                std::vector<unsigned char> bytes = std::move(*kept);
+                keptStorage_.erase(kept);
+                return bytes;
+            }
+        }
+    }
+    return std::vector<unsigned char>(length);
+}
+
+void RecordingDevice::KeepBufferStorage(std::vector<unsigned char>&& bytes)
+{
+    std::lock_guard<std::mutex> lock(storageMutex_);
+    if (reuseStorage_)
+        keptStorage_.push_back(std::move(bytes));
 }
 
 void RecordingDevice::FailNext(const std::string& method, HRESULT result)

@@ -88,6 +88,15 @@ public:
     // included, works as before): a standalone device then makes a cheap
     // device that does nothing. On at construction.
     void SetRecording(bool on);
+    // While on, a released buffer's storage is kept and handed to the next
+    // buffer of the same length, as drivers recycle discarded buffers: the
+    // new buffer then holds what the old one left, not zeros, and costs no
+    // fresh memory. Off at construction; turning it off frees what is kept.
+    void SetBufferStorageReuse(bool on);
+    // For the device's buffers: storage of `length` bytes, and storage given
+    // back by a buffer being destroyed.
+    std::vector<unsigned char> TakeBufferStorage(std::size_t length);
+    void KeepBufferStorage(std::vector<unsigned char>&& bytes);
 
     // Makes the next call of `method` return `result` without doing anything
     // else (the call is still recorded; out-pointers for created or fetched
@@ -276,6 +285,9 @@ private:
     std::unique_ptr<State> state_;  // standalone only
     std::atomic<long> refs_{1};
     std::atomic<bool> recording_{true};
+    std::mutex storageMutex_;  // guards the two below; buffers die under other locks
+    bool reuseStorage_ = false;
+    std::vector<std::vector<unsigned char>> keptStorage_;
 };
 
 // The bytes of a vertex or index buffer made by a standalone RecordingDevice,

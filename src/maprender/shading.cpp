@@ -33,32 +33,100 @@ void SetupGroupShading(DrawSettings& settings, const float direction[3], float s
     }
 }
 
+namespace {
+
+// The colour of a vertex under one rebuild's settings. Everything that does
+// not depend on the vertex is worked out once here, so the per-vertex work
+// is the sun term alone; the arithmetic and its order are those of the
+// per-vertex formula, so every colour comes out bit for bit the same.
+class VertexColorBaker {
+public:
+    VertexColorBaker(const ShadingSettings& shading, float colorScale, bool shade) : shade_(shade)
+    {
+        const std::uint32_t override = shading.ColorOverride;
+        for (int k = 0; k < 3; ++k) {
+            const int shift = 16 - 8 * k;
+            for (int value = 0; value < 256; ++value) {
+                const int source = override != 0 ? int((override >> shift) & 0xFF) : value;
+                // In range of int32: a channel times a scale of at most 1.
+                base_[k][value] = static_cast<std::int32_t>(static_cast<float>(source) * colorScale);
+                baseAsDouble_[k][value] = static_cast<double>(base_[k][value]);
+            }
+            sunScale_[k] = static_cast<double>(shading.SunColor[k]) / 255.0;
+            shadow_[k] = static_cast<double>(shading.ShadowColor[k]);
+            light_[k] = shading.LightDir[k];
+        }
+        multiplier_ = shading.ShadingMultiplier;
+        offset_ = 1.0f - multiplier_;
+    }
+
+    std::uint32_t operator()(const std::uint8_t color[3], const float normal[3]) const
+    {
+        return shade_ ? Shaded(color, normal) : Plain(color);
+    }
+
+    std::uint32_t Plain(const std::uint8_t color[3]) const
+    {
+        return 0xFF000000u | (std::uint32_t(base_[0][color[0]]) << 16) | (std::uint32_t(base_[1][color[1]]) << 8) |
+               std::uint32_t(base_[2][color[2]]);
+    }
+
+    std::uint32_t Shaded(const std::uint8_t color[3], const float normal[3]) const
+    {
+        const float f = (normal[0] * light_[0] + normal[1] * light_[1] + normal[2] * light_[2]) * multiplier_ + offset_;
+        return 0xFF000000u | (Channel(0, f, color[0]) << 16) | (Channel(1, f, color[1]) << 8) | Channel(2, f, color[2]);
+    }
+
+    bool Shades() const { return shade_; }
+
+private:
+    std::uint32_t Channel(int k, float f, std::uint8_t value) const
+    {
+        double x = sunScale_[k] * f * baseAsDouble_[k][value] + shadow_[k];
+        // Written so that they compile to maxsd and minsd: below 0.001, and
+        // NaN from odd option values, become 0.001; above 254.99, 254.99.
+        x = x > 0.001 ? x : 0.001;
+        x = x < 254.99 ? x : 254.99;
+        return static_cast<std::uint32_t>(static_cast<std::int32_t>(x));
+    }
+
+    bool shade_;
+    std::int32_t base_[3][256];
+    double baseAsDouble_[3][256];
+    double sunScale_[3];
+    double shadow_[3];
+    float light_[3];
+    float multiplier_;
+    float offset_;
+};
+
+// Writes the mesh's vertices as MapVertex records, with the diffuse colour
+// from `colorOf(colour, normal)` of each vertex. Raw pointers, so that the writes to the
+// buffer are not taken to change the mesh's arrays.
+template <class ColorOf>
+void FillVertices(const TarnRenderer::CMesh& mesh, MapVertex* __restrict vertices, ColorOf colorOf)
+{
+    const float* positions = mesh.positions.data();
+    const float* normals = mesh.normals.data();
+    const float* texCoords = mesh.texCoords.data();
+    const std::uint8_t* colors = mesh.colors.data();
+    const std::uint32_t count = mesh.vertexCount;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        MapVertex& vertex = vertices[i];
+        std::memcpy(vertex.position, positions + 3 * i, sizeof(vertex.position));
+        std::memcpy(vertex.normal, normals + 3 * i, sizeof(vertex.normal));
+        vertex.diffuse = colorOf(colors + 3 * i, normals + 3 * i);
+        vertex.texCoord[0] = texCoords[2 * i];
+        vertex.texCoord[1] = -texCoords[2 * i + 1];
+    }
+}
+
+}  // namespace
+
 std::uint32_t ShadeVertexColor(const ShadingSettings& shading, const std::uint8_t color[3], const float normal[3],
                                float colorScale, bool shade)
 {
-    std::uint32_t base[3];
-    if (shading.ColorOverride != 0) {
-        const std::uint32_t override = shading.ColorOverride;
-        const std::uint32_t channels[3] = {(override >> 16) & 0xFF, (override >> 8) & 0xFF, override & 0xFF};
-        for (int k = 0; k < 3; ++k) base[k] = static_cast<std::uint32_t>(channels[k] * colorScale);
-    } else {
-        for (int k = 0; k < 3; ++k) base[k] = static_cast<std::uint32_t>(color[k] * colorScale);
-    }
-    if (shade) {
-        const float* L = shading.LightDir;
-        const float m = shading.ShadingMultiplier;
-        float f = (normal[0] * L[0] + normal[1] * L[1] + normal[2] * L[2]) * m + (1.0f - m);
-        for (int k = 0; k < 3; ++k) {
-            double x = (static_cast<double>(shading.SunColor[k]) / 255.0) * f * base[k] + shading.ShadowColor[k];
-            if (x > 254.99) {
-                x = 254.99;
-            } else if (!(x >= 0.001)) {  // also catches NaN from odd option values
-                x = 0.001;
-            }
-            base[k] = static_cast<std::uint32_t>(x);
-        }
-    }
-    return 0xFF000000u | (base[0] << 16) | (base[1] << 8) | base[2];
+    return VertexColorBaker(shading, colorScale, shade)(color, normal);
 }
 
 void RebuildMeshBuffers(TarnRenderer::MeshBuffers* buffers)
@@ -101,17 +169,13 @@ void RebuildMeshBuffers(TarnRenderer::MeshBuffers* buffers)
 
     const float colorScale = Config::UseHostShaders ? 0.5f : 1.0f;
     const bool shade = mesh.shading.ShadingEnabled && !Config::UseHostShaders;
-    auto* vertices = static_cast<MapVertex*>(vertexData);
-    // A local copy: the vertex writes below cannot alias it, so the
-    // compiler keeps its per-rebuild terms out of the loop.
-    const ShadingSettings shading = mesh.shading;
-    for (std::uint32_t i = 0; i < mesh.vertexCount; ++i) {
-        MapVertex& vertex = vertices[i];
-        std::memcpy(vertex.position, &mesh.positions[3 * i], sizeof(vertex.position));
-        std::memcpy(vertex.normal, &mesh.normals[3 * i], sizeof(vertex.normal));
-        vertex.texCoord[0] = mesh.texCoords[2 * i];
-        vertex.texCoord[1] = -mesh.texCoords[2 * i + 1];
-        vertex.diffuse = ShadeVertexColor(shading, &mesh.colors[3 * i], vertex.normal, colorScale, shade);
+    const VertexColorBaker bakeColor(mesh.shading, colorScale, shade);
+    if (bakeColor.Shades()) {
+        FillVertices(mesh, static_cast<MapVertex*>(vertexData),
+                     [&](const std::uint8_t* color, const float* normal) { return bakeColor.Shaded(color, normal); });
+    } else {
+        FillVertices(mesh, static_cast<MapVertex*>(vertexData),
+                     [&](const std::uint8_t* color, const float*) { return bakeColor.Plain(color); });
     }
     std::memcpy(indexData, mesh.indices.data(), std::size_t(mesh.indexCount) * 4);
     buffers->vertexBuffer->Unlock();

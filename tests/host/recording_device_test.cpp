@@ -106,6 +106,43 @@ TEST_F(RecordingDeviceTest, LockingAtAnOffsetWritesOnlyThatRange)
     buffer->Release();
 }
 
+TEST_F(RecordingDeviceTest, ReusedStorageKeepsOldBytesOnlyWhileReuseIsOn)
+{
+    auto fill = [](IDirect3DVertexBuffer9* buffer, unsigned char value) {
+        void* data = nullptr;
+        ASSERT_EQ(buffer->Lock(0, 0, &data, D3DLOCK_DISCARD), D3D_OK);
+        std::memset(data, value, 32);
+        ASSERT_EQ(buffer->Unlock(), D3D_OK);
+    };
+    device_.SetBufferStorageReuse(true);
+    IDirect3DVertexBuffer9* first = MakeVertexBuffer(32);
+    ASSERT_NE(first, nullptr);
+    fill(first, 0x5A);
+    first->Release();
+
+    // Another length gets fresh zeros; the same length gets the old bytes.
+    IDirect3DVertexBuffer9* other = MakeVertexBuffer(64);
+    ASSERT_NE(other, nullptr);
+    EXPECT_EQ(*RecordedBufferBytes(other), std::vector<unsigned char>(64, 0));
+    IDirect3DVertexBuffer9* second = MakeVertexBuffer(32);
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(*RecordedBufferBytes(second), std::vector<unsigned char>(32, 0x5A));
+    // Two live buffers never share storage.
+    IDirect3DVertexBuffer9* third = MakeVertexBuffer(32);
+    ASSERT_NE(third, nullptr);
+    EXPECT_EQ(*RecordedBufferBytes(third), std::vector<unsigned char>(32, 0));
+    fill(third, 0x11);
+    EXPECT_EQ(*RecordedBufferBytes(second), std::vector<unsigned char>(32, 0x5A));
+
+    device_.SetBufferStorageReuse(false);
+    second->Release();
+    IDirect3DVertexBuffer9* fresh = MakeVertexBuffer(32);
+    ASSERT_NE(fresh, nullptr);
+    EXPECT_EQ(*RecordedBufferBytes(fresh), std::vector<unsigned char>(32, 0));
+    for (IDirect3DVertexBuffer9* buffer : {other, third, fresh}) buffer->Release();
+    EXPECT_EQ(device_.LiveObjects(), 0u);
+}
+
 TEST_F(RecordingDeviceTest, IndexBufferKeepsItsFormatAndBytes)
 {
     IDirect3DIndexBuffer9* buffer = nullptr;

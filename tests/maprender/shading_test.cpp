@@ -2,6 +2,10 @@
 // of a vertex with and without the sun term.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
+#include <random>
+
 #include "config/options.h"
 #include "maprender/shading.h"
 
@@ -105,6 +109,57 @@ TEST(VertexColour, NegativeResultsClampToZero)
     const float* L = shading.LightDir;
     const float away[3] = {-L[0], -L[1], -L[2]};
     EXPECT_EQ(Channels(ShadeVertexColor(shading, white, away, 1.0f, true)), (Rgb{0, 0, 0}));
+}
+
+// The colour of one vertex exactly as the shading rule states it, one
+// operation after another; the baking precomputes and reorders its work, and
+// must still agree with this bit for bit.
+std::uint32_t ColourByTheRule(const ShadingSettings& s, const std::uint8_t color[3], const float n[3], float scale,
+                              bool shade)
+{
+    std::uint32_t out = 0xFF000000u;
+    for (int k = 0; k < 3; ++k) {
+        float channel = s.ColorOverride != 0 ? float((s.ColorOverride >> (16 - 8 * k)) & 0xFF) : float(color[k]);
+        std::uint32_t b = std::uint32_t(channel * scale);
+        if (shade) {
+            float f = (n[0] * s.LightDir[0] + n[1] * s.LightDir[1] + n[2] * s.LightDir[2]) * s.ShadingMultiplier +
+                      (1.0f - s.ShadingMultiplier);
+            double x = (double(s.SunColor[k]) / 255.0) * double(f) * double(b) + double(s.ShadowColor[k]);
+            if (x > 254.99)
+                x = 254.99;
+            else if (x < 0.001 || std::isnan(x))
+                x = 0.001;
+            b = std::uint32_t(x);
+        }
+        out |= b << (16 - 8 * k);
+    }
+    return out;
+}
+
+TEST(VertexColour, AgreesWithTheRuleOverManyRandomInputs)
+{
+    std::mt19937 random(20261207);
+    std::uniform_real_distribution<float> unit(-1.0f, 1.0f), colour(-300.0f, 600.0f), factor(-0.5f, 1.5f);
+    const float odd[] = {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
+                         -std::numeric_limits<float>::infinity(), 0.0f, 254.99f, 255.0f};
+    for (int round = 0; round < 2000; ++round) {
+        ShadingSettings s;
+        s.ColorOverride = round % 5 == 0 ? random() : 0;
+        s.ShadingMultiplier = round % 97 == 3 ? odd[round % 6] : factor(random);
+        for (int k = 0; k < 3; ++k) {
+            s.LightDir[k] = unit(random);
+            s.SunColor[k] = round % 89 == 5 ? odd[(round + k) % 6] : colour(random);
+            s.ShadowColor[k] = colour(random) * 0.2f;
+        }
+        const float scale = round % 2 ? 0.5f : 1.0f;
+        const bool shade = round % 3 != 0;
+        for (int v = 0; v < 50; ++v) {
+            const std::uint8_t c[3] = {std::uint8_t(random()), std::uint8_t(random()), std::uint8_t(random())};
+            const float n[3] = {unit(random), unit(random), unit(random)};
+            ASSERT_EQ(ShadeVertexColor(s, c, n, scale, shade), ColourByTheRule(s, c, n, scale, shade))
+                << "round " << round << ", vertex " << v;
+        }
+    }
 }
 
 }  // namespace
