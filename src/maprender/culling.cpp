@@ -72,7 +72,11 @@ CullParams MakeCullParams()
     return params;
 }
 
-bool IsModelInRange(CModel* model, CullParams params, bool lod)
+namespace {
+
+// The bodies of IsModelInRange and CullModelMeshes, inlined into the
+// per-frame walk, which calls them for every model of the map.
+inline bool ModelInRange(CModel* model, const CullParams& params, bool lod)
 {
     if (!model) return true;
     // A loading member is waited for here (the render thread finishes its
@@ -87,7 +91,7 @@ bool IsModelInRange(CModel* model, CullParams params, bool lod)
     return ViewOf(model->center, params).alignment > -0.25f;
 }
 
-void CullModelMeshes(CModel* model, CullParams params)
+inline void CullMeshes(CModel* model, const CullParams& params)
 {
     if (!model || model->loading.load(std::memory_order_acquire) || !model->AnyMeshHasGeometry()) return;
     for (CMesh* mesh : model->meshes) {
@@ -99,6 +103,71 @@ void CullModelMeshes(CModel* model, CullParams params)
         mesh->visible = mesh->radius > view.distance || view.alignment > -0.25f;
     }
 }
+
+// The walk below reads, for every group, a chain of separately allocated
+// records: group, member list, members, models, mesh lists, meshes. Taken
+// one group at a time, every link waits for memory. Asking for each link a
+// few groups ahead of the walk, one link per stage and each stage reading
+// only what an earlier stage asked for, keeps many loads in flight.
+class GroupPrefetcher {
+public:
+    explicit GroupPrefetcher(const std::vector<RenderGroup*>& groups) : groups_(groups) {}
+
+    // Called before group `index` is culled.
+    void Ahead(std::size_t index) const
+    {
+        if (const RenderGroup* group = At(index + 6 * kStride)) Fetch(group);
+        if (const RenderGroup* group = At(index + 5 * kStride)) {
+            Fetch(group->members.data());
+            Fetch(group->lod);
+        }
+        if (const RenderGroup* group = At(index + 4 * kStride)) {
+            for (const GroupMember* member : group->members) Fetch(member);
+        }
+        if (const RenderGroup* group = At(index + 3 * kStride)) {
+            for (const GroupMember* member : group->members) Fetch(member->model);
+        }
+        if (const RenderGroup* group = At(index + 2 * kStride)) {
+            ForEachModel(group, [](const CModel* model) { Fetch(model->meshes.data()); });
+        }
+        if (const RenderGroup* group = At(index + kStride)) {
+            ForEachModel(group, [](const CModel* model) {
+                for (const CMesh* mesh : model->meshes) {
+                    Fetch(&mesh->visible);
+                    Fetch(&mesh->indices);
+                }
+            });
+        }
+    }
+
+private:
+    static constexpr std::size_t kStride = 3;  // groups between two stages
+
+    const RenderGroup* At(std::size_t index) const { return index < groups_.size() ? groups_[index] : nullptr; }
+    static void Fetch(const void* address)
+    {
+        if (address) __builtin_prefetch(address);
+    }
+    // The group's models whose mesh lists may be read: a loading model's
+    // list is still being filled by its import.
+    template <class Visit>
+    static void ForEachModel(const RenderGroup* group, Visit visit)
+    {
+        if (group->lod && !group->lod->loading.load(std::memory_order_acquire)) visit(group->lod);
+        for (const GroupMember* member : group->members) {
+            const CModel* model = member->model;
+            if (model && !model->loading.load(std::memory_order_acquire)) visit(model);
+        }
+    }
+
+    const std::vector<RenderGroup*>& groups_;
+};
+
+}  // namespace
+
+bool IsModelInRange(CModel* model, CullParams params, bool lod) { return ModelInRange(model, params, lod); }
+
+void CullModelMeshes(CModel* model, CullParams params) { CullMeshes(model, params); }
 
 void RequestMemberModel(GroupMember* member)
 {
@@ -115,23 +184,26 @@ void UpdateVisibility()
 {
     Config::RenderCullMode = Config::CullModeFromOption(Config::Options.ForceCullMode);
     const CullParams params = MakeCullParams();
-    for (RenderGroup* group : RenderGroups) {
+    const GroupPrefetcher prefetcher(RenderGroups);
+    for (std::size_t index = 0; index < RenderGroups.size(); ++index) {
+        prefetcher.Ahead(index);
+        RenderGroup* group = RenderGroups[index];
         CModel* lod = group->lod;
         if (Config::Options.DontDrawLODs) {
             if (lod && !lod->loading.load(std::memory_order_acquire) && lod->AnyMeshHasGeometry()) {
                 for (CMesh* mesh : lod->meshes) mesh->visible = false;
             }
         } else {
-            CullModelMeshes(lod, params);
+            CullMeshes(lod, params);
         }
-        for (GroupMember* member : group->members) CullModelMeshes(member->model, params);
+        for (GroupMember* member : group->members) CullMeshes(member->model, params);
 
         if (lod) {
-            group->inRange = IsModelInRange(lod, params, true);
+            group->inRange = ModelInRange(lod, params, true);
         } else {
             group->inRange = false;
             for (GroupMember* member : group->members) {
-                if ((group->inRange = IsModelInRange(member->model, params, false))) break;
+                if ((group->inRange = ModelInRange(member->model, params, false))) break;
             }
         }
     }
