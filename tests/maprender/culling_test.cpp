@@ -85,4 +85,65 @@ TEST_F(CullingTest, GroupsWithLodFollowTheLodAndOthersAnyMember)
     EXPECT_FALSE(withLod->lod->meshes[0]->visible);
 }
 
+// The walk reads ahead of the group it is at; groups of every shape, far
+// more than it reads ahead, must each come out as they would alone.
+TEST_F(CullingTest, ALongListOfGroupsOfEveryShapeIsWalkedGroupByGroup)
+{
+    struct Expected {
+        RenderGroup* group;
+        bool inRange;
+        TarnRenderer::CMesh* hidden;  // a mesh aggressive culling must hide, if any
+    };
+    std::vector<Expected> expected;
+    for (int i = 0; i < 60; ++i) {
+        const float x = (i % 2) ? 100.0f : 3000.0f;  // near or far ahead
+        const bool isNear = i % 2;
+        switch (i % 12 / 2) {
+        case 0: {  // members only, one of them not requested yet
+            RenderGroup* group = AddGroup(nullptr, {MakeModel(x, 0, 0, 1)});
+            group->members.push_back(new GroupMember{nullptr, "later", "", 2});
+            expected.push_back({group, true, nullptr});  // an unrequested member counts as in range
+            break;
+        }
+        case 1: {  // a LOD and members not requested yet
+            RenderGroup* group = AddGroup(MakeModel(x, 0, 0, 10), {});
+            group->members.push_back(new GroupMember{nullptr, "later", "", 2});
+            expected.push_back({group, isNear, nullptr});
+            break;
+        }
+        case 2:  // nothing at all
+            expected.push_back({AddGroup(nullptr, {}), false, nullptr});
+            break;
+        case 3: {  // a LOD without meshes beside a member with two, one behind the camera
+            TarnRenderer::CModel* lod = MakeModel(x, 0, 0, 10);
+            for (auto* mesh : lod->meshes) delete mesh;
+            lod->meshes.clear();
+            TarnRenderer::CModel* member = MakeModel(x, 0, 0, 1);
+            member->meshes.push_back(MakeMesh(-50, 0, 0, 1));
+            expected.push_back({AddGroup(lod, {member}), isNear, member->meshes[1]});
+            break;
+        }
+        case 4: {  // two members, the first far, the second as x says
+            RenderGroup* group = AddGroup(nullptr, {MakeModel(5000, 0, 0, 1), MakeModel(x, 0, 0, 1)});
+            expected.push_back({group, isNear, nullptr});
+            break;
+        }
+        default:  // a member with an empty mesh list
+            TarnRenderer::CModel* empty = MakeModel(x, 0, 0, 1);
+            for (auto* mesh : empty->meshes) delete mesh;
+            empty->meshes.clear();
+            expected.push_back({AddGroup(nullptr, {empty}), isNear, nullptr});
+            break;
+        }
+    }
+    for (bool aggressive : {false, true}) {
+        Config::Options.AggressiveCulling = aggressive;
+        UpdateVisibility();
+        for (std::size_t i = 0; i < expected.size(); ++i) {
+            EXPECT_EQ(expected[i].group->inRange, expected[i].inRange) << "group " << i;
+            if (expected[i].hidden) EXPECT_EQ(expected[i].hidden->visible, !aggressive) << "group " << i;
+        }
+    }
+}
+
 }  // namespace
