@@ -111,43 +111,39 @@ inline void CullMeshes(CModel* model, const CullParams& params)
 // only what an earlier stage asked for, keeps many loads in flight.
 class GroupPrefetcher {
 public:
-    explicit GroupPrefetcher(const std::vector<RenderGroup*>& groups) : groups_(groups) {}
-
-    // Called before group `index` is culled.
-    void Ahead(std::size_t index) const
+    // Groups at and beyond this index are not read ahead for (the last few).
+    static std::size_t End(const std::vector<RenderGroup*>& groups)
     {
-        if (const RenderGroup* group = At(index + 6 * kStride)) Fetch(group);
-        if (const RenderGroup* group = At(index + 5 * kStride)) {
-            Fetch(group->members.data());
-            Fetch(group->lod);
+        return groups.size() > kDepth ? groups.size() - kDepth : 0;
+    }
+
+    // Called before group `index` is culled, for an index below End.
+    static void Ahead(const std::vector<RenderGroup*>& groups, std::size_t index)
+    {
+        const RenderGroup* const* ahead = groups.data() + index;
+        __builtin_prefetch(ahead[6 * kStride]);
+        {
+            const RenderGroup* group = ahead[5 * kStride];
+            __builtin_prefetch(group->members.data());
+            __builtin_prefetch(group->lod);
         }
-        if (const RenderGroup* group = At(index + 4 * kStride)) {
-            for (const GroupMember* member : group->members) Fetch(member);
-        }
-        if (const RenderGroup* group = At(index + 3 * kStride)) {
-            for (const GroupMember* member : group->members) Fetch(member->model);
-        }
-        if (const RenderGroup* group = At(index + 2 * kStride)) {
-            ForEachModel(group, [](const CModel* model) { Fetch(model->meshes.data()); });
-        }
-        if (const RenderGroup* group = At(index + kStride)) {
-            ForEachModel(group, [](const CModel* model) {
-                for (const CMesh* mesh : model->meshes) {
-                    Fetch(&mesh->visible);
-                    Fetch(&mesh->indices);
-                }
-            });
-        }
+        for (const GroupMember* member : ahead[4 * kStride]->members) __builtin_prefetch(member);
+        for (const GroupMember* member : ahead[3 * kStride]->members) __builtin_prefetch(member->model);
+        ForEachModel(ahead[2 * kStride], [](const CModel* model) { __builtin_prefetch(model->meshes.data()); });
+        ForEachModel(ahead[kStride], [](const CModel* model) {
+            for (const CMesh* mesh : model->meshes) {
+                __builtin_prefetch(&mesh->visible);
+                __builtin_prefetch(&mesh->indices);
+            }
+        });
     }
 
 private:
+    // Prefetching never faults, so null addresses (no LOD, no model yet, an
+    // empty list) are asked for as they are; only what is read is checked.
     static constexpr std::size_t kStride = 3;  // groups between two stages
+    static constexpr std::size_t kDepth = 6 * kStride;
 
-    const RenderGroup* At(std::size_t index) const { return index < groups_.size() ? groups_[index] : nullptr; }
-    static void Fetch(const void* address)
-    {
-        if (address) __builtin_prefetch(address);
-    }
     // The group's models whose mesh lists may be read: a loading model's
     // list is still being filled by its import.
     template <class Visit>
@@ -159,8 +155,6 @@ private:
             if (model && !model->loading.load(std::memory_order_acquire)) visit(model);
         }
     }
-
-    const std::vector<RenderGroup*>& groups_;
 };
 
 }  // namespace
@@ -184,9 +178,9 @@ void UpdateVisibility()
 {
     Config::RenderCullMode = Config::CullModeFromOption(Config::Options.ForceCullMode);
     const CullParams params = MakeCullParams();
-    const GroupPrefetcher prefetcher(RenderGroups);
+    const std::size_t readAheadEnd = GroupPrefetcher::End(RenderGroups);
     for (std::size_t index = 0; index < RenderGroups.size(); ++index) {
-        prefetcher.Ahead(index);
+        if (index < readAheadEnd) GroupPrefetcher::Ahead(RenderGroups, index);
         RenderGroup* group = RenderGroups[index];
         CModel* lod = group->lod;
         if (Config::Options.DontDrawLODs) {
