@@ -2,7 +2,10 @@
 // of two members on a device that does nothing, next to a 60 Hz frame.
 // The walk is bound by memory, so other work on the machine moves its
 // figures a lot; the frames are therefore measured in several rounds, and
-// each round's median is printed with the lowest and the middle one.
+// each round's median is printed with the lowest and the middle one. A
+// plain memory-latency walk (one dependent load after another over 8 MB),
+// timed in the same run before and after, shows how fast this machine's
+// memory is answering at the time.
 //
 //   render_pass_bench.exe [frames [groups [rounds]]]   (default 1000 frames, 8192 groups, 5 rounds)
 #include <windows.h>
@@ -10,7 +13,10 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdint>
 #include <cstdlib>
+#include <numeric>
+#include <random>
 #include <vector>
 
 #include "config/options.h"
@@ -22,6 +28,35 @@
 #include "memory_models.h"
 #include "null_device.h"
 #include "recording_device.h"
+
+namespace {
+
+// Nanoseconds per load of a chase through a random cycle of 64-byte nodes
+// over 8 MB (median of five chases of the whole cycle).
+double MemoryLatencyNs()
+{
+    constexpr std::size_t kNodes = 8 * 1024 * 1024 / 64;
+    struct alignas(64) Node {
+        std::uint32_t next;
+    };
+    std::vector<Node> nodes(kNodes);
+    std::vector<std::uint32_t> order(kNodes);
+    std::iota(order.begin(), order.end(), 0u);
+    std::shuffle(order.begin() + 1, order.end(), std::mt19937(12345));
+    for (std::size_t i = 0; i < kNodes; ++i) nodes[order[i]].next = order[(i + 1) % kNodes];
+    std::vector<double> times;
+    std::uint32_t at = 0;
+    for (int run = 0; run < 5; ++run) {
+        auto start = std::chrono::steady_clock::now();
+        for (std::size_t step = 0; step < kNodes; ++step) at = nodes[at].next;
+        times.push_back(std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count());
+    }
+    if (at != 0) std::printf("(chase ended at %u)\n", at);  // a full cycle ends where it began
+    std::sort(times.begin(), times.end());
+    return times[2] / kNodes;
+}
+
+}  // namespace
 
 int main(int argc, char** argv)
 {
@@ -62,6 +97,7 @@ int main(int argc, char** argv)
     Host::NullDevice idle;
     host.SetDevice(&idle);
 
+    const double latencyBefore = MemoryLatencyNs();
     using Clock = std::chrono::steady_clock;
     auto median = [](std::vector<double> values) {
         std::sort(values.begin(), values.end());
@@ -92,6 +128,8 @@ int main(int argc, char** argv)
                     *std::min_element(times.begin(), times.end()), *std::max_element(times.begin(), times.end()));
         std::fflush(stdout);
     }
+    std::printf("memory latency walk, same run: %.1f ns per load before the rounds, %.1f ns after\n", latencyBefore,
+                MemoryLatencyNs());
     const double lowest = *std::min_element(roundMedians.begin(), roundMedians.end());
     const double middle = median(roundMedians);
     std::printf("%d groups of 2 members, %d rounds of %d frames, %d models drawn per frame\n", kGroups, rounds, frames,
