@@ -77,8 +77,6 @@ public:
         return 0xFF000000u | (Channel(0, f, color[0]) << 16) | (Channel(1, f, color[1]) << 8) | Channel(2, f, color[2]);
     }
 
-    bool Shades() const { return shade_; }
-
 private:
     std::uint32_t Channel(int k, float f, std::uint8_t value) const
     {
@@ -100,9 +98,9 @@ private:
     float offset_;
 };
 
-// Writes the mesh's vertices as MapVertex records, with the diffuse colour
-// from `colorOf(colour, normal)` of each vertex. Raw pointers, so that the writes to the
-// buffer are not taken to change the mesh's arrays.
+// Writes the mesh's vertices as MapVertex records, the diffuse colour of
+// each from `colorOf(colour, normal)`. Raw pointers, so that the writes to
+// the buffer are not taken to change the mesh's arrays.
 template <class ColorOf>
 void FillVertices(const TarnRenderer::CMesh& mesh, MapVertex* __restrict vertices, ColorOf colorOf)
 {
@@ -170,7 +168,7 @@ void RebuildMeshBuffers(TarnRenderer::MeshBuffers* buffers)
     const float colorScale = Config::UseHostShaders ? 0.5f : 1.0f;
     const bool shade = mesh.shading.ShadingEnabled && !Config::UseHostShaders;
     const VertexColorBaker bakeColor(mesh.shading, colorScale, shade);
-    if (bakeColor.Shades()) {
+    if (shade) {
         FillVertices(mesh, static_cast<MapVertex*>(vertexData),
                      [&](const std::uint8_t* color, const float* normal) { return bakeColor.Shaded(color, normal); });
     } else {
