@@ -5,8 +5,9 @@
 #   Bullet 3.24   double precision: LinearMath, BulletCollision, BulletDynamics
 #   Dear ImGui 1.86 with its Win32 and Direct3D 9 back-ends
 #   googletest/gmock 1.12.1
-# The prefix is keyed by the source versions, this script and the toolchain
-# file, so a second run with nothing changed returns at once.
+# Our own fixes to those sources are in scripts/patches (see below).
+# The prefix is keyed by the source versions, this script, the patches and
+# the toolchain file, so a second run with nothing changed returns at once.
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -22,7 +23,7 @@ COMPILER_VERSION=$(i686-w64-mingw32-g++-posix -dumpfullversion)
 
 cache_root=${VORNAK_DEPS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/vornak-deps}
 key=$( { echo "$ASSIMP_VERSION $BULLET_VERSION $IMGUI_VERSION $ZLIB_VERSION $GTEST_VERSION $COMPILER_VERSION"
-         cat "${BASH_SOURCE[0]}" "$toolchain"; } | sha256sum | cut -c1-16)
+         cat "${BASH_SOURCE[0]}" "$toolchain" "$here"/patches/*.patch; } | sha256sum | cut -c1-16)
 prefix="$cache_root/$key"
 if [[ -f "$prefix/.complete" ]]; then
   echo "$prefix"
@@ -85,6 +86,15 @@ mkdir -p "$assimp_src/contrib/unzip" "$assimp_src/contrib/stb"
 cp "$zlib_src"/contrib/minizip/{ioapi.c,ioapi.h,unzip.c,unzip.h,crypt.h} "$assimp_src/contrib/unzip/"
 sed -i '/crypt\.c/d' "$assimp_src/code/CMakeLists.txt"
 cp /usr/include/stb/stb_image.h "$assimp_src/contrib/stb/"
+# Our fixes, applied exactly (no fuzz) or the build stops:
+#   assimp-terragen-chunk-loop.patch  the Terragen (.ter) reader's padding
+#     step went backwards in a 32-bit build, so its chunk loop never ended
+#     and a map naming such a file hung its load.
+for fix in "$here"/patches/assimp-*.patch; do
+  patch -p1 --forward --batch --fuzz=0 -d "$assimp_src" <"$fix" >>"$log" 2>&1 || {
+    echo "build-deps: $(basename "$fix") does not apply to Assimp $ASSIMP_VERSION; last lines of $log:" >&2
+    tail -20 "$log" >&2; exit 1; }
+done
 step="Assimp"
 cmake_target "$assimp_src" "$work/build-assimp" \
   -DASSIMP_BUILD_ZLIB=OFF -DASSIMP_BUILD_MINIZIP=ON -DASSIMP_NO_EXPORT=ON \

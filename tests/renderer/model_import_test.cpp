@@ -1,15 +1,22 @@
 // Model import from real files through Assimp and D3DX on a real device:
 // merging by texture, node transforms and the axis change, textures of
 // every format, render data handed to the render thread, pending releases
-// and a device reset.
+// and a device reset; terrains and files that give no meshes.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <future>
+#include <memory>
 #include <thread>
 
 #include "asset_writer.h"
 #include "real_device_fixture.h"
 #include "recording_device.h"
+#include "renderer/fatal_error.h"
 #include "renderer/model.h"
 #include "renderer/texture.h"
 #include "test_files.h"
@@ -51,6 +58,22 @@ protected:
     {
         CModel* model = AcquireModel(params);
         held_.push_back(model);
+        return model;
+    }
+    // Acquire, for files whose reader could loop: a watchdog ends the
+    // program with the file's name if the import has not returned within a
+    // minute, instead of holding it until ctest's timeout.
+    CModel* AcquireGuarded(ModelLoadParams params)
+    {
+        auto returned = std::make_shared<std::promise<void>>();
+        std::thread([ended = returned->get_future(), path = params.path] {
+            if (ended.wait_for(std::chrono::minutes(1)) == std::future_status::ready) return;
+            std::fprintf(stderr, "the import of %s has not returned after a minute\n", path.c_str());
+            std::fflush(stderr);
+            std::_Exit(3);
+        }).detach();
+        CModel* model = Acquire(params);
+        returned->set_value();
         return model;
     }
 
@@ -231,6 +254,76 @@ TEST_F(ModelImportTest, DeviceResetNeedsEveryResourceReleasedAndRebuildsThemAll)
         EXPECT_NE(mesh->buffers->indexBuffer, nullptr);
         EXPECT_NE(mesh->texture->resource->texture, nullptr) << mesh->textureFile;  // the late one too
     }
+}
+
+TEST_F(ModelImportTest, TerragenTerrainImportsWithTheScaleOfItsChunkNotOfItsHeights)
+{
+    // 3 x 3 points; the first eight heights hold the bytes of a SCAL chunk
+    // of 1, 1, 1, which a reader taking heights for chunks would apply.
+    TestSupport::Terrain terrain;
+    terrain.points = 3;
+    std::fill(terrain.scale, terrain.scale + 3, 2.0f);
+    terrain.heightScale = 16384;  // a quarter
+    terrain.baseHeight = 10;
+    terrain.heights.assign(9, 0);
+    char chunk[16] = {'S', 'C', 'A', 'L'};
+    const float one = 1.0f;
+    for (int i = 0; i < 3; ++i) std::memcpy(chunk + 4 + 4 * i, &one, 4);
+    std::memcpy(terrain.heights.data(), chunk, sizeof(chunk));
+    terrain.heights[8] = 40;
+    TestSupport::WriteTerragen(dir_.File("ground.ter"), terrain);
+
+    CModel* model = AcquireGuarded({dir_.File("ground.ter")});
+    ASSERT_EQ(model->meshes.size(), 1u);
+    EXPECT_EQ(model->meshes[0]->faceCount, 8u);  // four quads
+    // The far corner: file (2, 2, 40 / 4 + 10) times 2, Z up in the file too.
+    EXPECT_TRUE(HasPosition(*model->meshes[0], 4, -40, 4));
+    EXPECT_TRUE(HasPosition(*model->meshes[0], 0, -20, 4));  // a plain zero height
+}
+
+std::string ObservedFatal;
+void ObserveFatal(const std::string& message) { ObservedFatal = message; }
+
+TEST_F(ModelImportTest, RejectedMeshlessAndPointCloudFilesImportWithNothingToDraw)
+{
+    // Rejected by their readers.
+    TestSupport::Terrain truncated;  // 9 heights declared, 4 written
+    truncated.points = 3;
+    truncated.heights = {1, 2, 3, 4};
+    TestSupport::WriteTerragen(dir_.File("truncated.ter"), truncated);
+    std::string stl(80, ' ');  // binary STL: 1000 facets declared, one written
+    stl += std::string("\xE8\x03\0\0", 4) + std::string(50, '\0');
+    TestSupport::WriteFile(dir_.File("short.stl"), stl);
+    TestSupport::WriteFile(dir_.File("cut.dae"), "<?xml version=\"1.0\"?><COLLADA version=\"1.4.1\"><library_geometries>");
+    // Read, without a mesh.
+    TestSupport::SceneNode empty;
+    empty.name = "empty";
+    TestSupport::WriteCollada(dir_.File("nodes_only.dae"), {}, empty);
+    TestSupport::WriteFile(dir_.File("names_only.obj"), "# no geometry\no nothing\ng group\n");
+    // Points without faces or normals: no normals is fatal only for a mesh with faces.
+    TestSupport::WriteFile(dir_.File("cloud.ply"),
+                           "ply\nformat ascii 1.0\nelement vertex 3\nproperty float x\nproperty float y\n"
+                           "property float z\nend_header\n0 0 0\n1 0 0\n0 1 0\n");
+    TestSupport::WriteFile(dir_.File("cloud.obj"), "v 0 0 0\nv 1 0 0\nv 0 1 0\n");
+
+    ObservedFatal.clear();
+    auto previous = SetFatalErrorHandler(&ObserveFatal);
+    for (const char* name :
+         {"truncated.ter", "short.stl", "cut.dae", "nodes_only.dae", "names_only.obj", "cloud.ply", "cloud.obj"}) {
+        CModel* model = nullptr;
+        EXPECT_NO_THROW(model = AcquireGuarded({dir_.File(name)})) << name;
+        if (!model) continue;
+        EXPECT_TRUE(model->idle.load()) << name;
+        if (std::strncmp(name, "cloud", 5) != 0) {
+            EXPECT_TRUE(model->meshes.empty()) << name;
+        }
+        for (const CMesh* mesh : model->meshes) {  // a point cloud keeps an empty mesh
+            EXPECT_EQ(mesh->vertexCount, 0u) << name;
+            EXPECT_EQ(mesh->faceCount, 0u) << name;
+        }
+    }
+    SetFatalErrorHandler(previous);
+    EXPECT_EQ(ObservedFatal, "");
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <set>
 #include <sstream>
 #include <stdexcept>
@@ -404,6 +405,28 @@ void WriteCollada(const std::string& path, const std::vector<MeshPart>& parts, c
     out << "  </scene>\n";
     out << "</COLLADA>\n";
     WriteFile(path, out.str());
+}
+
+void WriteTerragen(const std::string& path, const Terrain& terrain)
+{
+    auto pad = [](std::string& out) { out.append((4 - out.size() % 4) % 4, '\0'); };
+    std::string out = "TERRAGENTERRAIN ";
+    out += "SIZE";
+    PutU16(out, terrain.points - 1);
+    pad(out);
+    out += "SCAL";
+    for (float value : terrain.scale) {
+        std::uint32_t bits;
+        std::memcpy(&bits, &value, 4);
+        PutU32(out, bits);
+    }
+    out += "ALTW";
+    PutU16(out, static_cast<std::uint16_t>(terrain.heightScale));
+    PutU16(out, static_cast<std::uint16_t>(terrain.baseHeight));
+    for (short height : terrain.heights) PutU16(out, static_cast<std::uint16_t>(height));
+    pad(out);
+    out += "EOF ";
+    WriteFile(path, out);
 }
 
 MeshPart MakeBox(const std::string& name, const float center[3], const float size[3], const std::string& textureFile,

@@ -1,7 +1,8 @@
 // Small writers of model and texture files, so that tests can build the
 // inputs they load instead of keeping binary fixtures in the tree.
 //
-// Models: Wavefront OBJ (+ MTL), ASCII PLY and COLLADA 1.4.1. Textures: BMP,
+// Models: Wavefront OBJ (+ MTL), ASCII PLY, COLLADA 1.4.1 and Terragen
+// terrains. Textures: BMP,
 // TGA, PNG and DDS, either one solid colour or a checkerboard. Every writer
 // goes through TestSupport::WriteFile and throws std::runtime_error when the
 // file cannot be written. Paths are Windows paths.
@@ -62,6 +63,19 @@ void WritePly(const std::string& path, const MeshPart& part, bool withNormals = 
 // image, surface and sampler) or plain white. `root` becomes the single top
 // node of the visual scene. Node ids are the node names (made unique).
 void WriteCollada(const std::string& path, const std::vector<MeshPart>& parts, const SceneNode& root);
+
+// A square Terragen terrain (.ter) of points x points heights.
+struct Terrain {
+    unsigned points = 2;
+    float scale[3] = {30, 30, 30};  // metres between points (x, y) and per height unit (z)
+    short heightScale = 0;          // a height is baseHeight + value * heightScale / 65536
+    short baseHeight = 0;
+    std::vector<short> heights;     // row by row; written as given, however many
+};
+
+// The "TERRAGEN" "TERRAIN " header, then SIZE (points - 1), SCAL, ALTW and
+// EOF chunks, each padded to 4 bytes.
+void WriteTerragen(const std::string& path, const Terrain& terrain);
 
 // An axis-aligned box of the given size centred at `center`: 24 vertices with
 // outward face normals, 12 triangles wound counter-clockwise seen from
