@@ -1,20 +1,25 @@
 #include "collision/surface.h"
 
-#include "startup/host_interface.h"
+#include "hooks/host_interface.h"
 
 namespace BulletCol {
 
 void* DefaultSurface = nullptr;
 void* CurrentSurface = nullptr;
 
-void* LookupSurface(const char* name)
+void* ResolveSurface(std::uint32_t classKey, std::uint32_t nameKey)
 {
-    std::uint32_t recordKey = HostGame::NameKey(name);
     void* database = HostGame::AttributeDatabase();
     if (!database) return nullptr;
-    std::uint32_t classKey = HostGame::NameKey("simsurface");
     if (!HostGame::HasClass(database, classKey)) return nullptr;
-    return HostGame::FindRecord(classKey, recordKey);
+    return HostGame::FindRecord(classKey, nameKey);
+}
+
+void* LookupSurface(const char* name)
+{
+    const std::uint32_t nameKey = HostGame::NameKey(name);
+    const std::uint32_t classKey = HostGame::NameKey(kSurfaceClassName);
+    return ResolveSurface(classKey, nameKey);
 }
 
 }  // namespace BulletCol

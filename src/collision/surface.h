@@ -1,17 +1,23 @@
-// Host surface records: the lookup by name in the host's attribute
-// database, and the default and current surfaces handed to the host with
-// collision results.
+// Host surface records: the lookup in the host's attribute database, and
+// the default and current surfaces handed to the host with collision
+// results.
 #pragma once
+
+#include <cstdint>
 
 namespace BulletCol {
 
-// The host's "simsurface" record for `name`; null when the database is not
-// set up yet, lacks the class, or does not know the name.
+inline constexpr const char* kDefaultSurfaceName = "asphalt_no_leaves";
+inline constexpr const char* kSurfaceClassName = "simsurface";
+
+// The host's record (class key, name key); null when the attribute
+// database is not set up yet, lacks the class, or does not know the name.
+void* ResolveSurface(std::uint32_t classKey, std::uint32_t nameKey);
+
+// The same for a surface name in class "simsurface".
 void* LookupSurface(const char* name);
 
 extern void* DefaultSurface;  // "asphalt_no_leaves", resolved once by the render pass
 extern void* CurrentSurface;
-
-inline constexpr const char* kDefaultSurfaceName = "asphalt_no_leaves";
 
 }  // namespace BulletCol

@@ -1,0 +1,113 @@
+// The map's collision world: a static Bullet world (double precision) of
+// triangle-mesh bodies in model space, one per mesh of every collision file
+// the map declares, built inside the host's first collision query once its
+// game-flow state is above 3, and never stepped or torn down. Also the
+// records the barrier pass leaves per collision mesh, which the barrier
+// detours and the collision display read. Host game thread only.
+#pragma once
+
+#include <btBulletDynamicsCommon.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "collision/surface.h"
+#include "math/matrix.h"
+
+namespace TarnRenderer {
+class CMesh;
+class CModel;
+}  // namespace TarnRenderer
+
+namespace BulletCol {
+
+// A static body that carries the host surface record of its mesh (null when
+// none was found).
+ATTRIBUTE_ALIGNED16(class) CustomRigidBody_WithMaterial : public btRigidBody {
+public:
+    BT_DECLARE_ALIGNED_ALLOCATOR();
+    explicit CustomRigidBody_WithMaterial(const btRigidBodyConstructionInfo& info) : btRigidBody(info) {}
+    ~CustomRigidBody_WithMaterial() override;
+    void* surface = nullptr;
+};
+
+// One per triangle of a collision mesh, model space.
+struct TrianglePlane {
+    float normal[3];           // unit length; (1, 0, 0) for a degenerate triangle
+    float distance;            // normal . third vertex
+    std::uint8_t dominantAxis; // 0/1 x, 2/3 y, 4/5 z (odd when negative)
+};
+
+// A barrier segment in the host's format (host vector order).
+struct BarrierSegment {
+    float bottom[3];
+    std::uint32_t flags;  // always 0x200
+    float top[3];
+    float inverseLength;  // 1 / horizontal length
+    std::uint32_t zero[2];
+};
+static_assert(sizeof(BarrierSegment) == 40, "the host reads 40-byte segments");
+
+// Hung on a collision mesh as its collisionData.
+struct MeshCollisionData {
+    btBvhTriangleMeshShape* shape = nullptr;  // moved to the mesh's record by the barrier pass
+    std::vector<BarrierSegment> barriers;
+    TrianglePlane* planes = nullptr;          // one per triangle, once the barrier pass computed them
+};
+// The mesh's collisionDataRelease: destroys the shape if still held, frees
+// the planes and the block itself (the triangle mesh under a shape stays).
+void ReleaseMeshCollisionData(void* data);
+
+// One per collision mesh, appended by the barrier pass; its existence marks
+// the world as built.
+struct CollisionMeshRecord {
+    bool valid = true;
+    float center[3];
+    float radius;
+    std::vector<BarrierSegment> barriers;
+    btBvhTriangleMeshShape* shape;
+    TarnMath::CMatrix mapMatrix;  // MapTransform when the record was made
+};
+extern std::vector<CollisionMeshRecord> CollisionMeshRecords;
+
+// The collision files' models held between acquiring and the barrier pass
+// (kept for the collision display while ShowCollisions is set).
+extern std::vector<TarnRenderer::CModel*> CollisionModels;
+
+// The five Bullet objects, created by the first build.
+struct CollisionWorldObjects {
+    btDefaultCollisionConfiguration* configuration = nullptr;
+    btCollisionDispatcher* dispatcher = nullptr;
+    btDbvtBroadphase* broadphase = nullptr;
+    btSequentialImpulseConstraintSolver* solver = nullptr;
+    btDiscreteDynamicsWorld* world = nullptr;
+};
+extern CollisionWorldObjects CollisionWorld;
+
+// Called at the start of every collision query: builds the world when no
+// CollisionMeshRecord exists yet, one loading-screen frame per collision
+// file. The collision files are loaded once per process, whatever they
+// yield; one the map is still importing on the task pool is waited for.
+void BuildCollisionWorld();
+
+// Set by the first build, before it loads anything; never cleared by the
+// plug-in (tests clear it to build again).
+extern bool CollisionFilesLoaded;
+
+// Appends `faceCount` triangles (positions 3 floats per vertex, indices 3
+// per triangle) to `mesh`, welding vertices exactly as
+// btTriangleMesh::addTriangle(..., true) does with its welding threshold 0,
+// but with a hash instead of its linear search: the same vertex array in
+// the same order, the same indices, the same counts.
+void AddWeldedTriangles(btTriangleMesh& mesh, const float* positions, const std::uint32_t* indices,
+                        std::uint32_t faceCount);
+
+// A static body for a collision mesh with the surface of `surfaceKey`;
+// null for a null mesh, one without a MeshCollisionData block, or one
+// without a triangle whose corners are all finite (those that have an
+// infinite or NaN corner are left out of the Bullet mesh).
+btRigidBody* CreateMeshBody(TarnRenderer::CMesh* mesh, std::uint32_t surfaceKey);
+
+// ResolveSurface (class key, name key): collision/surface.h.
+
+}  // namespace BulletCol

@@ -1,0 +1,360 @@
+// The collision world: vertex welding identical to Bullet's own search, one
+// static body per sub-mesh of every collision file with its surface record,
+// one loading-screen frame per file, and the files loaded once per process
+// whatever they yield.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <thread>
+
+#include "asset_writer.h"
+#include "collision_fixture.h"
+#include "hooks/host_interface.h"
+#include "memory_models.h"
+#include "test_files.h"
+
+namespace {
+
+using BulletCol::CollisionMeshRecords;
+using BulletCol::CollisionModels;
+using BulletCol::MeshCollisionData;
+
+// ---------------------------------------------------------------------------
+// Welding.
+
+struct Soup {
+    std::vector<float> positions;  // 3 per vertex
+    std::vector<std::uint32_t> indices;
+    std::uint32_t Faces() const { return static_cast<std::uint32_t>(indices.size() / 3); }
+};
+
+// What Bullet itself builds: addTriangle with its linear duplicate search.
+void AddWithBulletsSearch(btTriangleMesh& mesh, const Soup& soup)
+{
+    auto at = [&](std::uint32_t corner) {
+        const float* p = &soup.positions[3 * soup.indices[corner]];
+        return btVector3(p[0], p[1], p[2]);
+    };
+    for (std::uint32_t t = 0; t < soup.Faces(); ++t) mesh.addTriangle(at(3 * t), at(3 * t + 1), at(3 * t + 2), true);
+}
+
+// Same counts, same vertex bytes (w included, NaN payloads and zero signs
+// too), same indices.
+void ExpectIdentical(btTriangleMesh& welded, btTriangleMesh& bullet)
+{
+    btIndexedMesh& a = welded.getIndexedMeshArray()[0];
+    btIndexedMesh& b = bullet.getIndexedMeshArray()[0];
+    ASSERT_EQ(welded.getIndexedMeshArray().size(), 1);
+    ASSERT_EQ(a.m_numVertices, b.m_numVertices);
+    ASSERT_EQ(a.m_numTriangles, b.m_numTriangles);
+    EXPECT_EQ(welded.getNumTriangles(), bullet.getNumTriangles());
+    EXPECT_EQ(a.m_indexType, b.m_indexType);
+    EXPECT_EQ(a.m_vertexStride, b.m_vertexStride);
+    EXPECT_EQ(a.m_triangleIndexStride, b.m_triangleIndexStride);
+    EXPECT_EQ(0, std::memcmp(a.m_vertexBase, b.m_vertexBase, std::size_t(a.m_numVertices) * sizeof(btVector3)));
+    EXPECT_EQ(0, std::memcmp(a.m_triangleIndexBase, b.m_triangleIndexBase, std::size_t(a.m_numTriangles) * 12));
+}
+
+void ExpectWeldingAsBullet(const Soup& soup, const char* what)
+{
+    SCOPED_TRACE(what);
+    btTriangleMesh welded(true, true), bullet(true, true);
+    BulletCol::AddWeldedTriangles(welded, soup.positions.data(), soup.indices.data(), soup.Faces());
+    AddWithBulletsSearch(bullet, soup);
+    ExpectIdentical(welded, bullet);
+}
+
+TEST(WeldingTest, BuildsExactlyTheMeshOfBulletsOwnDuplicateSearch)
+{
+    const float inf = std::numeric_limits<float>::infinity();
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+
+    // What Bullet's squared-distance test does with the special values.
+    Soup special;
+    special.positions = {-0.0f, 0, 0,  0, 0, 0,  inf, 0, 0,  inf, 0, 0,  nan, 1, 1,  nan, 1, 1,  0, -0.0f, -0.0f,
+                         1, 2, 3};
+    special.indices = {0, 1, 2, 3, 2, 4, 5, 4, 6, 7, 1, 0};
+    {
+        btTriangleMesh welded(true, true);
+        BulletCol::AddWeldedTriangles(welded, special.positions.data(), special.indices.data(), special.Faces());
+        const btIndexedMesh& m = welded.getIndexedMeshArray()[0];
+        const auto* v = reinterpret_cast<const btVector3*>(m.m_vertexBase);
+        const auto* idx = reinterpret_cast<const unsigned*>(m.m_triangleIndexBase);
+        // -0 and +0 weld, the first one stays; an infinite or NaN vertex
+        // never welds, not even with itself.
+        const unsigned expected[12] = {0, 0, 1, 2, 3, 4, 5, 6, 0, 7, 0, 0};
+        ASSERT_EQ(m.m_numVertices, 8);
+        EXPECT_TRUE(std::signbit(v[0].x()));
+        EXPECT_EQ(0, std::memcmp(idx, expected, sizeof expected));
+    }
+    ExpectWeldingAsBullet(special, "special values");
+
+    // A shared grid handed over as a soup: every corner repeated.
+    Soup grid;
+    for (int i = 0; i < 30; ++i) {
+        for (int j = 0; j < 30; ++j) {
+            const float corners[4][3] = {{float(i), float(j), 0.5f * i},
+                                         {float(i + 1), float(j), 0.5f * (i + 1)},
+                                         {float(i + 1), float(j + 1), 0.5f * (i + 1)},
+                                         {float(i), float(j + 1), 0.5f * i}};
+            for (int c : {0, 1, 2, 0, 2, 3}) {
+                grid.indices.push_back(static_cast<std::uint32_t>(grid.positions.size() / 3));
+                grid.positions.insert(grid.positions.end(), corners[c], corners[c] + 3);
+            }
+        }
+    }
+    ExpectWeldingAsBullet(grid, "grid");
+
+    // Coordinates from a small pool of ordinary and special values, so that
+    // repeats, signed zeros, subnormals, extremes, infinities and NaNs meet
+    // in every combination; indices also repeat vertices within a triangle.
+    const float pool[] = {0.0f, -0.0f, 1.0f, -1.0f, 0.1f, 1.0f + 1.1920929e-7f, 1.4e-45f, -1.4e-45f,
+                          std::numeric_limits<float>::max(), -std::numeric_limits<float>::max(), inf, -inf, nan,
+                          -nan};
+    std::mt19937 random(12345);
+    std::uniform_int_distribution<int> pick(0, sizeof pool / sizeof pool[0] - 1);
+    Soup mixed;
+    for (int v = 0; v < 3000; ++v) {
+        for (int k = 0; k < 3; ++k) mixed.positions.push_back(pool[pick(random)]);
+    }
+    std::uniform_int_distribution<std::uint32_t> vertex(0, 2999);
+    for (int corner = 0; corner < 3 * 4000; ++corner) mixed.indices.push_back(vertex(random));
+    ExpectWeldingAsBullet(mixed, "pool");
+}
+
+// ---------------------------------------------------------------------------
+// Building the world.
+
+const float kBoxSize[3] = {2, 2, 2};
+
+// Two boxes that share the material without a texture: merged into one mesh
+// by a plain import, two meshes in a collision build. File (Y up) centres
+// (0, 5, 0) and (10, 5, 0): model space z 4..6.
+void WriteTwoBoxes(const std::string& path)
+{
+    const float a[3] = {0, 5, 0}, b[3] = {10, 5, 0};
+    TestSupport::WriteObj(path, {TestSupport::MakeBox("a", a, kBoxSize), TestSupport::MakeBox("b", b, kBoxSize)});
+}
+
+// The body a vertical ray down through (x, y) hits first, and the height.
+const btCollisionObject* HitFromAbove(float x, float y, double* height = nullptr)
+{
+    btVector3 from(x, y, 100), to(x, y, -100);
+    btCollisionWorld::ClosestRayResultCallback hit(from, to);
+    BulletCol::CollisionWorld.world->rayTest(from, to, hit);
+    if (height) *height = hit.m_hitPointWorld.z();
+    return hit.hasHit() ? hit.m_collisionObject : nullptr;
+}
+
+bool InModelCache(const std::string& path)
+{
+    std::lock_guard<std::mutex> lock(TarnRenderer::ModelCacheLock);
+    return std::any_of(TarnRenderer::ModelCache.begin(), TarnRenderer::ModelCache.end(),
+                       [&](const TarnRenderer::CModel* model) { return model->path == path; });
+}
+
+class CollisionWorldTest : public CollisionTest {
+protected:
+    TestSupport::TempDirectory dir_;
+};
+
+TEST_F(CollisionWorldTest, OneStaticBodyPerSubMeshPerListedFileWithAFramePerFile)
+{
+    const std::string boxes = dir_.File("boxes.obj");
+    WriteTwoBoxes(boxes);
+    Config::MapCollisions = {boxes, boxes, dir_.File("missing.obj")};
+    BulletCol::BuildCollisionWorld();
+
+    // The path listed twice adds its two bodies twice; the missing file none.
+    ASSERT_EQ(BodiesAdded(), 4);
+    EXPECT_EQ(CollisionMeshRecords.size(), 4u);
+    EXPECT_FALSE(TarnRenderer::KeepMeshesSeparate.load());
+    void* asphalt = Host::HostEnvironment::Instance().FindRecord("simsurface", "asphalt_no_leaves");
+    ASSERT_NE(asphalt, nullptr);
+    for (int i = 0; i < 4; ++i) {
+        BulletCol::CustomRigidBody_WithMaterial* body = Body(i);
+        EXPECT_EQ(body->surface, asphalt);  // meshes have no surface name
+        EXPECT_TRUE(body->isStaticObject());
+        EXPECT_EQ(body->getActivationState(), DISABLE_DEACTIVATION);
+        ASSERT_EQ(body->getCollisionShape()->getShapeType(), TRIANGLE_MESH_SHAPE_PROXYTYPE);
+        // 24 box vertices (own normals per face) weld into its 8 corners.
+        auto* shape = static_cast<btBvhTriangleMeshShape*>(body->getCollisionShape());
+        auto* triangles = static_cast<btTriangleMesh*>(shape->getMeshInterface());
+        EXPECT_EQ(triangles->getIndexedMeshArray()[0].m_numVertices, 8);
+        EXPECT_EQ(triangles->getNumTriangles(), 12);
+    }
+
+    // Model space: the boxes' tops at z = 6, each hit by its own body.
+    double height = 0;
+    const btCollisionObject* first = HitFromAbove(0, 0, &height);
+    EXPECT_NEAR(height, 6.0, 1e-6);
+    const btCollisionObject* second = HitFromAbove(10, 0);
+    ASSERT_NE(first, nullptr);
+    ASSERT_NE(second, nullptr);
+    EXPECT_NE(first, second);
+    EXPECT_EQ(HitFromAbove(5, 0), nullptr);
+
+    // One frame per listed file, before it loads.
+    ASSERT_EQ(device_.frames.size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i) {
+        ASSERT_GE(device_.frames[i].size(), 3u);
+        EXPECT_EQ(device_.frames[i][0], "Loading collisions...");
+        EXPECT_EQ(device_.frames[i][1], Config::MapCollisions[i]);
+        EXPECT_EQ(device_.frames[i][2], std::to_string(i) + "/3");
+    }
+    // The models went back to the cache and left it.
+    EXPECT_TRUE(CollisionModels.empty());
+    EXPECT_FALSE(InModelCache(boxes));
+}
+
+TEST_F(CollisionWorldTest, ShowingCollisionsKeepsTheModelsDrawableAndBuildsTheSameWorld)
+{
+    Config::Options.ShowCollisions = true;
+    const std::string boxes = dir_.File("boxes.obj");
+    WriteTwoBoxes(boxes);
+    Config::MapCollisions = {boxes, boxes};
+    BulletCol::BuildCollisionWorld();
+
+    EXPECT_EQ(BodiesAdded(), 4);
+    EXPECT_EQ(CollisionMeshRecords.size(), 4u);  // the second listing has records of its own too
+    ASSERT_EQ(CollisionModels.size(), 2u);
+    EXPECT_EQ(CollisionModels[0], CollisionModels[1]);  // shared through the cache
+    EXPECT_EQ(CollisionModels[0]->refCount, 2);
+    for (TarnRenderer::CMesh* mesh : CollisionModels[0]->meshes) {
+        EXPECT_NE(mesh->buffers, nullptr);
+        ASSERT_NE(mesh->collisionData, nullptr);
+        EXPECT_EQ(static_cast<MeshCollisionData*>(mesh->collisionData)->shape, nullptr);  // moved to a record
+    }
+}
+
+TEST_F(CollisionWorldTest, CollisionFilesAreLoadedOnceWhateverTheyYield)
+{
+    Config::MapCollisions = {dir_.File("missing.obj"), dir_.File("empty.obj")};
+    TestSupport::WriteFile(dir_.File("empty.obj"), "# nothing\n");
+    for (int query = 0; query < 5; ++query) BulletCol::BuildCollisionWorld();
+    EXPECT_EQ(device_.frames.size(), 2u);  // the first query's two frames, and no more
+    EXPECT_TRUE(CollisionMeshRecords.empty());
+    EXPECT_EQ(BodiesAdded(), 0);
+    ASSERT_NE(World(), nullptr);
+
+    // Nothing declared: the world stays, nothing is drawn or added.
+    ResetCollisionState();
+    Config::MapCollisions.clear();
+    btDiscreteDynamicsWorld* world = World();
+    BulletCol::BuildCollisionWorld();
+    BulletCol::BuildCollisionWorld();
+    EXPECT_EQ(World(), world);
+    EXPECT_EQ(device_.frames.size(), 2u);
+    EXPECT_TRUE(BulletCol::CollisionFilesLoaded);
+}
+
+// Holds the first mesh of an import on its thread for a while.
+void SlowFirstMesh(TarnRenderer::CModel*, TarnRenderer::CMesh*)
+{
+    static bool slept = false;
+    if (!slept) std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    slept = true;
+}
+
+TEST_F(CollisionWorldTest, AFileStillImportingForTheMapIsWaitedForNotSkipped)
+{
+    const std::string boxes = dir_.File("boxes.obj");
+    WriteTwoBoxes(boxes);
+    TarnRenderer::MeshAddedHook = SlowFirstMesh;
+    TarnRenderer::ModelLoadParams member;
+    member.path = boxes;
+    member.loadAsync = true;
+    TarnRenderer::CModel* model = TarnRenderer::AcquireModel(member);
+    ASSERT_TRUE(model->loading.load());
+    Config::MapCollisions = {boxes};
+    BulletCol::BuildCollisionWorld();
+    TarnRenderer::MeshAddedHook = nullptr;
+
+    EXPECT_FALSE(model->loading.load());
+    ASSERT_FALSE(model->meshes.empty());
+    EXPECT_EQ(BodiesAdded(), static_cast<int>(model->meshes.size()));
+    for (TarnRenderer::CMesh* mesh : model->meshes) EXPECT_NE(mesh->collisionData, nullptr);
+    EXPECT_EQ(model->refCount, 1);  // the build gave its reference back
+    TarnRenderer::ReleaseReference(model);
+}
+
+TEST_F(CollisionWorldTest, MeshBodiesCarryTheSurfaceTheHostDatabaseKnows)
+{
+    Host::HostEnvironment& host = Host::HostEnvironment::Instance();
+    TarnRenderer::CMesh* mesh = TestSupport::MakeMemoryMesh(0, 0, 0, 1);
+    TarnRenderer::CMesh* empty = TestSupport::MakeMemoryMesh(0, 0, 0, 1);
+    EXPECT_EQ(BulletCol::CreateMeshBody(nullptr, 0), nullptr);
+    EXPECT_EQ(BulletCol::CreateMeshBody(mesh, 0), nullptr);  // no collision data yet
+    for (TarnRenderer::CMesh* m : {mesh, empty}) {
+        m->collisionData = new MeshCollisionData;
+        m->collisionDataRelease = &BulletCol::ReleaseMeshCollisionData;
+    }
+    empty->indices.clear();
+    empty->faceCount = 0;
+    EXPECT_EQ(BulletCol::CreateMeshBody(empty, 0), nullptr);  // Bullet builds no tree over nothing
+    EXPECT_EQ(BodiesAdded(), 0);
+
+    auto surfaceFor = [&](const char* name) {
+        auto* body = static_cast<BulletCol::CustomRigidBody_WithMaterial*>(
+            BulletCol::CreateMeshBody(mesh, HostGame::NameKey(name)));
+        return body ? body->surface : reinterpret_cast<void*>(-1);
+    };
+    EXPECT_EQ(surfaceFor("gravel"), host.FindRecord("simsurface", "gravel"));
+    EXPECT_EQ(surfaceFor("lava"), nullptr);  // unknown name
+    host.SetAttributeDatabasePresent(false);
+    EXPECT_EQ(surfaceFor("gravel"), nullptr);
+    host.SetAttributeDatabasePresent(true);
+    host.RemoveClass("simsurface");
+    EXPECT_EQ(surfaceFor("gravel"), nullptr);
+    for (const char* name : {"asphalt_no_leaves", "asphalt", "concrete", "grass", "gravel", "dirt", "sand"}) {
+        host.AddRecord("simsurface", name);
+    }
+    // All bodies of one mesh share its one shape.
+    ASSERT_EQ(BodiesAdded(), 4);
+    EXPECT_EQ(Body(0)->getCollisionShape(), Body(3)->getCollisionShape());
+    EXPECT_EQ(Body(0)->getCollisionShape(), static_cast<MeshCollisionData*>(mesh->collisionData)->shape);
+
+    // The bodies go first: they use the shape the mesh's release destroys.
+    RemoveAddedBodies();
+    delete mesh;
+    delete empty;
+}
+
+TEST_F(CollisionWorldTest, ACornerAtInfinityDoesNotTakeTheWholeMeshOutOfTheWorld)
+{
+    const float inf = std::numeric_limits<float>::infinity();
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    // The floor triangle (0, 0, 0), (1, 0, 0), (0, 1, 0), then two broken ones.
+    TarnRenderer::CMesh* mesh = TestSupport::MakeMemoryMesh(0, 0, 0, 1);
+    TarnRenderer::CMesh* broken = TestSupport::MakeMemoryMesh(0, 0, 0, 1);
+    for (TarnRenderer::CMesh* m : {mesh, broken}) {
+        m->positions.insert(m->positions.end(), {inf, 0, 0, 1, 1, 1, 2, 2, 2, nan, 0, 0});
+        m->indices.insert(m->indices.end(), {3, 4, 5, 6, 4, 5});
+        m->faceCount = 3;
+        m->collisionData = new MeshCollisionData;
+        m->collisionDataRelease = &BulletCol::ReleaseMeshCollisionData;
+    }
+    broken->indices.erase(broken->indices.begin(), broken->indices.begin() + 3);
+    broken->faceCount = 2;
+    EXPECT_EQ(BulletCol::CreateMeshBody(broken, 0), nullptr);
+
+    btRigidBody* body = BulletCol::CreateMeshBody(mesh, 0);
+    ASSERT_NE(body, nullptr);
+    auto* shape = static_cast<btBvhTriangleMeshShape*>(body->getCollisionShape());
+    EXPECT_EQ(static_cast<btTriangleMesh*>(shape->getMeshInterface())->getNumTriangles(), 1);
+    BulletCol::CollisionWorld.world->updateAabbs();
+    double height = -1;
+    EXPECT_EQ(HitFromAbove(0.2f, 0.2f, &height), body);
+    EXPECT_NEAR(height, 0.0, 1e-9);
+
+    RemoveAddedBodies();
+    delete mesh;
+    delete broken;
+}
+
+}  // namespace
