@@ -9,6 +9,7 @@
 #include <mutex>
 #include <vector>
 
+#include "collision/collision_display.h"
 #include "collision/surface.h"
 #include "config/options.h"
 #include "maprender/culling.h"
@@ -357,6 +358,7 @@ void RenderMap()
     Config::RenderCullMode = Config::CullModeFromOption(Config::Options.ForceCullMode);
     UpdateVisibility();
     DrawRenderGroups();
+    if (Config::Options.ShowCollisions) DrawCollisionDisplay();
     ProcessPendingReleases();
 
     saved->Apply();
