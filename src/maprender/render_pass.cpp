@@ -18,7 +18,7 @@
 #include "maprender/shading.h"
 #include "renderer/model.h"
 #include "renderer/texture.h"
-#include "startup/host_interface.h"
+#include "hooks/host_interface.h"
 
 using TarnRenderer::CMesh;
 using TarnRenderer::CModel;
@@ -311,8 +311,12 @@ void DrawRenderGroups()
         for (GroupMember* member : group->members) {
             CModel* model = member->model;
             if (!model || !(group->outOfRangeSeconds > 5.0)) continue;
-            bool usedByCollision = std::any_of(model->meshes.begin(), model->meshes.end(),
-                                               [](const CMesh* mesh) { return mesh->collisionData != nullptr; });
+            // A loading model's meshes belong to its import (another thread
+            // may be adding to them): it has no collision data yet.
+            const bool usedByCollision =
+                !model->loading.load(std::memory_order_acquire) &&
+                std::any_of(model->meshes.begin(), model->meshes.end(),
+                            [](const CMesh* mesh) { return mesh->collisionData != nullptr; });
             if (usedByCollision) continue;
             TarnRenderer::ReleaseReference(model);
             member->model = nullptr;

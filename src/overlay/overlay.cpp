@@ -12,8 +12,7 @@
 #include <cstring>
 
 #include "overlay/embedded_font.h"
-#include "overlay/text_fit.h"
-#include "startup/host_interface.h"
+#include "hooks/host_interface.h"
 
 namespace {
 
@@ -68,16 +67,6 @@ float TextWidthPixels(ImFont* font, float pixelSize, const char* text)
     return font->CalcTextSizeA(pixelSize, FLT_MAX, 0.0f, text).x;
 }
 
-struct FontAtSize {
-    ImFont* font;
-    float pixelSize;
-};
-
-float MeasureFontAtSize(const char* text, void* context)
-{
-    const auto* at = static_cast<const FontAtSize*>(context);
-    return TextWidthPixels(at->font, at->pixelSize, text);
-}
 
 bool PixelCoordinate(double value, float* out)
 {
@@ -101,8 +90,6 @@ bool Initialise()
     ImGui::SetCurrentContext(context);
     ImGui::StyleColorsDark();
     ImGuiIO& io = ImGui::GetIO();
-    // Display only: the host's cursor is the host's business.
-    io.ConfigFlags |= ImGuiConfigFlags_NoMouseCursorChange;
     if (!ImGui_ImplWin32_Init(window)) {
         ImGui::DestroyContext(context);
         return false;
@@ -146,22 +133,10 @@ void DrawText(ImDrawList* list, ImFont* font, const OverlayText& item, const Win
     const float pixelSize = TextPixelSize(size.height, style.scale);
     if (pixelSize == 0.0f || !std::isfinite(item.x) || !std::isfinite(item.y)) return;
 
+    // Drawn as it is at its anchor: a text wider than the room the anchor
+    // leaves runs past the window's edge.
     const char* text = item.text;
-    float width = TextWidthPixels(font, pixelSize, text) / size.width;
-
-    // Room the anchor leaves inside the window (less the outline's pixel
-    // on each side); a wider text loses its middle.
-    const double room = style.centred ? 2.0 * std::min(item.x, 1.0 - item.x)
-                        : style.rightAligned ? item.x
-                                             : 1.0 - item.x;
-    const double roomPixels = room * size.width - (style.outlined ? 2.0 : 0.0);
-    char fitted[kFitTextLongest + 4];
-    if (width * size.width > roomPixels && room > 0.0) {
-        FontAtSize measure{font, pixelSize};
-        FitTextToWidth(text, static_cast<float>(roomPixels), MeasureFontAtSize, &measure, fitted);
-        text = fitted;
-        width = TextWidthPixels(font, pixelSize, text) / size.width;
-    }
+    const float width = TextWidthPixels(font, pixelSize, text) / size.width;
 
     const double anchor = style.centred ? item.x - width * 0.5 : style.rightAligned ? item.x - width : item.x;
     const double left = size.width * anchor;

@@ -3,7 +3,7 @@
 // foreground draw list, rendered by Dear ImGui's Direct3D 9 back-end on the
 // host's own device. It builds no Dear ImGui windows and takes no input: no
 // window procedure is hooked, only the Win32 back-end's per-frame polling
-// runs, and it never changes the host's mouse cursor.
+// runs (with Dear ImGui's configuration flags as it defaults them).
 //
 // W and H are the host window's rectangle (GetWindowRect of the window at
 // the host's window address), truncated to whole numbers. Positions are
@@ -32,9 +32,8 @@
 // that frame, so that full queues of long texts cannot exhaust the host's
 // memory.
 //
-// A text wider than the room its anchor leaves inside the window (both
-// sides of the centre, left of the right edge, right of the left edge) is
-// drawn with its middle replaced by "..." so that it fits.
+// A text is drawn as it is at its anchor: one wider than the room the
+// anchor leaves inside the window runs past the window's edge.
 void DrawOverlayFrame();
 
 // The text's width at `scale` as a fraction of W; 1.0 while the overlay has

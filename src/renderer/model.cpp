@@ -16,6 +16,7 @@ namespace TarnRenderer {
 std::vector<CModel*> ModelCache;
 std::mutex ModelCacheLock;
 std::atomic<bool> KeepMeshesSeparate{false};
+void (*MeshAddedHook)(CModel* model, CMesh* mesh) = nullptr;
 RendererStatistics Statistics;
 
 namespace {
@@ -255,6 +256,7 @@ void AddMeshToModel(CModel* model, const aiScene* scene, unsigned index, const T
     auto* mesh = new CMesh(scene, index, transform, model->directory, model->texturePath, model->path,
                            model->rawGeometry);
     model->meshes.push_back(mesh);
+    if (MeshAddedHook) MeshAddedHook(model, mesh);
 }
 
 void CompletePendingRenderData()

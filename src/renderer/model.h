@@ -88,6 +88,10 @@ void ProcessNode(CModel* model, const aiScene* scene, const aiNode* node, const 
                  bool isRoot);
 void AddMeshToModel(CModel* model, const aiScene* scene, unsigned index, const TarnMath::CMatrix& transform);
 
+// Called on the importing thread after each new mesh joins a model; tests
+// hold an import there. Null in the plug-in.
+extern void (*MeshAddedHook)(CModel* model, CMesh* mesh);
+
 // Counts for previews and reports: imports started and finished, models destroyed.
 struct RendererStatistics {
     std::atomic<unsigned> importsStarted{0};

@@ -3,12 +3,13 @@
 // releases, other game-flow states and the host routine switch.
 #include <algorithm>
 #include <array>
+#include <future>
 
 #include "asset_writer.h"
 #include "collision/surface.h"
 #include "maprender/culling.h"
 #include "render_fixture.h"
-#include "startup/host_interface.h"
+#include "hooks/host_interface.h"
 #include "test_files.h"
 
 namespace {
@@ -221,25 +222,49 @@ TEST_F(StreamingTest, DontUnloadCulledModelsKeepsMembersForEver)
     EXPECT_NE(Member(), nullptr);
 }
 
+// Holds an import on its thread right after its first mesh joined the model,
+// with that mesh looking as if collision used it, until released.
+struct HeldImport {
+    static std::promise<void>* held;
+    static std::shared_future<void> release;
+    static void Hook(TarnRenderer::CModel*, TarnRenderer::CMesh* mesh)
+    {
+        static int marker;
+        mesh->collisionData = &marker;
+        held->set_value();
+        release.wait();
+        mesh->collisionData = nullptr;
+    }
+};
+std::promise<void>* HeldImport::held = nullptr;
+std::shared_future<void> HeldImport::release;
+
 TEST_F(StreamingTest, AMemberReleasedWhileLoadingGoesOnceItsImportEnds)
 {
+    std::promise<void> held, release;
+    HeldImport::held = &held;
+    HeldImport::release = release.get_future().share();
+    TarnRenderer::MeshAddedHook = HeldImport::Hook;
     RenderMap();
     TarnRenderer::CModel* loading = Member();
+    held.get_future().wait();  // the import is inside its mesh building
     ASSERT_TRUE(loading->loading.load());
-    LookFrom(-2000, 0, 0, 1, 0, 0);
-    Host::HostEnvironment::Instance().SetFrameTime(10.0f);
-    // Leaving range with the import still running: the release is only marked
-    // until the render pass has finished the import.
+
+    // Leaving range with the import still running: the unload step must not
+    // read the mesh list the import is building (here it would find the
+    // marked mesh and keep the model). The release is only marked until the
+    // render pass has finished the import.
     group_->inRange = false;
     group_->outOfRangeSeconds = 10.0;
-    Host::HostEnvironment::Instance().SetGameFlowState(5);
     DrawRenderGroups();
+    release.set_value();
+    TarnRenderer::MeshAddedHook = nullptr;
     EXPECT_EQ(Member(), nullptr);
     EXPECT_TRUE(loading->releasePending);
     EXPECT_NE(std::find(TarnRenderer::ModelCache.begin(), TarnRenderer::ModelCache.end(), loading),
               TarnRenderer::ModelCache.end());
-    Host::HostEnvironment::Instance().SetGameFlowState(6);
     loading->loadTask.Wait();
+    LookFrom(-2000, 0, 0, 1, 0, 0);
     RenderMap();  // finishes the import, then the pending release destroys it
     EXPECT_EQ(std::find(TarnRenderer::ModelCache.begin(), TarnRenderer::ModelCache.end(), loading),
               TarnRenderer::ModelCache.end());
@@ -261,7 +286,7 @@ TEST_F(RenderPassTest, AGroupWithoutLodWaitsForItsLoadingMember)
 
 }  // namespace
 
-#include "host_effect.h"
+#include "game/host_effect.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 
 #include "overlay/overlay.h"
 #include "overlay_fixture.h"
-#include "recording_device.h"
-#include "startup/host_interface.h"
+#include "devices/recording_device.h"
+#include "hooks/host_interface.h"
 
 namespace {
 
@@ -83,7 +83,7 @@ TEST_F(OverlayDrawTest, FirstFrameWithItemsBindsBothBackEndsAndTheEmbeddedFontAt
     ImGuiStyle dark;
     ImGui::StyleColorsDark(&dark);
     EXPECT_EQ(std::memcmp(ImGui::GetStyle().Colors, dark.Colors, sizeof dark.Colors), 0);
-    EXPECT_TRUE(io.ConfigFlags & ImGuiConfigFlags_NoMouseCursorChange);
+    EXPECT_EQ(io.ConfigFlags, ImGuiConfigFlags_None);  // as Dear ImGui defaults them
 }
 
 TEST_F(OverlayDrawTest, WithoutHostDeviceNothingStartsUntilOneIsThere)
@@ -297,33 +297,56 @@ TEST_F(OverlayDrawTest, OneFrameIsOneDrawDataSubmissionWhateverTheItemCount)
 // ---------------------------------------------------------------------------
 // Texts too wide for the window
 
-TEST_F(OverlayDrawTest, TextWiderThanItsRoomLosesItsMiddleAndStaysInsideTheWindow)
+// The characters that quads show, read back from their places in the font
+// atlas (printable ASCII only).
+std::string GlyphText(const std::vector<Quad>& quads)
+{
+    ImFont* font = ImGui::GetFont();
+    std::string text;
+    for (const Quad& quad : quads) {
+        char shown = '?';
+        for (char c = 33; c < 127; ++c) {
+            const ImFontGlyph* glyph = font->FindGlyph(static_cast<ImWchar>(c));
+            if (glyph && glyph->U0 == quad.u0 && glyph->V0 == quad.v0) shown = c;
+        }
+        text += shown;
+    }
+    return text;
+}
+
+TEST_F(OverlayDrawTest, TextWiderThanItsRoomIsDrawnAsItIsFromItsAnchor)
 {
     UseDevice(1280, 1024);
     ASSERT_FALSE(HasFatalFailure());
     std::string path = "C:\\Games\\Racing";
     while (path.size() < 400) path += "\\folder";
     path += "\\model.obj";
-    QueueOverlayText(Style(3.0f, false, true), path.c_str(), 0.5f, 0.85f);   // centred
-    QueueOverlayText(Style(2.0f, false, false, true), path.c_str(), 0.9f, 0.2f);  // right-aligned
-    QueueOverlayText(Style(1.5f), path.c_str(), 0.05f, 0.4f);                 // left-aligned
+    QueueOverlayText(Style(3.0f, false, true), path.c_str(), 0.5f, 0.85f);   // centred, 51 pixels
+    QueueOverlayText(Style(2.0f, false, false, true), path.c_str(), 0.9f, 0.2f);  // right-aligned, 34
+    QueueOverlayText(Style(1.5f), path.c_str(), 0.05f, 0.4f);                 // left-aligned, 25
     DrawFrame();
-    std::vector<Quad> quads = LastFrameQuads();
-    ASSERT_FALSE(quads.empty());
-    float minX[3] = {1e9f, 1e9f, 1e9f}, maxX[3] = {-1e9f, -1e9f, -1e9f};
-    for (const Quad& quad : quads) {
-        const int item = quad.y0 < 0.3f * 1024 ? 1 : quad.y0 < 0.6f * 1024 ? 2 : 0;
-        minX[item] = std::min(minX[item], quad.x0);
-        maxX[item] = std::max(maxX[item], quad.x1);
+    std::vector<Quad> items[3];
+    for (const Quad& quad : LastFrameQuads()) items[quad.y0 < 0.3f * 1024 ? 1 : quad.y0 < 0.6f * 1024 ? 2 : 0].push_back(quad);
+    float minX[3], maxX[3];
+    for (int item = 0; item < 3; ++item) {
+        ASSERT_FALSE(items[item].empty());
+        minX[item] = items[item].front().x0;
+        maxX[item] = items[item].back().x1;
+        // What shows is a piece of the text itself: nothing replaced.
+        const std::string shown = GlyphText(items[item]);
+        EXPECT_GT(shown.size(), 30u);
+        EXPECT_NE(path.find(shown), std::string::npos) << shown;
     }
-    EXPECT_GE(minX[0], 0.0f);
-    EXPECT_LE(maxX[0], 1280.0f);
-    EXPECT_GT(maxX[0] - minX[0], 0.9f * 1280);  // shortened to the window, not to nothing
+    // Each runs past the window's edge on the side its anchor leaves open
+    // (Dear ImGui leaves out the glyphs that would lie beyond an edge).
+    EXPECT_LT(minX[0], 51.0f);
+    EXPECT_GT(maxX[0], 1280.0f - 51);
+    EXPECT_EQ(GlyphText(items[1]).back(), 'j');  // the text's end at the anchor
     EXPECT_LE(maxX[1], 0.9f * 1280 + 1);
-    EXPECT_GE(minX[1], 0.0f);
+    EXPECT_LT(minX[1], 34.0f);
+    EXPECT_EQ(GlyphText(items[2]).substr(0, 8), "C:\\Games");  // its start at the anchor
     EXPECT_GE(minX[2], 0.05f * 1280 - 1);
-    EXPECT_LE(maxX[2], 1280.0f);
-    EXPECT_LT(quads.size(), 3 * path.size() / 2);  // most of the characters are gone
+    EXPECT_GT(maxX[2], 1280.0f - 25);
 
     // A text that fits is drawn whole.
     OverlayTest::ClearOverlayQueues();

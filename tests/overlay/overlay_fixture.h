@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
-#include "host_device.h"
-#include "host_environment.h"
+#include "devices/host_device.h"
+#include "game/host_environment.h"
 #include "overlay/overlay.h"
-#include "overlay_preview.h"
-#include "startup/host_interface.h"
+#include "preview/overlay_preview.h"
+#include "hooks/host_interface.h"
 
 namespace OverlayTest {
 
@@ -49,6 +49,7 @@ inline std::unique_ptr<Host::HostDevice> MakeDevice(int width, int height, std::
 struct Quad {
     float x0, y0, x1, y1;
     ImU32 colour;
+    float u0, v0;  // the glyph's (or the white pixel's) place in the font atlas
     float Width() const { return x1 - x0; }
     float Height() const { return y1 - y0; }
 };
@@ -61,8 +62,11 @@ inline std::vector<Quad> LastFrameQuads()
     for (int list = 0; list < data->CmdListsCount; ++list) {
         const ImVector<ImDrawVert>& vertices = data->CmdLists[list]->VtxBuffer;
         for (int i = 0; i + 3 < vertices.Size; i += 4) {
-            Quad quad{vertices[i].pos.x, vertices[i].pos.y, vertices[i].pos.x, vertices[i].pos.y, vertices[i].col};
+            Quad quad{vertices[i].pos.x, vertices[i].pos.y, vertices[i].pos.x, vertices[i].pos.y, vertices[i].col,
+                      vertices[i].uv.x, vertices[i].uv.y};
             for (int k = 1; k < 4; ++k) {
+                quad.u0 = std::min(quad.u0, vertices[i + k].uv.x);
+                quad.v0 = std::min(quad.v0, vertices[i + k].uv.y);
                 quad.x0 = std::min(quad.x0, vertices[i + k].pos.x);
                 quad.y0 = std::min(quad.y0, vertices[i + k].pos.y);
                 quad.x1 = std::max(quad.x1, vertices[i + k].pos.x);
