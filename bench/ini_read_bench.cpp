@@ -16,7 +16,7 @@
 #include "config/ini_reader.h"
 #include "config/map_definition.h"
 #include "config/options.h"
-#include "simulated_host.h"
+#include "image/simulated_host.h"
 #include "startup/game_directory.h"
 #include "startup/startup.h"
 #include "test_files.h"

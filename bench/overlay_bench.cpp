@@ -16,9 +16,9 @@
 #include <string>
 #include <vector>
 
-#include "host_device.h"
+#include "devices/host_device.h"
 #include "overlay/overlay.h"
-#include "overlay_preview.h"
+#include "preview/overlay_preview.h"
 
 namespace {
 

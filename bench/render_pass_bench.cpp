@@ -20,14 +20,14 @@
 #include <vector>
 
 #include "config/options.h"
-#include "host_environment.h"
+#include "game/host_environment.h"
 #include "maprender/culling.h"
 #include "maprender/render_counters.h"
 #include "maprender/render_group.h"
 #include "maprender/render_pass.h"
 #include "memory_models.h"
-#include "null_device.h"
-#include "recording_device.h"
+#include "devices/null_device.h"
+#include "devices/recording_device.h"
 
 namespace {
 

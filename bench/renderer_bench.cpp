@@ -28,9 +28,9 @@
 
 #include "asset_writer.h"
 #include "config/options.h"
-#include "host_environment.h"
+#include "game/host_environment.h"
 #include "maprender/shading.h"
-#include "recording_device.h"
+#include "devices/recording_device.h"
 #include "renderer/mesh.h"
 #include "renderer/model.h"
 #include "test_files.h"

@@ -5,7 +5,10 @@ set(DEPS_INCLUDE ${VORNAK_DEPS_PREFIX}/include)
 
 function(vornak_static_library name)
   cmake_parse_arguments(ARG "" "" "NAMES;INCLUDES;LINKS;DEFINES" ${ARGN})
-  find_library(${name}_LIBRARY NAMES ${ARG_NAMES} PATHS ${DEPS_LIB} NO_DEFAULT_PATH REQUIRED)
+  # Not cached: a build directory follows the prefix it is configured with
+  # (an entry cached by an older configuration goes).
+  unset(${name}_LIBRARY CACHE)
+  find_library(${name}_LIBRARY NAMES ${ARG_NAMES} PATHS ${DEPS_LIB} NO_DEFAULT_PATH NO_CACHE REQUIRED)
   add_library(${name} STATIC IMPORTED GLOBAL)
   set_target_properties(${name} PROPERTIES IMPORTED_LOCATION ${${name}_LIBRARY})
   if(ARG_INCLUDES)

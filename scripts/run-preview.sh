@@ -1,13 +1,43 @@
 #!/usr/bin/env bash
-# The main job: builds everything, then previews a map in the simulated
-# host on a real Direct3D 9 device under Wine: the plug-in's start-up, the
-# loading screen, and a camera flight while groups stream in and out.
-#   scripts/run-preview.sh                       the generated sample map
-#   scripts/run-preview.sh GAME_DIR [PATH_FILE]  a map of your own, with an
-#                                                optional camera path
-# Screenshots, report.json and the plug-in's log go to out/preview/.
+# The main job: builds everything, then previews a map in the simulated host
+# on a real Direct3D 9 device under Wine. The host loads the plug-in DLL as
+# the game does and plays the game's frames through the patched sites: the
+# loading screen, a camera flight while groups stream in and out, and a
+# device reset in the middle of it. Then the overlay pictures.
+#   scripts/run-preview.sh                     the generated sample map, with
+#                                              both render entries (below)
+#   scripts/run-preview.sh [--both-entries] GAME_DIR [PATH_FILE]
+#                                              a map of your own, with an
+#                                              optional camera path
+# The first run takes the game directory's settings as they are (render
+# entry R1 when UseGameShaders is on, R2 when off) and resets the device
+# through site D1. With the sample (or --both-entries) a second run plays
+# the same flight on a copy of the game directory switched to the other
+# render entry, resetting through D5; the plug-in is loaded once per
+# process, so each run is a process of its own.
+# Everything goes to out/preview/: screenshots, report.json and the
+# plug-in's log of the first run, the second run's in out/preview/second_entry/,
+# and the overlay pictures.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+
+both=0
+if [[ ${1:-} == --both-entries ]]; then
+  both=1
+  shift
+fi
+if [[ $# -gt 2 ]]; then
+  echo "usage: scripts/run-preview.sh [[--both-entries] GAME_DIR [PATH_FILE]]" >&2
+  exit 2
+fi
+if [[ $# -ge 1 && ! -d $1 ]]; then
+  echo "run-preview: no game directory $1" >&2
+  exit 1
+fi
+if [[ $# -ge 2 && ! -f $2 ]]; then
+  echo "run-preview: no camera path file $2" >&2
+  exit 1
+fi
 
 vornak_setup_and_build
 vornak_wine_session_start
@@ -19,6 +49,7 @@ bin="$VORNAK_BUILD/bin"
 if [[ $# -ge 1 ]]; then
   game=$(cd "$1" && pwd)
 else
+  both=1
   game="$out/game"
   wine "$bin/vornak_mapgen.exe" "$(winepath -w "$game")"
 fi
@@ -26,13 +57,38 @@ path_args=()
 if [[ $# -ge 2 ]]; then
   path_args=(--camera-path "$(winepath -w "$(cd "$(dirname "$2")" && pwd)/$(basename "$2")")")
 fi
+second="$out/second_entry"
+if [[ $both == 1 ]]; then
+  mkdir -p "$second"
+  cp -r "$game" "$second/game"
+  rm -f "$second/game/VornakMapLoader.log"
+fi
 
-# The plug-in opens its log in the current directory, like in the game.
-(cd "$game" && wine "$bin/vornak_host.exe" --game . --out "$(winepath -w "$out")" "${path_args[@]}")
-cp "$game/VornakMapLoader.log" "$out/VornakMapLoader.log"
+preview() {  # game directory, output directory, extra arguments...
+  local dir=$1 to=$2; shift 2
+  wine "$bin/vornak_host.exe" --game "$(winepath -w "$dir")" --out "$(winepath -w "$to")" "${path_args[@]}" "$@"
+  cp "$dir/VornakMapLoader.log" "$to/VornakMapLoader.log"
+}
+
+preview "$game" "$out" --reset-site D1
+if [[ $both == 1 ]]; then
+  # The render entry the first run did not take.
+  if grep -q '"renderEntry": "R1"' "$out/report.json"; then other=B; else other=A; fi
+  preview "$second/game" "$second" --reset-site D5 --render-entry "$other"
+fi
+# The overlay pictures link the plug-in's code, whose log file opens in the
+# current directory as the program starts: they run in a scratch directory.
+scratch=$(mktemp -d)
+(cd "$scratch" && wine "$bin/vornak_overlay_preview.exe" "$(winepath -w "$out")")
+rm -rf "$scratch"
+
 echo
 echo "--- VornakMapLoader.log ---"
 cat "$out/VornakMapLoader.log"
 echo "--- end of log ---"
 echo "Screenshots, report.json and the log are in $out:"
 ls "$out"
+if [[ $both == 1 ]]; then
+  echo "The second render entry's run is in $second:"
+  ls "$second"
+fi

@@ -7,7 +7,7 @@
 #include <cstdio>
 
 #include "overlay/overlay.h"
-#include "startup/host_interface.h"
+#include "hooks/host_interface.h"
 #include "startup/version.h"
 
 namespace {

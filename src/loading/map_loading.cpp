@@ -6,14 +6,19 @@
 #include "maprender/shading.h"
 #include "renderer/model.h"
 
-TarnMath::CMatrix MapTransform = TarnMath::CMatrix::Identity();
+TarnMath::CMatrix MapTransform = {};
 
-TarnMath::CMatrix MakeMapTransform()
+void SetMapTransform()
 {
-    TarnMath::CMatrix transform = TarnMath::CMatrix::Identity();
-    transform.m[1][1] = -1.0f;
-    for (int axis = 0; axis < 3; ++axis) transform.m[3][axis] = Config::Options.MapOffset[axis];
-    return transform;
+    // Only the first three elements of each row: the fourth column keeps
+    // what it held (zero).
+    const float rows[4][3] = {{1, 0, 0},
+                              {0, -1, 0},
+                              {0, 0, 1},
+                              {Config::Options.MapOffset[0], Config::Options.MapOffset[1], Config::Options.MapOffset[2]}};
+    for (int row = 0; row < 4; ++row) {
+        for (int column = 0; column < 3; ++column) MapTransform.m[row][column] = rows[row][column];
+    }
 }
 
 RenderGroup* CreateRenderGroup(const std::string& path, const std::string& texturePath,

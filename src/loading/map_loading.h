@@ -10,11 +10,12 @@
 #include "math/matrix.h"
 
 // From the map's model space to the host's world: the second axis mirrored,
-// then MapOffset added. Set once before LoadMap.
+// then MapOffset added. Zero until it is set, once, before LoadMap.
 extern TarnMath::CMatrix MapTransform;
 
-// MapTransform for the current options.
-TarnMath::CMatrix MakeMapTransform();
+// Sets MapTransform's rows (1, 0, 0), (0, -1, 0), (0, 0, 1) and MapOffset
+// for the current options, leaving the fourth column as it is.
+void SetMapTransform();
 
 void LoadMap();
 

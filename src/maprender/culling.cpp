@@ -6,7 +6,7 @@
 
 #include "config/options.h"
 #include "renderer/model.h"
-#include "startup/host_interface.h"
+#include "hooks/host_interface.h"
 
 namespace {
 

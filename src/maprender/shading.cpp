@@ -7,7 +7,7 @@
 
 #include "config/options.h"
 #include "renderer/mesh.h"
-#include "startup/host_interface.h"
+#include "hooks/host_interface.h"
 
 void SetupGroupShading(DrawSettings& settings, const float direction[3], float sunFactor, float shadowFactor,
                        float multiplier, const float sunColor[3], const float shadowColor[3])

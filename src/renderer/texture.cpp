@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "startup/host_interface.h"
+#include "hooks/host_interface.h"
 
 namespace TarnRenderer {
 

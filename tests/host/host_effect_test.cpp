@@ -18,11 +18,11 @@
 #include <thread>
 #include <vector>
 
-#include "host_device.h"
-#include "host_effect.h"
-#include "host_environment.h"
-#include "recording_device.h"
-#include "startup/host_interface.h"
+#include "devices/host_device.h"
+#include "game/host_effect.h"
+#include "game/host_environment.h"
+#include "devices/recording_device.h"
+#include "hooks/host_interface.h"
 
 namespace {
 

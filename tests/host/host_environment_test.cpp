@@ -2,8 +2,8 @@
 // view of the host (fixed addresses, calling conventions).
 #include <gtest/gtest.h>
 
-#include "host_environment.h"
-#include "startup/host_interface.h"
+#include "game/host_environment.h"
+#include "hooks/host_interface.h"
 
 namespace {
 

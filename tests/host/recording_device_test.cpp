@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "recording_device.h"
+#include "devices/recording_device.h"
 
 namespace {
 

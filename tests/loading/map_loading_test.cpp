@@ -13,8 +13,9 @@
 #include "loading/map_loading.h"
 #include "overlay/overlay.h"
 #include "overlay/overlay_queues.h"
-#include "recording_device.h"
+#include "devices/recording_device.h"
 #include "renderer/model.h"
+#include "memory_models.h"
 #include "test_files.h"
 
 namespace {
@@ -52,12 +53,7 @@ protected:
     void TearDown() override
     {
         ShutdownOverlay();  // it holds the wrapper device
-        for (RenderGroup* group : RenderGroups) {
-            for (GroupMember* member : group->members) delete member;
-            if (group->lod) TarnRenderer::ReleaseReference(group->lod);
-            delete group;
-        }
-        RenderGroups.clear();
+        TestSupport::ReleaseRenderGroups();
         Config::MapModels.clear();
         Host::HostEnvironment::Instance().SetDevice(RealDeviceTest::device_->Device());
     }
@@ -77,7 +73,7 @@ protected:
 TEST_F(MapLoadingTest, OneGroupPerEntryWithLodsLoadedAndOneFramePerPart)
 {
     Config::MapModels = {Entry({"a.obj"}, dir_.File("lod.obj")), Entry({}), Entry({"b0.obj", "b1.obj", "b2.obj"})};
-    MapTransform = MakeMapTransform();
+    SetMapTransform();
     LoadMap();
 
     ASSERT_EQ(RenderGroups.size(), 2u);
@@ -125,7 +121,7 @@ TEST_F(MapLoadingTest, GroupSettingsCarryTheOffsetShadingAndColourOverride)
     Config::Options.MapOffset[1] = 10;
     Config::Options.IgnoreVertexColor = true;
     Config::MapModels = {Entry({"plain.obj"})};
-    MapTransform = MakeMapTransform();
+    SetMapTransform();
     EXPECT_EQ(MapTransform.m[1][1], -1.0f);
     EXPECT_EQ(MapTransform.m[3][1], 10.0f);
     LoadMap();

@@ -8,9 +8,9 @@
 #include <memory>
 
 #include "config/options.h"
-#include "host_environment.h"
+#include "game/host_environment.h"
 #include "maprender/shading.h"
-#include "recording_device.h"
+#include "devices/recording_device.h"
 #include "renderer/mesh.h"
 
 namespace {

@@ -11,13 +11,13 @@
 #include <string>
 
 #include "config/options.h"
-#include "host_environment.h"
+#include "game/host_environment.h"
 #include "maprender/render_counters.h"
 #include "maprender/render_group.h"
 #include "maprender/render_pass.h"
 #include "maprender/shading.h"
 #include "memory_models.h"
-#include "recording_device.h"
+#include "devices/recording_device.h"
 #include "renderer/model.h"
 
 class RenderTest : public ::testing::Test {
@@ -40,15 +40,7 @@ protected:
     }
     void TearDown() override
     {
-        for (RenderGroup* group : RenderGroups) {
-            for (GroupMember* member : group->members) {
-                if (member->model) TarnRenderer::ReleaseReference(member->model);
-                delete member;
-            }
-            if (group->lod) TarnRenderer::ReleaseReference(group->lod);
-            delete group;
-        }
-        RenderGroups.clear();
+        TestSupport::ReleaseRenderGroups();
         for (TarnRenderer::CModel* model : made_) TarnRenderer::ReleaseReference(model);
         Host::HostEnvironment::Instance().SetDevice(nullptr);
         Config::UseHostShaders = true;

@@ -7,7 +7,7 @@
 
 #include "asset_writer.h"
 #include "config/options.h"
-#include "host_environment.h"
+#include "game/host_environment.h"
 #include "maprender/render_counters.h"
 #include "maprender/render_group.h"
 #include "maprender/render_pass.h"

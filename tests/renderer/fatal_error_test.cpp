@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "simulated_host.h"
+#include "image/simulated_host.h"
 
 namespace {
 

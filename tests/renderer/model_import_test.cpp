@@ -15,7 +15,7 @@
 
 #include "asset_writer.h"
 #include "real_device_fixture.h"
-#include "recording_device.h"
+#include "devices/recording_device.h"
 #include "renderer/fatal_error.h"
 #include "renderer/model.h"
 #include "renderer/texture.h"

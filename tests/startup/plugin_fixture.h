@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "simulated_host.h"
+#include "image/simulated_host.h"
 #include "test_files.h"
 
 class PluginTest : public ::testing::Test {

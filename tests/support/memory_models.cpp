@@ -1,5 +1,7 @@
 #include "memory_models.h"
 
+#include "maprender/render_group.h"
+
 #include <assimp/scene.h>
 
 #include "maprender/shading.h"
@@ -47,6 +49,19 @@ TarnRenderer::CModel* MakeMemoryModel(const std::string& name, float x, float y,
     model->center[2] = z;
     model->radius = radius;
     return model;
+}
+
+void ReleaseRenderGroups()
+{
+    for (RenderGroup* group : RenderGroups) {
+        for (GroupMember* member : group->members) {
+            if (member->model) TarnRenderer::ReleaseReference(member->model);
+            delete member;
+        }
+        if (group->lod) TarnRenderer::ReleaseReference(group->lod);
+        delete group;
+    }
+    RenderGroups.clear();
 }
 
 }  // namespace TestSupport

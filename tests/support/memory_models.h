@@ -1,5 +1,6 @@
 // Models and meshes made in memory with given bounds, for tests and
-// benchmarks of culling and drawing that need no files.
+// benchmarks of culling and drawing that need no files; the render groups
+// tests leave behind.
 #pragma once
 
 #include <string>
@@ -16,5 +17,9 @@ TarnRenderer::CMesh* MakeMemoryMesh(float x, float y, float z, float radius);
 // the same sphere as its bounds. The caller owns one reference.
 TarnRenderer::CModel* MakeMemoryModel(const std::string& name, float x, float y, float z, float radius,
                                       std::uint32_t textureFilter = 2);
+
+// Releases every render group, its LOD and member models, and empties
+// RenderGroups.
+void ReleaseRenderGroups();
 
 }  // namespace TestSupport

@@ -7,8 +7,8 @@
 
 #include <string>
 
-#include "host_device.h"
-#include "host_environment.h"
+#include "devices/host_device.h"
+#include "game/host_environment.h"
 
 class RealDeviceTest : public ::testing::Test {
 protected:

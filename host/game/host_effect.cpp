@@ -1,5 +1,5 @@
-#include "call_arguments.h"
-#include "host_effect.h"
+#include "devices/call_arguments.h"
+#include "game/host_effect.h"
 
 #include <windows.h>
 
@@ -10,8 +10,8 @@
 #include <type_traits>
 #include <utility>
 
-#include "host_environment.h"
-#include "startup/host_interface.h"
+#include "game/host_environment.h"
+#include "hooks/host_interface.h"
 
 namespace Host {
 namespace {

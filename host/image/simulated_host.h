@@ -22,8 +22,9 @@ public:
     SimulatedHost(const SimulatedHost&) = delete;
     SimulatedHost& operator=(const SimulatedHost&) = delete;
 
-    // Enters the game directory and loads the plug-in. Returns false with a
-    // message in Error() when either step fails.
+    // Enters the game directory, writes the game's own code at every patch
+    // site (WriteHostSites) and loads the plug-in. Returns false with a
+    // message in Error() when entering or loading fails.
     bool Start();
 
     // The plug-in's log in the game directory, as bytes; empty when absent.

@@ -1,9 +1,12 @@
-#include "simulated_host.h"
+#include "image/simulated_host.h"
 
 #include <fstream>
 #include <sstream>
 #include <utility>
 #include <vector>
+
+#include "game/host_environment.h"
+#include "image/host_sites.h"
 
 namespace Host {
 
@@ -52,6 +55,11 @@ bool SimulatedHost::Start()
                  std::to_string(GetLastError()) + ")";
         return false;
     }
+    // The game's own code at every site the plug-in patches, as the game
+    // has it when it loads the plug-in (written afresh for every load: a
+    // plug-in loaded before left its patches).
+    HostEnvironment::Instance();
+    WriteHostSites();
     plugin_ = LoadLibraryA(plugin.c_str());
     if (!plugin_) {
         error_ = "cannot load the plug-in " + plugin + " (error " + std::to_string(GetLastError()) + ")";

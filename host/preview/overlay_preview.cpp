@@ -1,15 +1,15 @@
-#include "overlay_preview.h"
+#include "preview/overlay_preview.h"
 
 #include <d3d9.h>
 
 #include "config/options.h"
-#include "host_device.h"
-#include "host_environment.h"
+#include "devices/host_device.h"
+#include "game/host_environment.h"
 #include "loading/loading_screen.h"
 #include "overlay/debug_display.h"
 #include "overlay/overlay.h"
-#include "recording_device.h"
-#include "startup/host_interface.h"
+#include "devices/recording_device.h"
+#include "hooks/host_interface.h"
 
 namespace Host {
 

@@ -1,5 +1,5 @@
-#include "call_arguments.h"
-#include "recording_device.h"
+#include "devices/call_arguments.h"
+#include "devices/recording_device.h"
 
 #include <algorithm>
 #include <array>

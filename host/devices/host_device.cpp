@@ -1,4 +1,4 @@
-#include "host_device.h"
+#include "devices/host_device.h"
 
 #include <cstdio>
 #include <vector>
@@ -6,8 +6,8 @@
 #define STB_IMAGE_WRITE_IMPLEMENTATION
 #include <stb_image_write.h>
 
-#include "host_environment.h"
-#include "startup/host_interface.h"
+#include "game/host_environment.h"
+#include "hooks/host_interface.h"
 
 namespace Host {
 namespace {

@@ -27,7 +27,7 @@
 #include <string>
 #include <vector>
 
-#include "recording_device.h"  // DeviceCall
+#include "devices/recording_device.h"  // DeviceCall
 
 namespace Host {
 

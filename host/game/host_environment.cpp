@@ -1,11 +1,11 @@
-#include "host_environment.h"
+#include "game/host_environment.h"
 
 #include <windows.h>
 
 #include <cstring>
 #include <stdexcept>
 
-#include "startup/host_interface.h"
+#include "hooks/host_interface.h"
 
 namespace Host {
 namespace {

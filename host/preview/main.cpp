@@ -1,0 +1,148 @@
+// vornak_host: the stand-in for the game.
+//
+//   vornak_host.exe --game DIR [--out DIR] [--camera-path FILE] [--size WxH]
+//                   [--reset-at STEP] [--reset-site D1..D5] [--render-entry A|B] [--plugin PATH]
+//       Loads the plug-in as the game does and previews the map of a game
+//       directory through the game's frame: menu frames, the frame in which
+//       the plug-in loads the map (its loading screen), then a camera flight
+//       (the default one, or keyframes from FILE: lines of
+//       "frames px py pz tx ty tz") with a device reset through a reset
+//       site after flight step STEP (default: 470 of the default flight,
+//       the middle of a flight from FILE; -1 for none). Writes PNG
+//       screenshots and report.json into the output directory (created when
+//       missing; default: the current directory). --render-entry first writes UseGameShaders=1
+//       (A: render entry R1) or 0 (B: R2) into DIR's settings file: give it
+//       a copy of a game directory. The plug-in opens its log in the game
+//       directory. One preview per process: the plug-in's patches stay.
+//   vornak_host.exe --load-dll --game DIR [--plugin PATH]
+//       Loads the plug-in DLL in DIR as the game does at start-up and
+//       prints its log.
+// PATH defaults to VornakMapLoader.dll beside this program.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "image/simulated_host.h"
+#include "preview/map_preview.h"
+
+namespace {
+
+int Usage(const std::string& message)
+{
+    std::fprintf(stderr,
+                 "vornak_host: %s\n"
+                 "usage: vornak_host.exe --game DIR [--out DIR] [--camera-path FILE] [--size WxH]\n"
+                 "                       [--reset-at STEP] [--reset-site D1..D5] [--render-entry A|B] [--plugin PATH]\n"
+                 "       vornak_host.exe --load-dll --game DIR [--plugin PATH]\n",
+                 message.c_str());
+    return 2;
+}
+
+int LoadDll(const Host::HostConfig& config)
+{
+    Host::SimulatedHost host(config);
+    if (!host.Start()) {
+        std::fprintf(stderr, "vornak_host: %s\n", host.Error().c_str());
+        return 1;
+    }
+    std::printf("--- VornakMapLoader.log ---\n%s--- end of log ---\n", host.ReadLog().c_str());
+    return 0;
+}
+
+// A whole number from `text`, all of it; false when it is not one.
+bool ParseInt(const char* text, int& value)
+{
+    char* end = nullptr;
+    long parsed = std::strtol(text, &end, 10);
+    if (end == text || *end) return false;
+    value = static_cast<int>(parsed);
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    Host::PreviewConfig preview;
+    preview.pluginPath = Host::ProgramDirectory() + "VornakMapLoader.dll";
+    std::string cameraPath, renderEntry;
+    bool loadDll = false, resetGiven = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string argument = argv[i];
+        bool hasValue = i + 1 < argc;
+        if (argument == "--load-dll") {
+            loadDll = true;
+        } else if (argument == "--game" && hasValue) {
+            preview.gameDirectory = Host::AbsolutePath(argv[++i]);
+        } else if (argument == "--plugin" && hasValue) {
+            preview.pluginPath = Host::AbsolutePath(argv[++i]);
+        } else if (argument == "--out" && hasValue) {
+            preview.outputDirectory = Host::AbsolutePath(argv[++i]);
+        } else if (argument == "--camera-path" && hasValue) {
+            cameraPath = argv[++i];
+        } else if (argument == "--size" && hasValue) {
+            if (std::sscanf(argv[++i], "%dx%d", &preview.width, &preview.height) != 2 || preview.width < 64 ||
+                preview.height < 64) {
+                return Usage("--size needs WIDTHxHEIGHT, at least 64x64");
+            }
+        } else if (argument == "--reset-at" && hasValue) {
+            if (!ParseInt(argv[++i], preview.resetStep) || preview.resetStep < -1) {
+                return Usage("--reset-at needs a flight step, or -1 for no reset");
+            }
+            resetGiven = true;
+        } else if (argument == "--reset-site" && hasValue) {
+            std::string site = argv[++i];
+            if (site.size() != 2 || (site[0] != 'D' && site[0] != 'd') || site[1] < '1' || site[1] > '5') {
+                return Usage("--reset-site needs one of D1 to D5");
+            }
+            preview.resetSite = site[1] - '1';
+        } else if (argument == "--render-entry" && hasValue) {
+            renderEntry = argv[++i];
+            if (renderEntry != "A" && renderEntry != "B") return Usage("--render-entry needs A or B");
+        } else {
+            return Usage("unknown or incomplete argument " + argument);
+        }
+    }
+    if (preview.gameDirectory.empty()) return Usage("--game DIR is required");
+    if (loadDll) return LoadDll({preview.gameDirectory, preview.pluginPath});
+
+    if (preview.outputDirectory.empty()) preview.outputDirectory = Host::AbsolutePath(".");
+    CreateDirectoryA(preview.outputDirectory.c_str(), nullptr);
+    const DWORD attributes = GetFileAttributesA(preview.outputDirectory.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        std::fprintf(stderr, "vornak_host: cannot create the output directory %s\n", preview.outputDirectory.c_str());
+        return 1;
+    }
+    std::string error;
+    if (!cameraPath.empty() && !Host::ReadCameraPath(cameraPath, preview.path, error)) {
+        std::fprintf(stderr, "vornak_host: %s\n", error.c_str());
+        return 1;
+    }
+    if (preview.path.empty()) {
+        // The default flight's moments: near (members drawn), far (LODs), back.
+        preview.screenshots = {{58, "near.png"}, {200, "far.png"}, {345, "far_after_unload.png"}, {480, "return.png"}};
+        if (!resetGiven) preview.resetStep = 470;  // back near, nothing streaming any more
+    } else {
+        int total = 0;
+        for (const auto& key : preview.path) {
+            total += key.frames;
+            preview.screenshots.push_back({total, "key" + std::to_string(preview.screenshots.size()) + ".png"});
+        }
+        if (!resetGiven) preview.resetStep = total / 2;
+    }
+    if (preview.resetStep > Host::PathLength(preview.path.empty() ? Host::DefaultCameraPath() : preview.path)) {
+        return Usage("--reset-at is beyond the end of the flight");
+    }
+    if (!renderEntry.empty() && !Host::WriteUseGameShaders(preview.gameDirectory, renderEntry == "A", error)) {
+        std::fprintf(stderr, "vornak_host: %s\n", error.c_str());
+        return 1;
+    }
+    if (!Host::RunMapPreview(preview, error)) {
+        std::fprintf(stderr, "vornak_host: %s\n", error.c_str());
+        return 1;
+    }
+    std::printf("preview written to %s (screenshots and report.json)\n", preview.outputDirectory.c_str());
+    return 0;
+}

@@ -1,0 +1,69 @@
+#include "hooks/frame_hooks.h"
+
+#include "collision/collision_display.h"
+#include "config/options.h"
+#include "hooks/host_interface.h"
+#include "hooks/host_stubs.h"
+#include "loading/map_loading.h"
+#include "maprender/render_pass.h"
+#include "overlay/debug_display.h"
+#include "overlay/overlay.h"
+#include "renderer/model.h"
+
+bool PendingMapLoad = true;
+
+void OnFrame()
+{
+    DrawDebugDisplay();
+    if (!PendingMapLoad || HostGame::GameFlowState() <= 3) return;
+
+    if (IDirect3DDevice9* device = HostGame::Device()) device->EndScene();
+    SetMapTransform();
+    Config::RenderCullMode = Config::CullModeFromOption(Config::Options.ForceCullMode);
+    try {
+        LoadMap();
+    } catch (...) {
+        // Whatever was loaded stays; the host's frame goes on in a new scene
+        // and the loading is not tried again.
+    }
+    if (IDirect3DDevice9* device = HostGame::Device()) device->BeginScene();
+    PendingMapLoad = false;
+}
+
+void ReleaseDeviceResources()
+{
+    ReleaseOverlayDeviceObjects();
+    TarnRenderer::ReleaseRendererResources();
+    ReleaseDebugTriangleBuffers();
+}
+
+void RestoreDeviceResources()
+{
+    RestoreOverlayDeviceObjects();
+    TarnRenderer::RestoreRendererResources();
+}
+
+// The C++ ends of the stubs: nothing thrown may unwind into host code.
+void RunRenderPass()
+{
+    try {
+        RenderMap();
+    } catch (...) {
+    }
+}
+
+void DeviceResetReleaseStep()
+{
+    try {
+        ReleaseDeviceResources();
+    } catch (...) {
+    }
+}
+
+void DeviceResetRestoreStep()
+{
+    try {
+        RestoreDeviceResources();
+    } catch (...) {
+    }
+}

@@ -1,0 +1,19 @@
+// What the host's frame runs through the hooks: OnFrame once per host frame
+// (the debug display, and once the one-time map loading inside the host's
+// frame), the render pass from the render entries, and the device-reset
+// handling around the host's reset of its Direct3D device.
+#pragma once
+
+// True until the map has been loaded.
+extern bool PendingMapLoad;
+
+// The debug display every time; in the first frame whose game-flow state is
+// above 3, with the host's scene closed around it: MapTransform, the cull
+// mode and the map loading.
+void OnFrame();
+
+// Release step before the host resets its device: the overlay's device
+// objects and every texture and mesh buffer of the renderer. Restore step
+// after it: all of them again.
+void ReleaseDeviceResources();
+void RestoreDeviceResources();
