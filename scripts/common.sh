@@ -19,8 +19,9 @@ vornak_wine_session_start() {
   export WINEPREFIX="$VORNAK_BUILD/wineprefix"
   export WINEARCH=win32
   export WINEDEBUG=${WINEDEBUG:--all}
-  # No Mono or Gecko installers: the programs need neither.
-  export WINEDLLOVERRIDES="mscoree,mshtml="
+  # No Mono or Gecko installers: the programs need neither. No debugger on a
+  # crash: it would wait for ever; the crashed test fails at once instead.
+  export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
   export LANG=C.UTF-8
   # A display for Direct3D, before any Wine process starts: Wine's desktop
   # process keeps the display it was started with. The first free number from 90 on.

@@ -15,8 +15,11 @@ void HostEventRoutine3();
 void HostRenderRoutineA();
 void HostResetRoutine();
 void HostBarrierRoutine();
+void HostQueryRoutine();
+void HostSurfaceCodeA();
+void HostSurfaceCodeB();
 void HostCallWithRegisters(const Host::Registers* in, Host::Registers* out, std::uintptr_t target,
-                           const std::uint32_t* arguments, std::uint32_t count);
+                           std::uint32_t* arguments, std::uint32_t count);
 
 extern std::uint32_t HostEventCalls[4];
 extern std::uint32_t HostEventArguments[8];
@@ -27,6 +30,8 @@ extern void* HostRenderObject;
 extern std::uint32_t HostRenderObjectCalls;
 extern std::uint32_t HostRenderObjectSeen[3];
 extern std::uint32_t HostBarrierCalls;
+extern std::uint32_t HostBarrierSeen[2];
+extern std::uint32_t HostQueryCalls;
 
 HRESULT __cdecl HostResetHandler();
 }
@@ -107,6 +112,8 @@ void WriteHostSites()
         PutBranch(At(name), 0xE8, Address(HostResetRoutine));
         Put(At(name) + 5, {0xC3});
     }
+    // Barrier site: the object stays in ECX, the argument is pushed again.
+    Put(At("B11") - 4, {0xFF, 0x74, 0x24, 0x04});  // push dword [esp + 4]
     PutBranch(At("B11"), 0xE8, Address(HostBarrierRoutine));
     Put(At("B11") + 5, {0xC3});
 
@@ -130,15 +137,30 @@ void WriteHostSites()
     Put(At("C10"), {0x0F, 0x84, 0x30, 0x01, 0x00, 0x00, 0xC7, 0x44});
     Put(At("C11"), {0x0F, 0x85, 0x40, 0x01, 0x00, 0x00, 0x5F, 0x5B});
     Put(At("C8"), {0x89, 0x44, 0x24, 0x10});
-    for (const char* name : {"C7", "C9", "C12", "B10"}) Put(At(name), {0x55, 0x8B, 0xEC, 0x83, 0xEC});
+
+    // The ray query routine; the surface code at the two surface sites,
+    // each continuing at its resume address, where a return stands.
+    PutBranch(At("C9"), 0xE9, Address(HostQueryRoutine));
+    PutBranch(At("C7"), 0xE9, Address(HostSurfaceCodeA));
+    Put(0x779141, {0xC3});
+    PutBranch(At("C12"), 0xE9, Address(HostSurfaceCodeB));
+    Put(0x779409, {0xC3});
+    // The capture site: mov ecx, [esi + 0xec]; push edi; then, at 0x699ace,
+    // lea esp, [esp + 4]; ret.
+    Put(At("B10"), {0x8B, 0x8E, 0xEC, 0x00, 0x00, 0x00, 0x57, 0x8D, 0x64, 0x24, 0x04, 0xC3});
     FlushInstructionCache(GetCurrentProcess(), nullptr, 0);
 }
 
 Registers CallWithRegisters(std::uintptr_t entry, const Registers& in, std::initializer_list<std::uint32_t> stackArguments)
 {
-    Registers out{};
     std::vector<std::uint32_t> arguments(stackArguments);
-    HostCallWithRegisters(&in, &out, entry, arguments.data(), static_cast<std::uint32_t>(arguments.size()));
+    return CallWithRegisters(entry, in, arguments);
+}
+
+Registers CallWithRegisters(std::uintptr_t entry, const Registers& in, std::vector<std::uint32_t>& stackArguments)
+{
+    Registers out{};
+    HostCallWithRegisters(&in, &out, entry, stackArguments.data(), static_cast<std::uint32_t>(stackArguments.size()));
     return out;
 }
 
@@ -147,6 +169,7 @@ std::uintptr_t SiteEntry(const std::string& name)
     const std::uintptr_t address = FindPatchSite(name).address;
     if (name == "E1" || name == "E2") return address - 1;
     if (name == "E3" || name == "E4") return address - 10;
+    if (name == "B11") return address - 4;
     return address;
 }
 
@@ -187,6 +210,19 @@ HRESULT PassResetSite(int site)
     return static_cast<HRESULT>(CallWithRegisters(SiteEntry(kNames[site < 0 || site > 4 ? 0 : site]), GameRegisters()).eax);
 }
 
+bool PassQuerySite(const float start[3], const float end[3], float triangle[12], float* distance)
+{
+    // The start record holds the ray start at 0x30.
+    float startRecord[16] = {};
+    std::copy(start, start + 3, startRecord + 12);
+    float endVector[3] = {end[0], end[1], end[2]};
+    auto address = [](const void* p) { return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(p)); };
+    const Registers out = CallWithRegisters(SiteEntry("C9"), GameRegisters(),
+                                            {address(startRecord), address(endVector), 0, address(triangle),
+                                             address(distance)});
+    return (out.eax & 0xFF) != 0;
+}
+
 SiteLog ReadSiteLog()
 {
     SiteLog log{};
@@ -205,6 +241,9 @@ SiteLog ReadSiteLog()
     log.resetCalls = ResetCalls;
     log.lastReset = LastReset;
     log.barrierCalls = HostBarrierCalls;
+    log.barrierSeen[0] = HostBarrierSeen[0];
+    log.barrierSeen[1] = HostBarrierSeen[1];
+    log.queryCalls = HostQueryCalls;
     return log;
 }
 
@@ -220,6 +259,8 @@ void ClearSiteLog()
     ResetCalls = 0;
     LastReset = S_OK;
     HostBarrierCalls = 0;
+    HostBarrierSeen[0] = HostBarrierSeen[1] = 0;
+    HostQueryCalls = 0;
 }
 
 void SetResetHandler(std::function<HRESULT()> handler) { ResetHandler = std::move(handler); }

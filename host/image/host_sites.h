@@ -9,7 +9,12 @@
 //   E1, E2  push edi; call routine(edi); add esp, 4      entered 1 byte before the site
 //   E3, E4  push b; push a; call routine(a, b); add esp, 8  entered 10 bytes before
 //   D1-D5   call reset routine (no arguments, HRESULT in EAX)   entered at the site
-//   B11     call barrier routine                                 entered at the site
+//   B11     push [esp + 4]; call barrier routine (object in ECX, removes
+//           its argument)                                entered 4 bytes before
+//   C9      the ray query routine: five stack arguments, removes them, AL
+//   C7, C12 the game's surface code, continuing at 0x779141 / 0x779409,
+//           where a return stands                         entered at the site
+//   B10     mov ecx, [esi + 0xec]; push edi; then lea esp, [esp + 4]; ret
 //   R1      the render routine: two stack arguments, removes them itself
 //   R2      mov eax, [ecx]; mov esi, ecx; call [eax + 4]; ret   (ret at 0x6ded4f)
 #pragma once
@@ -51,6 +56,9 @@ inline constexpr std::uint32_t kDirectionFlag = 0x400;
 // arguments (pushed last to first), returning the registers found after.
 Registers CallWithRegisters(std::uintptr_t entry, const Registers& in,
                             std::initializer_list<std::uint32_t> stackArguments = {});
+// The same; the arguments come back as the callee left them on the stack
+// when it removed none.
+Registers CallWithRegisters(std::uintptr_t entry, const Registers& in, std::vector<std::uint32_t>& stackArguments);
 
 // Where the game's code is entered to pass a site (see the table above).
 std::uintptr_t SiteEntry(const std::string& name);
@@ -64,6 +72,9 @@ std::uint32_t PassEventSite(int list);      // 0 to 3 for E1 to E4; EAX after
 void CallRenderRoutineA();                  // R1's routine with its two arguments
 void RunRenderCodeB();                      // the code at R2, on the game's object
 HRESULT PassResetSite(int site);            // 0 to 4 for D1 to D5
+// The game's ray query from start to end (host vector order) with a
+// triangle result record of 48 bytes and a distance result; AL as a bool.
+bool PassQuerySite(const float start[3], const float end[3], float triangle[12], float* distance);
 
 // What the game's routines behind the sites saw.
 struct SiteLog {
@@ -78,6 +89,8 @@ struct SiteLog {
     std::uint32_t resetCalls;
     HRESULT lastReset;
     std::uint32_t barrierCalls;
+    std::uint32_t barrierSeen[2];        // ECX and the argument the barrier routine got
+    std::uint32_t queryCalls;            // the game's own ray query routine ran
 };
 SiteLog ReadSiteLog();
 void ClearSiteLog();

@@ -81,18 +81,77 @@ _HostResetRoutine:
     pop ecx
     ret
 
-# The routine behind the barrier call site.
+# The routine behind the barrier call site: the object in ECX, one stack
+# argument, removed by the routine.
     .globl _HostBarrierRoutine
 _HostBarrierRoutine:
     inc dword ptr [_HostBarrierCalls]
+    mov dword ptr [_HostBarrierSeen], ecx
+    mov eax, dword ptr [esp + 4]
+    mov dword ptr [_HostBarrierSeen + 4], eax
+    lea edx, [eax + 0xB11]
     mov eax, 0xB11
-    ret
+    ret 4
+
+# The game's own ray query routine: five stack arguments, removed by the
+# routine; it finds nothing (AL = 0).
+    .globl _HostQueryRoutine
+_HostQueryRoutine:
+    inc dword ptr [_HostQueryCalls]
+    xor eax, eax
+    ret 20
+
+# The game's surface code at the two surface sites: the same instructions
+# as the plug-in's detours repeat, storing the surface the game found.
+.macro GAME_SURFACE_LOOKUP
+    mov eax, dword ptr [eax + 0x1c]
+    movzx ecx, word ptr [eax + 6]
+    add ecx, eax
+    movzx edx, byte ptr [ebp + 0x2c]
+    lea ecx, [ecx + 4 * edx + 0x10]
+    movzx edx, word ptr [eax + 2]
+    mov edx, dword ptr [edx + ecx]
+.endm
+
+    .globl _HostSurfaceCodeA
+_HostSurfaceCodeA:
+    test eax, eax
+    jz 1f
+    GAME_SURFACE_LOOKUP
+    mov eax, dword ptr [esp + 0x14]
+    mov esi, dword ptr [esp + 0x1c]
+1:
+    mov dword ptr [ebp + 0x38], edx
+    jmp dword ptr [HostSurfaceAResume]
+
+    .globl _HostSurfaceCodeB
+_HostSurfaceCodeB:
+    mov edi, dword ptr [ebp + 0x30]
+    or edi, 1
+    mov dword ptr [ebp + 0x30], edi
+    test ebx, ebx
+    jz 2f
+    mov eax, dword ptr [ebx]
+    lea esi, [esp + 0x20]
+    mov edi, ebp
+    mov ecx, 12
+    rep movsd
+    test eax, eax
+    jz 2f
+    GAME_SURFACE_LOOKUP
+    mov esi, dword ptr [esp + 0x94]
+    mov eax, dword ptr [esp + 0x10]
+    mov dword ptr [esp + 0x14], eax
+2:
+    mov dword ptr [ebp + 0x38], edx
+    jmp dword ptr [HostSurfaceBResume]
 
 # HostCallWithRegisters(const Registers* in, Registers* out, target,
-#                       const uint32_t* arguments, uint32_t count), cdecl.
+#                       uint32_t* arguments, uint32_t count), cdecl.
 # Pushes the stack arguments (the first one last), loads EAX to EBP and the
 # flags from *in, calls target, and stores what came back into *out, with
-# the bytes of stack the callee removed in place of ESP.
+# the bytes of stack the callee removed in place of ESP; when it removed
+# none, the stack arguments as the callee left them are written back.
 # Registers: eax 0, ebx 4, ecx 8, edx 12, esi 16, edi 20, ebp 24,
 # stack removed 28, eflags 32.
     .globl _HostCallWithRegisters
@@ -110,6 +169,8 @@ _HostCallWithRegisters:
     mov dword ptr [ProbeIn], eax
     mov ecx, dword ptr [esp + 36]
     mov edx, dword ptr [esp + 32]
+    mov dword ptr [ProbeArguments], edx
+    mov dword ptr [ProbeCount], ecx
 1:
     test ecx, ecx
     jz 2f
@@ -147,8 +208,14 @@ _HostCallWithRegisters:
     mov ecx, dword ptr [ProbeStackAfter]
     sub ecx, dword ptr [ProbeStackBefore]
     mov dword ptr [eax + 28], ecx
-    mov esp, dword ptr [ProbeSavedStack]
     cld
+    jnz 3f
+    mov esi, dword ptr [ProbeStackBefore]
+    mov edi, dword ptr [ProbeArguments]
+    mov ecx, dword ptr [ProbeCount]
+    rep movsd
+3:
+    mov esp, dword ptr [ProbeSavedStack]
     pop edi
     pop esi
     pop ebx
@@ -170,6 +237,13 @@ HostRenderObjectTable:  .long 0, _HostRenderObjectMethod
 _HostRenderObjectCalls: .long 0
 _HostRenderObjectSeen:  .long 0, 0, 0
 _HostBarrierCalls:      .long 0
+    .globl _HostBarrierSeen, _HostQueryCalls
+_HostBarrierSeen:       .long 0, 0
+_HostQueryCalls:        .long 0
+HostSurfaceAResume:     .long 0x779141
+HostSurfaceBResume:     .long 0x779409
+ProbeArguments:         .long 0
+ProbeCount:             .long 0
 ProbeIn:                .long 0
 ProbeOut:               .long 0
 ProbeTarget:            .long 0

@@ -484,12 +484,14 @@ bool RunMapPreview(const PreviewConfig& config, std::string& error)
         hooked->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, kSkyColour, 1.0f, 0);
         hooked->BeginScene();
         hooked->SetInsideSites(true);
-        PassEventSite(1);
+        // The world first, then the frame-event site, so that what the
+        // plug-in draws there (its debug display) lies over the map.
         if (entryA) {
             CallRenderRoutineA();
         } else {
             RunRenderCodeB();
         }
+        PassEventSite(1);
         hooked->SetInsideSites(false);
         hooked->EndScene();
         for (const std::string& name : pictures) save(name);

@@ -91,6 +91,112 @@ _DeviceResetHook:
     PRESERVING_ALL _DeviceResetRestoreStep
     ret
 
+# The host's ray query routine, replaced whole: five stack arguments (start
+# record, end vector, one not read, triangle result, distance result),
+# removed by the routine; the answer in AL.
+    .globl _HookCollisionQuery
+_HookCollisionQuery:
+    push ebp
+    mov ebp, esp
+    pushfd
+    cld
+    and esp, -16
+    sub esp, 12
+    push dword ptr [ebp + 24]
+    push dword ptr [ebp + 20]
+    push dword ptr [ebp + 16]
+    push dword ptr [ebp + 12]
+    push dword ptr [ebp + 8]
+    call _RunCollisionQuery
+    lea esp, [ebp - 4]
+    popfd
+    pop ebp
+    ret 20
+
+# The part of the host's surface code both surface detours repeat: from the
+# record at EAX, ECX and EDX as the host computes them.
+.macro HOST_SURFACE_LOOKUP
+    mov eax, dword ptr [eax + 0x1c]
+    movzx ecx, word ptr [eax + 6]
+    add ecx, eax
+    movzx edx, byte ptr [ebp + 0x2c]
+    lea ecx, [ecx + 4 * edx + 0x10]
+    movzx edx, word ptr [eax + 2]
+    mov edx, dword ptr [edx + ecx]
+.endm
+
+# Stores the current surface where the host keeps the hit's surface.
+.macro STORE_CURRENT_SURFACE
+    mov edx, dword ptr [_CurrentSurfaceSlot]
+    mov edx, dword ptr [edx]
+    mov dword ptr [ebp + 0x38], edx
+.endm
+
+# Surface detour A: the host instructions the jump covers, storing the
+# current surface instead of the host's own.
+    .globl _HookSurfaceA
+_HookSurfaceA:
+    test eax, eax
+    jz 1f
+    HOST_SURFACE_LOOKUP
+    mov eax, dword ptr [esp + 0x14]
+    mov esi, dword ptr [esp + 0x1c]
+1:
+    STORE_CURRENT_SURFACE
+    jmp dword ptr [SurfaceAResume]
+
+# Surface detour B: marks the result record, copies the 48-byte triangle
+# result into it, then stores the current surface as detour A does.
+    .globl _HookSurfaceB
+_HookSurfaceB:
+    mov edi, dword ptr [ebp + 0x30]
+    or edi, 1
+    mov dword ptr [ebp + 0x30], edi
+    test ebx, ebx
+    jz 2f
+    mov eax, dword ptr [ebx]
+    lea esi, [esp + 0x20]
+    mov edi, ebp
+    mov ecx, 12
+    rep movsd
+    test eax, eax
+    jz 2f
+    HOST_SURFACE_LOOKUP
+    mov esi, dword ptr [esp + 0x94]
+    mov eax, dword ptr [esp + 0x10]
+    mov dword ptr [esp + 0x14], eax
+2:
+    STORE_CURRENT_SURFACE
+    jmp dword ptr [SurfaceBResume]
+
+# Capture detour: notes the host's object (ESI), then the two host
+# instructions the jump covers.
+    .globl _HookCaptureObject
+_HookCaptureObject:
+    mov dword ptr [_CapturedHostObject], esi
+    mov ecx, dword ptr [esi + 0xec]
+    push edi
+    jmp dword ptr [CaptureResume]
+
+# Barrier detour, in place of the host's call of its barrier routine (object
+# in ECX, one stack argument, removed by the routine): the routine first,
+# then the nearby barriers for the object; the routine's registers reach the
+# host.
+    .globl _HookBarrierCall
+_HookBarrierCall:
+    push ecx
+    push dword ptr [esp + 8]
+    call dword ptr [_SavedBarrierTarget]
+    pushad
+    pushfd
+    cld
+    mov eax, dword ptr [esp + 36]
+    CALL_PLUGIN _FinishBarrierCall, eax
+    popfd
+    popad
+    lea esp, [esp + 4]
+    ret 4
+
     .data
     .globl _SavedEventTargets
 _SavedEventTargets:
@@ -98,7 +204,16 @@ _SavedEventTargets:
     .globl _SavedDeviceResetTarget
 _SavedDeviceResetTarget:
     .long 0
+    .globl _SavedBarrierTarget
+_SavedBarrierTarget:
+    .long 0
 
     .section .rdata, "dr"
 RenderEntryBResume:
     .long 0x6ded4f
+SurfaceAResume:
+    .long 0x779141
+SurfaceBResume:
+    .long 0x779409
+CaptureResume:
+    .long 0x699ace

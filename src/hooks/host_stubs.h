@@ -17,16 +17,30 @@ void HookRenderEntryA();
 void HookRenderEntryB();
 // Rows D1 to D5.
 void DeviceResetHook();
+// Rows C9, C7 and C12: the ray query and the two surface detours.
+void HookCollisionQuery();
+void HookSurfaceA();
+void HookSurfaceB();
+// Rows B10 and B11: the object capture and the barrier call.
+void HookCaptureObject();
+void HookBarrierCall();
 
 // The routines the host called at E1 to E4 and at D1, read from the sites
 // before they were overwritten.
 extern std::uintptr_t SavedEventTargets[4];
 extern std::uintptr_t SavedDeviceResetTarget;
+extern std::uintptr_t SavedBarrierTarget;
 
-// Called by the stubs.
+// Where the surface detours read the current surface.
+extern void** const CurrentSurfaceSlot;
+
+// Called by the stubs (and FinishBarrierCall and CapturedHostObject of the
+// barrier code).
 void RunHostEventList(int index);  // 0 to 3, the lists of E1 to E4
 void RunRenderPass();
 void DeviceResetReleaseStep();
 void DeviceResetRestoreStep();
+std::uint32_t RunCollisionQuery(const std::uint8_t* startRecord, const float* endVector, void* unused,
+                                std::uint8_t* triangleRecord, float* distance);
 
 }

@@ -27,10 +27,6 @@ PatchRow Call(const char* name, std::uintptr_t address, G group, void (*target)(
     return {name, address, group, PatchKind::Call, 5, {}, reinterpret_cast<const void*>(target), saved};
 }
 
-// The collision world's detours (rows C7, C9, C12, B10, B11) join the table
-// in these places together with the collision queries and barriers.
-constexpr void (*kCollisionDetourNotBuilt)() = nullptr;
-
 const std::vector<PatchRow> kTable = {
     Call("E1", 0x6e71c9, G::EventHooks, HookAfterCallFirstList, &SavedEventTargets[0]),
     Call("E2", 0x6e75a7, G::EventHooks, HookAfterCallFrameEvents, &SavedEventTargets[1]),
@@ -46,12 +42,12 @@ const std::vector<PatchRow> kTable = {
     Bytes("C4", 0x778fd0, G::Collision, {0xEB}),
     Bytes("C5", 0x779158, G::Collision, {0x90, 0x90, 0x90, 0x90, 0x90, 0x90, 0x8A, 0x44}),
     Bytes("C6", 0x778fb4, G::Collision, {0x90, 0x90, 0x90, 0x90, 0x90, 0x90, 0x53, 0x57}),
-    Jump("C7", 0x77911e, G::Collision, kCollisionDetourNotBuilt),
+    Jump("C7", 0x77911e, G::Collision, HookSurfaceA),
     Bytes("C8", 0x778fc2, G::Collision, {0x90, 0x90, 0x90, 0x90}),
-    Jump("C9", 0x76cc10, G::Collision, kCollisionDetourNotBuilt),
+    Jump("C9", 0x76cc10, G::Collision, HookCollisionQuery),
     Bytes("C10", 0x779370, G::Collision, {0x90, 0x90, 0x90, 0x90, 0x90, 0x90, 0xC7, 0x44}),
     Bytes("C11", 0x779411, G::Collision, {0x90, 0x90, 0x90, 0x90, 0x90, 0x90, 0x5F, 0x5B}),
-    Jump("C12", 0x7793c7, G::Collision, kCollisionDetourNotBuilt),
+    Jump("C12", 0x7793c7, G::Collision, HookSurfaceB),
     Bytes("B1", 0x782ad4, G::Barrier, {0xEB}),
     Bytes("B2", 0x781694, G::Barrier, {0xEB}),
     Bytes("B3", 0x789380, G::Barrier, {0xEB}),
@@ -61,8 +57,8 @@ const std::vector<PatchRow> kTable = {
     Bytes("B7", 0x78932f, G::Barrier, {0xEB}),
     Bytes("B8", 0x782a45, G::Barrier, {0xEB}),
     Bytes("B9", 0x7837ad, G::Barrier, {0xEB}),
-    Jump("B10", 0x699ac7, G::Barrier, kCollisionDetourNotBuilt),
-    Call("B11", 0x789fc1, G::Barrier, kCollisionDetourNotBuilt),
+    Jump("B10", 0x699ac7, G::Barrier, HookCaptureObject),
+    Call("B11", 0x789fc1, G::Barrier, HookBarrierCall, &SavedBarrierTarget),
     Jump("R1", 0x723fa0, G::RenderEntryA, HookRenderEntryA),
     Jump("R2", 0x6ded48, G::RenderEntryB, HookRenderEntryB),
     Call("D1", 0x6db302, G::DeviceReset, DeviceResetHook, &SavedDeviceResetTarget),
@@ -105,7 +101,6 @@ void InstallPatchGroup(PatchGroup group)
             WriteBytes(row);
             continue;
         }
-        if (!row.target) continue;
         if (row.savedTarget) *row.savedTarget = CallTargetAt(row.address);
         if (row.kind == PatchKind::Jump) {
             MakeJump(row.address, row.target);

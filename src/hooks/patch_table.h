@@ -32,8 +32,7 @@ struct PatchRow {
     // Bytes rows: the bytes in memory order, `size` of them (1, 4 or 8).
     std::size_t size;
     std::array<std::uint8_t, 8> bytes;
-    // Jump and call rows: the detour. Null marks a detour that this build
-    // does not have yet: the row keeps its place and is not written.
+    // Jump and call rows: the detour.
     const void* target;
     // Where the host's own call target is saved before the site is
     // overwritten, for detours that call it.

@@ -17,13 +17,16 @@ namespace {
 
 using HookTest::PluginHost;
 
-enum class When { Always, Collisions, Barriers, GameShaders, NoGameShaders, WithCollisionWorld };
+enum class When { Always, Collisions, Barriers, GameShaders, NoGameShaders };
 
-// The rows as the game's contract lists them. Jump and call rows have no bytes.
+// The rows as the game's contract lists them. Jump (E9) and call (E8) rows
+// have no bytes.
+constexpr std::uint8_t kJump = 0xE9, kCall = 0xE8;
 struct Row {
     const char* name;
     std::vector<std::uint8_t> bytes;
     When when;
+    std::uint8_t branch = kCall;
 };
 
 const std::vector<Row>& Rows()
@@ -39,14 +42,14 @@ const std::vector<Row>& Rows()
         {"F4", {0xC2, 0x08, 0x00, 0x90}, W::Always},
         {"C1", branch, W::Collisions}, {"C2", branch, W::Collisions}, {"C3", branch, W::Collisions},
         {"C4", branch, W::Collisions}, {"C5", nops(0x8A, 0x44), W::Collisions}, {"C6", nops(0x53, 0x57), W::Collisions},
-        {"C7", none, W::WithCollisionWorld}, {"C8", {0x90, 0x90, 0x90, 0x90}, W::Collisions},
-        {"C9", none, W::WithCollisionWorld}, {"C10", nops(0xC7, 0x44), W::Collisions},
-        {"C11", nops(0x5F, 0x5B), W::Collisions}, {"C12", none, W::WithCollisionWorld},
+        {"C7", none, W::Collisions, kJump}, {"C8", {0x90, 0x90, 0x90, 0x90}, W::Collisions},
+        {"C9", none, W::Collisions, kJump}, {"C10", nops(0xC7, 0x44), W::Collisions},
+        {"C11", nops(0x5F, 0x5B), W::Collisions}, {"C12", none, W::Collisions, kJump},
         {"B1", branch, W::Barriers}, {"B2", branch, W::Barriers}, {"B3", branch, W::Barriers},
         {"B4", {0xC3}, W::Barriers}, {"B5", branch, W::Barriers}, {"B6", branch, W::Barriers},
         {"B7", branch, W::Barriers}, {"B8", branch, W::Barriers}, {"B9", branch, W::Barriers},
-        {"B10", none, W::WithCollisionWorld}, {"B11", none, W::WithCollisionWorld},
-        {"R1", none, W::GameShaders}, {"R2", none, W::NoGameShaders},
+        {"B10", none, W::Barriers, kJump}, {"B11", none, W::Barriers},
+        {"R1", none, W::GameShaders, kJump}, {"R2", none, W::NoGameShaders, kJump},
         {"D1", none, W::Always}, {"D2", none, W::Always}, {"D3", none, W::Always}, {"D4", none, W::Always},
         {"D5", none, W::Always},
     };
@@ -73,7 +76,6 @@ bool Selected(const Row& row, const OptionSet& options)
     case When::Barriers: return options.barriers;
     case When::GameShaders: return options.gameShaders;
     case When::NoGameShaders: return !options.gameShaders;
-    case When::WithCollisionWorld: return false;  // its detours come with the collision world
     }
     return false;
 }
@@ -99,9 +101,8 @@ TEST(PatchTable, EachOptionSetWritesExactlyItsRowsAndNothingElse)
                 continue;
             }
             if (row.bytes.empty()) {
-                // A jump at R1/R2, a call elsewhere; its displacement leads into the plug-in.
-                const bool jump = row.name[0] == 'R';
-                EXPECT_EQ(after[at], jump ? 0xE9 : 0xE8) << row.name;
+                // The opcode, then a displacement that leads into the plug-in.
+                EXPECT_EQ(after[at], row.branch) << row.name;
                 targets[row.name] = HookTest::BranchTarget(address);
                 EXPECT_TRUE(plugin.InPlugin(targets[row.name])) << row.name;
                 std::fill(expected.begin() + at, expected.begin() + at + 5, true);

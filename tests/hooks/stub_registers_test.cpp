@@ -4,6 +4,8 @@
 // apart from what the render entries document as theirs, while the plug-in's
 // part runs in between.
 #include <array>
+#include <iterator>
+#include <vector>
 
 #include "hook_fixture.h"
 
@@ -123,6 +125,150 @@ TEST(StubRegisters, RenderEntryBPerformsTheDisplacedInstructionsAndResumes)
     EXPECT_EQ(after.renderObjectCalls, 2u);
     for (int i = 0; i < 3; ++i) EXPECT_EQ(after.renderObjectSeen[i], unpatched.renderObjectSeen[i]) << i;
     ExpectSame(game, patched, "R2");
+}
+
+// The memory the game's surface code reads: a record at EAX whose field
+// 0x1c leads to a table, the frame at EBP, and the stack above the site.
+struct SurfaceScene {
+    std::uint32_t table[16] = {};
+    std::uint32_t object[8] = {};
+    std::uint32_t frame[20] = {};
+    std::uint32_t* objectAddress = object;
+    std::vector<std::uint32_t> stack;
+
+    SurfaceScene()
+    {
+        auto* words = reinterpret_cast<std::uint16_t*>(table);
+        words[1] = 8;  // word [table + 2]
+        words[3] = 4;  // word [table + 6]
+        table[9] = 0x5EEDF00D;  // table + 8 + 4 + 4 * 2 + 0x10: the game's own surface
+        object[7] = Address(table);
+        reinterpret_cast<std::uint8_t*>(frame)[0x2c] = 2;
+        frame[0x30 / 4] = 0x40;
+        for (std::uint32_t i = 0; i < 40; ++i) stack.push_back(0xC0DE0000 + i);
+    }
+    static std::uint32_t Address(const void* p) { return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(p)); }
+};
+
+struct SurfaceRun {
+    Registers registers;
+    std::vector<std::uint32_t> stack;
+    std::vector<std::uint32_t> frame;
+};
+
+SurfaceRun RunSurfaceSite(const char* site, std::uint32_t eax, bool viaEbx)
+{
+    SurfaceScene scene;
+    Registers in = Pattern(false);
+    in.ebp = SurfaceScene::Address(scene.frame);
+    if (viaEbx) {
+        in.ebx = eax == 0 ? 0 : SurfaceScene::Address(&scene.objectAddress);
+        if (eax == 1) scene.objectAddress = nullptr;  // [ebx] is null
+    } else {
+        in.eax = eax == 0 ? 0 : SurfaceScene::Address(scene.object);
+    }
+    SurfaceRun run;
+    run.registers = Host::CallWithRegisters(Host::SiteEntry(site), in, scene.stack);
+    run.stack = scene.stack;
+    run.frame.assign(scene.frame, scene.frame + 20);
+    return run;
+}
+
+TEST(StubRegisters, CollisionDetoursKeepTheGamesRegistersAndStoreTheCurrentSurface)
+{
+    Host::WriteHostSites();
+    struct Case {
+        const char* site;
+        std::uint32_t input;  // 0: null record, 1: null behind EBX, 2: a record
+        bool viaEbx;
+    };
+    const Case cases[] = {{"C7", 0, false}, {"C7", 2, false}, {"C12", 0, true}, {"C12", 1, true}, {"C12", 2, true}};
+    std::vector<SurfaceRun> game;
+    for (const Case& c : cases) game.push_back(RunSurfaceSite(c.site, c.input, c.viaEbx));
+    ASSERT_EQ(game[1].frame[0x38 / 4], 0x5EEDF00Du);  // the scene leads the game's code to its surface
+
+    Host::HostEnvironment& host = Host::HostEnvironment::Instance();
+    PluginHost plugin("");
+    ASSERT_TRUE(plugin.Started());
+    Host::CallRenderRoutineA();  // the render pass resolves the default surface, the first current one
+    const auto surface = SurfaceScene::Address(host.FindRecord("simsurface", "asphalt_no_leaves"));
+    ASSERT_NE(surface, 0u);
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(std::string(cases[i].site) + " case " + std::to_string(i));
+        SurfaceRun patched = RunSurfaceSite(cases[i].site, cases[i].input, cases[i].viaEbx);
+        // Only the surface differs: in EDX and in the frame's slot 0x38.
+        EXPECT_EQ(patched.registers.edx, surface);
+        EXPECT_EQ(patched.frame[0x38 / 4], surface);
+        patched.registers.edx = game[i].registers.edx;
+        patched.frame[0x38 / 4] = game[i].frame[0x38 / 4];
+        ExpectSame(game[i].registers, patched.registers, cases[i].site);
+        EXPECT_EQ(patched.stack, game[i].stack);
+        EXPECT_EQ(patched.frame, game[i].frame);
+    }
+}
+
+TEST(StubRegisters, QueryCaptureAndBarrierSitesAnswerAsTheHostsContractsSay)
+{
+    Host::HostEnvironment& host = Host::HostEnvironment::Instance();
+    Host::WriteHostSites();
+    Host::ClearSiteLog();
+    std::uint32_t captured[0x40] = {};
+    captured[0xec / 4] = 0xECEC;
+    std::uint32_t object[0x18] = {};
+    const float start[3] = {0, 10, 0}, end[3] = {0, -10, 0};
+    float triangle[12] = {}, distance = -1;
+    auto address = [](const void* p) { return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(p)); };
+    auto capture = [&] {
+        Registers in = Pattern(true);
+        in.esi = address(captured);
+        return Host::CallWithRegisters(Host::SiteEntry("B10"), in);
+    };
+    auto barrier = [&] {
+        Registers in = Pattern(true);
+        in.ecx = address(object);
+        return Host::CallWithRegisters(Host::SiteEntry("B11"), in, {0xA4A4});
+    };
+    const Registers gameCapture = capture();
+    const Registers gameBarrier = barrier();
+    EXPECT_EQ(gameCapture.ecx, 0xECECu);
+
+    PluginHost plugin("");
+    ASSERT_TRUE(plugin.Started());
+    for (int state : {3, 4}) {
+        SCOPED_TRACE(state);
+        host.SetGameFlowState(state);
+        Host::ClearSiteLog();
+        std::fill(object, object + 0x18, 0);
+        // The query: five arguments removed, a miss in an empty world, and
+        // none of the game's own routine.
+        Registers in = Pattern(true);
+        const Registers query = Host::CallWithRegisters(
+            Host::SiteEntry("C9"), in, {address(start), address(end), 0, address(triangle), address(&distance)});
+        EXPECT_EQ(query.stackRemoved, 20u);
+        EXPECT_EQ(query.eax & 0xFF, 0u);
+        for (auto reg : {&Registers::ebx, &Registers::esi, &Registers::edi, &Registers::ebp}) EXPECT_EQ(query.*reg, in.*reg);
+        EXPECT_EQ(query.eflags & Host::kDirectionFlag, Host::kDirectionFlag);
+        EXPECT_EQ(distance, -1.0f);
+
+        ExpectSame(gameCapture, capture(), "B10");
+        ExpectSame(gameBarrier, barrier(), "B11");
+        const Host::SiteLog log = Host::ReadSiteLog();
+        EXPECT_EQ(log.queryCalls, 0u);
+        EXPECT_EQ(log.barrierCalls, 1u);
+        EXPECT_EQ(log.barrierSeen[0], address(object));
+        EXPECT_EQ(log.barrierSeen[1], 0xA4A4u);
+        // Above state 3 the captured object gets its barrier fields: the
+        // 112-byte zero area and an empty list.
+        if (state == 3) {
+            EXPECT_EQ(object[0x40 / 4], 0u);
+        } else {
+            EXPECT_NE(object[0x40 / 4], 0u);
+            EXPECT_EQ(object[0x44 / 4] - object[0x40 / 4], 112u);
+            EXPECT_EQ(object[0x50 / 4], 0u);
+            EXPECT_EQ(object[0x54 / 4], 0u);
+        }
+    }
+    host.SetGameFlowState(3);
 }
 
 }  // namespace
