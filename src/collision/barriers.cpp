@@ -30,8 +30,161 @@ constexpr float kSphereMargin = 10.0f;
 constexpr float kVerticalBand = 5.0f;
 constexpr float kHorizontalMargin = 5.0f;
 
-// Reused by every gathering: references to the segments of nearby meshes.
-std::vector<const BarrierSegment*> Candidates;
+// The gathering's test of a record: the point (map space) taken into the
+// record's model space (the transposed rotation, and the translation taken
+// back along each of its rows) lies within the record's sphere widened by
+// kSphereMargin.
+bool SphereHolds(const CollisionMeshRecord& record, const float point[3])
+{
+    const auto& m = record.mapMatrix.m;
+    float squared = 0.0f;
+    for (int i = 0; i < 3; ++i) {
+        const float local = point[0] * m[i][0] + point[1] * m[i][1] + point[2] * m[i][2] -
+                            (m[3][0] * m[i][0] + m[3][1] * m[i][1] + m[3][2] * m[i][2]);
+        const float d = local - record.center[i];
+        squared += d * d;
+    }
+    return std::sqrt(squared) < record.radius + kSphereMargin;
+}
+
+// A uniform grid over the map's horizontal plane (map x, y) holding each
+// record in the cell of its sphere centre taken into map space. A point can
+// only be held by records whose widened sphere reaches it, so with every
+// reach below the cell size the 3 x 3 cells around the point hold all of
+// them. Records the grid cannot place safely (a reach beyond the cell, a
+// matrix that is not a rotation, values out of range) are always checked.
+// Rebuilt when CollisionMeshRecords changes size or its last record or its
+// storage is not the one indexed (the plug-in only appends records).
+struct RecordGrid {
+    std::size_t indexedCount = 0;
+    const CollisionMeshRecord* indexedData = nullptr;
+    float lastCenter[3] = {};
+    float lastRadius = 0.0f;
+    TarnMath::CMatrix lastMatrix{};
+
+    double cellSize = 1.0;
+    std::vector<std::pair<std::uint64_t, std::uint32_t>> cells;  // (cell key, record), sorted
+    std::vector<std::uint32_t> alwaysChecked;                    // ascending
+    std::vector<std::uint32_t> found;  // the answer, reused; capacity for every record
+};
+RecordGrid Grid;
+
+constexpr double kMaxCell = 1.0e9;  // cell coordinates kept well inside 32 bits
+
+std::uint64_t CellKey(std::int64_t x, std::int64_t y)
+{
+    return (static_cast<std::uint64_t>(x + 0x80000000LL) << 32) | static_cast<std::uint32_t>(y + 0x80000000LL);
+}
+
+bool IndexCurrent()
+{
+    if (Grid.indexedCount != CollisionMeshRecords.size() || Grid.indexedData != CollisionMeshRecords.data()) {
+        return false;
+    }
+    if (CollisionMeshRecords.empty()) return true;
+    const CollisionMeshRecord& last = CollisionMeshRecords.back();
+    return std::memcmp(Grid.lastCenter, last.center, sizeof last.center) == 0 &&
+           std::memcmp(&Grid.lastRadius, &last.radius, sizeof last.radius) == 0 &&
+           std::memcmp(&Grid.lastMatrix, &last.mapMatrix, sizeof last.mapMatrix) == 0;
+}
+
+// Whether the matrix's upper 3 x 3 is a rotation (or reflection): then the
+// gathering's transform is the exact inverse of the map matrix and a
+// sphere keeps its size in map space.
+bool Orthonormal(const TarnMath::CMatrix& matrix)
+{
+    const auto& m = matrix.m;
+    for (int i = 0; i < 3; ++i) {
+        for (int j = 0; j < 3; ++j) {
+            const double dot = double(m[i][0]) * m[j][0] + double(m[i][1]) * m[j][1] + double(m[i][2]) * m[j][2];
+            if (!(std::fabs(dot - (i == j ? 1.0 : 0.0)) < 1e-5)) return false;
+        }
+    }
+    return true;
+}
+
+void RebuildIndex()
+{
+    const std::size_t count = CollisionMeshRecords.size();
+    Grid.cells.clear();
+    Grid.alwaysChecked.clear();
+    Grid.found.clear();
+    Grid.found.reserve(count);
+
+    // Per record: the map-space centre and the reach the grid must cover,
+    // with room for the rounding of the gathering's float arithmetic.
+    std::vector<double> reach(count), centreX(count), centreY(count);
+    std::vector<double> reaches;
+    for (std::size_t r = 0; r < count; ++r) {
+        const CollisionMeshRecord& record = CollisionMeshRecords[r];
+        const auto& m = record.mapMatrix.m;
+        double centre[3], scale = 1.0;
+        for (int c = 0; c < 3; ++c) {
+            centre[c] = double(record.center[0]) * m[0][c] + double(record.center[1]) * m[1][c] +
+                        double(record.center[2]) * m[2][c] + m[3][c];
+            scale += std::fabs(centre[c]) + std::fabs(double(m[3][c])) + std::fabs(double(record.center[c]));
+        }
+        const double radius = double(record.radius) + kSphereMargin;
+        reach[r] = -1.0;  // always checked
+        if (!Orthonormal(record.mapMatrix) || !std::isfinite(radius) || !std::isfinite(scale)) continue;
+        reach[r] = radius + 1e-4 * (scale + std::fabs(radius)) + 1e-3;
+        centreX[r] = centre[0];
+        centreY[r] = centre[1];
+        reaches.push_back(reach[r]);
+    }
+    // Cells twice the middle reach: most records sit in the grid, the few
+    // larger ones are checked at every gathering.
+    if (!reaches.empty()) {
+        std::nth_element(reaches.begin(), reaches.begin() + reaches.size() / 2, reaches.end());
+        Grid.cellSize = std::max(2.0 * reaches[reaches.size() / 2], 1.0);
+    }
+    for (std::size_t r = 0; r < count; ++r) {
+        const double x = std::floor(centreX[r] / Grid.cellSize), y = std::floor(centreY[r] / Grid.cellSize);
+        if (reach[r] < 0.0 || reach[r] > Grid.cellSize || !(std::fabs(x) < kMaxCell) || !(std::fabs(y) < kMaxCell)) {
+            Grid.alwaysChecked.push_back(static_cast<std::uint32_t>(r));
+            continue;
+        }
+        Grid.cells.emplace_back(CellKey(static_cast<std::int64_t>(x), static_cast<std::int64_t>(y)),
+                                static_cast<std::uint32_t>(r));
+    }
+    std::sort(Grid.cells.begin(), Grid.cells.end());
+
+    Grid.indexedCount = count;
+    Grid.indexedData = CollisionMeshRecords.data();
+    if (count > 0) {
+        const CollisionMeshRecord& last = CollisionMeshRecords.back();
+        std::copy(last.center, last.center + 3, Grid.lastCenter);
+        Grid.lastRadius = last.radius;
+        Grid.lastMatrix = last.mapMatrix;
+    }
+}
+
+// The records that may hold `point` (map space), in CollisionMeshRecords
+// order: those of the 3 x 3 cells around it and the always-checked ones.
+const std::vector<std::uint32_t>& NearRecords(const float point[3])
+{
+    if (!IndexCurrent()) RebuildIndex();
+    std::vector<std::uint32_t>& found = Grid.found;
+    found.clear();
+    const double x = std::floor(point[0] / Grid.cellSize), y = std::floor(point[1] / Grid.cellSize);
+    if (!(std::fabs(x) < kMaxCell) || !(std::fabs(y) < kMaxCell)) {
+        // Out of the grid's range (or not a number): every record.
+        for (std::size_t r = 0; r < CollisionMeshRecords.size(); ++r) found.push_back(static_cast<std::uint32_t>(r));
+        return found;
+    }
+    const auto cellX = static_cast<std::int64_t>(x), cellY = static_cast<std::int64_t>(y);
+    using Entry = std::pair<std::uint64_t, std::uint32_t>;
+    for (std::int64_t dx = -1; dx <= 1; ++dx) {
+        const Entry low{CellKey(cellX + dx, cellY - 1), 0};
+        const Entry high{CellKey(cellX + dx, cellY + 1), UINT32_MAX};
+        auto first = std::lower_bound(Grid.cells.begin(), Grid.cells.end(), low);
+        auto last = std::upper_bound(first, Grid.cells.end(), high);
+        for (auto it = first; it != last; ++it) found.push_back(it->second);
+    }
+    found.insert(found.end(), Grid.alwaysChecked.begin(), Grid.alwaysChecked.end());
+    std::sort(found.begin(), found.end());
+    return found;
+}
 
 const float* Vertex(const CMesh& mesh, std::uint32_t corner)
 {
@@ -170,36 +323,26 @@ void GenerateMeshBarriers()
 
 void GatherNearbyBarriers(const float position[3])
 {
-    Candidates.clear();
     const float point[3] = {position[2], position[0], position[1]};  // map space
-    for (const CollisionMeshRecord& record : CollisionMeshRecords) {
-        // Into the record's model space: the transposed rotation, and the
-        // translation taken back along each of its rows.
-        const auto& m = record.mapMatrix.m;
-        float squared = 0.0f;
-        for (int i = 0; i < 3; ++i) {
-            const float local = point[0] * m[i][0] + point[1] * m[i][1] + point[2] * m[i][2] -
-                                (m[3][0] * m[i][0] + m[3][1] * m[i][1] + m[3][2] * m[i][2]);
-            const float d = local - record.center[i];
-            squared += d * d;
-        }
-        if (!(std::sqrt(squared) < record.radius + kSphereMargin)) continue;
-        for (const BarrierSegment& segment : record.barriers) Candidates.push_back(&segment);
-    }
+    const std::vector<std::uint32_t>& records = NearRecords(point);
 
     NearbyBarriers.clear();
-    for (const BarrierSegment* segment : Candidates) {
-        if (segment->bottom[1] - position[1] > kVerticalBand || segment->top[1] - position[1] < -kVerticalBand) {
-            continue;
+    for (std::uint32_t index : records) {
+        const CollisionMeshRecord& record = CollisionMeshRecords[index];
+        if (!SphereHolds(record, point)) continue;
+        for (const BarrierSegment& segment : record.barriers) {
+            if (segment.bottom[1] - position[1] > kVerticalBand || segment.top[1] - position[1] < -kVerticalBand) {
+                continue;
+            }
+            const float d0 = position[0] - 0.5f * (segment.bottom[0] + segment.top[0]);
+            const float d2 = position[2] - 0.5f * (segment.bottom[2] + segment.top[2]);
+            const float distance = std::sqrt(d0 * d0 + d2 * d2);
+            if (!(1.0f / segment.inverseLength + kHorizontalMargin > distance)) continue;
+            NearbyBarriers.push_back(segment);
+            BarrierSegment reversed = segment;
+            for (int k = 0; k < 3; ++k) std::swap(reversed.bottom[k], reversed.top[k]);
+            NearbyBarriers.push_back(reversed);
         }
-        const float d0 = position[0] - 0.5f * (segment->bottom[0] + segment->top[0]);
-        const float d2 = position[2] - 0.5f * (segment->bottom[2] + segment->top[2]);
-        const float distance = std::sqrt(d0 * d0 + d2 * d2);
-        if (!(1.0f / segment->inverseLength + kHorizontalMargin > distance)) continue;
-        NearbyBarriers.push_back(*segment);
-        BarrierSegment reversed = *segment;
-        for (int k = 0; k < 3; ++k) std::swap(reversed.bottom[k], reversed.top[k]);
-        NearbyBarriers.push_back(reversed);
     }
 }
 

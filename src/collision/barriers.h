@@ -28,7 +28,10 @@ extern std::size_t BarrierPassModelsDone;
 // Refills NearbyBarriers with the segments near `position` (host vector
 // order): those of the meshes whose sphere, widened by 10, holds the point,
 // within 5 above or below it and nearer horizontally than their length + 5;
-// each twice, as stored and with its two ends swapped.
+// each twice, as stored and with its two ends swapped. Records are found
+// through a grid over their map-space sphere centres, rebuilt when the
+// records change, so far records cost nothing; in steady state nothing is
+// allocated.
 void GatherNearbyBarriers(const float position[3]);
 
 // Refilled by every GatherNearbyBarriers; the host keeps pointers into it

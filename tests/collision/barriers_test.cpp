@@ -8,10 +8,28 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <atomic>
+#include <cstdlib>
 #include <limits>
+#include <new>
+#include <random>
 
 #include "collision_fixture.h"
 #include "memory_models.h"
+
+// Every operator new of this test program is counted, to tell whether a
+// call allocates.
+namespace {
+std::atomic<long> NewCalls{0};
+}  // namespace
+void* operator new(std::size_t size)
+{
+    ++NewCalls;
+    if (void* p = std::malloc(size ? size : 1)) return p;
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -286,6 +304,129 @@ TEST_F(BarrierTest, TheBarrierCallHandsTheHostTheSegmentsNearTheCapturedObject)
     reset(nearby);
     FinishBarrierCall(hostObject);
     EXPECT_EQ(field(0x40), reinterpret_cast<void*>(0xABABABAB));
+}
+
+// The records' segments near a position by a plain scan over every record,
+// as the gathering was first written: the reference for the grid.
+std::vector<BarrierSegment> ScanNearbyBarriers(const float position[3])
+{
+    std::vector<BarrierSegment> out;
+    const float point[3] = {position[2], position[0], position[1]};
+    for (const BulletCol::CollisionMeshRecord& record : CollisionMeshRecords) {
+        const auto& m = record.mapMatrix.m;
+        float squared = 0.0f;
+        for (int i = 0; i < 3; ++i) {
+            const float local = point[0] * m[i][0] + point[1] * m[i][1] + point[2] * m[i][2] -
+                                (m[3][0] * m[i][0] + m[3][1] * m[i][1] + m[3][2] * m[i][2]);
+            const float d = local - record.center[i];
+            squared += d * d;
+        }
+        if (!(std::sqrt(squared) < record.radius + 10.0f)) continue;
+        for (const BarrierSegment& s : record.barriers) {
+            if (s.bottom[1] - position[1] > 5.0f || s.top[1] - position[1] < -5.0f) continue;
+            const float d0 = position[0] - 0.5f * (s.bottom[0] + s.top[0]);
+            const float d2 = position[2] - 0.5f * (s.bottom[2] + s.top[2]);
+            if (!(1.0f / s.inverseLength + 5.0f > std::sqrt(d0 * d0 + d2 * d2))) continue;
+            out.push_back(s);
+            BarrierSegment reversed = s;
+            for (int k = 0; k < 3; ++k) std::swap(reversed.bottom[k], reversed.top[k]);
+            out.push_back(reversed);
+        }
+    }
+    return out;
+}
+
+TEST_F(BarrierTest, TheGridFindsWhatAScanOfEveryRecordFindsAndReusesItsStorage)
+{
+    std::mt19937 random(12345);
+    auto uniform = [&](float low, float high) { return std::uniform_real_distribution<float>(low, high)(random); };
+    // Records under several map matrices: the fixture's, turned about the
+    // vertical, and a scaled one (which the grid cannot place); radii from
+    // tiny to huge, a few beyond any cell. Each holds segments around its
+    // sphere, host order, with heights near the sphere's.
+    auto addRecords = [&](int count) {
+        for (int r = 0; r < count; ++r) {
+            BulletCol::CollisionMeshRecord record;
+            for (float& c : record.center) c = uniform(-400, 400);
+            record.center[2] = uniform(-20, 20);
+            const int kind = r % 23;
+            record.radius = kind == 0 ? uniform(300, 3000) : kind == 1 ? uniform(0, 0.5f) : uniform(1, 40);
+            record.mapMatrix = MapTransform;
+            if (r % 5 == 1) {
+                const float angle = uniform(0, 6.2831853f);
+                auto& m = record.mapMatrix.m;
+                m[0][0] = std::cos(angle), m[0][1] = std::sin(angle);
+                m[1][0] = std::sin(angle), m[1][1] = -std::cos(angle);
+                m[3][0] = uniform(-100, 100), m[3][1] = uniform(-100, 100);
+            } else if (r % 31 == 7) {
+                record.mapMatrix.m[0][0] = record.mapMatrix.m[2][2] = 3.0f;
+            }
+            const auto& m = record.mapMatrix.m;
+            float centre[3];
+            for (int c = 0; c < 3; ++c) {
+                centre[c] = record.center[0] * m[0][c] + record.center[1] * m[1][c] + record.center[2] * m[2][c] +
+                            m[3][c];
+            }
+            for (int s = 0; s < 4; ++s) {
+                const float spread = std::min(record.radius, 30.0f) + 5;
+                const float x = centre[0] + uniform(-spread, spread), y = centre[1] + uniform(-spread, spread);
+                const float z = centre[2] + uniform(-8, 8);
+                record.barriers.push_back(Segment(y, z, x, y + uniform(-6, 6), z + uniform(0.5f, 4), x + uniform(-6, 6)));
+            }
+            record.shape = nullptr;
+            CollisionMeshRecords.push_back(std::move(record));
+        }
+    };
+    auto expectAsScan = [&](int positions) {
+        int nonEmpty = 0;
+        for (int p = 0; p < positions; ++p) {
+            float position[3];
+            if (p % 2 == 0) {
+                // Near a record's segment, where results are likely.
+                const auto& record = CollisionMeshRecords[random() % CollisionMeshRecords.size()];
+                const BarrierSegment& s = record.barriers[random() % record.barriers.size()];
+                position[0] = s.bottom[0] + uniform(-12, 12);
+                position[1] = s.bottom[1] + uniform(-6, 6);
+                position[2] = s.bottom[2] + uniform(-12, 12);
+            } else {
+                position[0] = uniform(-3500, 3500), position[1] = uniform(-60, 120), position[2] = uniform(-3500, 3500);
+            }
+            const std::vector<BarrierSegment> expected = ScanNearbyBarriers(position);
+            BulletCol::GatherNearbyBarriers(position);
+            ASSERT_EQ(NearbyBarriers.size(), expected.size()) << "position " << p;
+            ASSERT_EQ(0, std::memcmp(NearbyBarriers.data(), expected.data(), expected.size() * sizeof expected[0]))
+                << "position " << p;
+            nonEmpty += !expected.empty();
+        }
+        EXPECT_GT(nonEmpty, positions / 4);  // the comparison saw real results
+    };
+    addRecords(600);
+    expectAsScan(3000);
+    addRecords(1400);  // the grid follows the records as they grow
+    expectAsScan(3000);
+
+    // A second call at the same position allocates nothing and keeps the
+    // list where it was.
+    const auto& busy = CollisionMeshRecords[0].barriers[0];
+    const float position[3] = {busy.bottom[0], busy.bottom[1], busy.bottom[2]};
+    BulletCol::GatherNearbyBarriers(position);
+    ASSERT_FALSE(NearbyBarriers.empty());
+    const BarrierSegment* data = NearbyBarriers.data();
+    const std::size_t capacity = NearbyBarriers.capacity();
+    const long counted = NewCalls;
+    EXPECT_FALSE(ScanNearbyBarriers(position).empty());
+    ASSERT_GT(NewCalls, counted);  // the count sees allocations
+    const long before = NewCalls;
+    BulletCol::GatherNearbyBarriers(position);
+    EXPECT_EQ(NewCalls - before, 0);
+    EXPECT_EQ(NearbyBarriers.data(), data);
+    EXPECT_EQ(NearbyBarriers.capacity(), capacity);
+    // Nor do calls elsewhere that find no more than the list holds.
+    const float distant[3] = {90000, 0, 90000};
+    const long beforeFar = NewCalls;
+    BulletCol::GatherNearbyBarriers(distant);
+    EXPECT_EQ(NewCalls - beforeFar, 0);
+    EXPECT_TRUE(NearbyBarriers.empty());
 }
 
 }  // namespace
