@@ -97,7 +97,7 @@ bool Orthonormal(const TarnMath::CMatrix& matrix)
     for (int i = 0; i < 3; ++i) {
         for (int j = 0; j < 3; ++j) {
             const double dot = double(m[i][0]) * m[j][0] + double(m[i][1]) * m[j][1] + double(m[i][2]) * m[j][2];
-            if (!(std::fabs(dot - (i == j ? 1.0 : 0.0)) < 1e-5)) return false;
+            if (!(std::fabs(dot - (i == j ? 1.0 : 0.0)) < 1e-6)) return false;
         }
     }
     return true;
@@ -127,13 +127,14 @@ void RebuildIndex()
         const double radius = double(record.radius) + kSphereMargin;
         reach[r] = -1.0;  // always checked
         if (!Orthonormal(record.mapMatrix) || !std::isfinite(radius) || !std::isfinite(scale)) continue;
-        reach[r] = radius + 1e-4 * (scale + std::fabs(radius)) + 1e-3;
+        // Float rounding in the test stays far below 2e-5 of the values.
+        reach[r] = radius + 2e-5 * (scale + std::fabs(radius)) + 1e-3;
         centreX[r] = centre[0];
         centreY[r] = centre[1];
-        reaches.push_back(reach[r]);
+        reaches.push_back(radius);
     }
-    // Cells twice the middle reach: most records sit in the grid, the few
-    // larger ones are checked at every gathering.
+    // Cells twice the middle widened radius: most records sit in the grid,
+    // the few larger ones are checked at every gathering.
     if (!reaches.empty()) {
         std::nth_element(reaches.begin(), reaches.begin() + reaches.size() / 2, reaches.end());
         Grid.cellSize = std::max(2.0 * reaches[reaches.size() / 2], 1.0);
