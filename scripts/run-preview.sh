@@ -14,7 +14,9 @@
 # through site D1. With the sample (or --both-entries) a second run plays
 # the same flight on a copy of the game directory switched to the other
 # render entry, resetting through D5; the plug-in is loaded once per
-# process, so each run is a process of its own.
+# process, so each run is a process of its own. With the sample a third,
+# short run on another copy turns ShowCollisions on and takes
+# collisions.png from above the road, walls on both sides.
 # Everything goes to out/preview/: screenshots, report.json and the
 # plug-in's log of the first run, the second run's in out/preview/second_entry/,
 # and the overlay pictures.
@@ -75,6 +77,19 @@ if [[ $both == 1 ]]; then
   # The render entry the first run did not take.
   if grep -q '"renderEntry": "R1"' "$out/report.json"; then other=B; else other=A; fi
   preview "$second/game" "$second" --reset-site D5 --render-entry "$other"
+fi
+if [[ $# -eq 0 ]]; then
+  # The collision display: the collision models in wireframe, the barrier
+  # walls in blue. Camera 12 m above the road loop, looking along it.
+  third="$out/collisions"
+  mkdir -p "$third"
+  cp -r "$game" "$third/game"
+  rm -f "$third/game/VornakMapLoader.log"
+  printf '0 131.6 -71.9 12 160.4 -19.2 0\n4 131.6 -71.9 12 160.4 -19.2 0\n' >"$third/path.txt"
+  wine "$bin/vornak_host.exe" --game "$(winepath -w "$third/game")" --out "$(winepath -w "$third")" \
+    --camera-path "$(winepath -w "$third/path.txt")" --reset-at -1 --show-collisions 4
+  cp "$third/game/VornakMapLoader.log" "$third/VornakMapLoader.log"
+  cp "$third/collisions.png" "$out/collisions.png"
 fi
 # The overlay pictures link the plug-in's code, whose log file opens in the
 # current directory as the program starts: they run in a scratch directory.

@@ -1,7 +1,8 @@
 // vornak_host: the stand-in for the game.
 //
 //   vornak_host.exe --game DIR [--out DIR] [--camera-path FILE] [--size WxH]
-//                   [--reset-at STEP] [--reset-site D1..D5] [--render-entry A|B] [--plugin PATH]
+//                   [--reset-at STEP] [--reset-site D1..D5] [--render-entry A|B]
+//                   [--show-collisions STEP] [--plugin PATH]
 //       Loads the plug-in as the game does and previews the map of a game
 //       directory through the game's frame: menu frames, the frame in which
 //       the plug-in loads the map (its loading screen), then a camera flight
@@ -12,7 +13,12 @@
 //       screenshots and report.json into the output directory (created when
 //       missing; default: the current directory). --render-entry first writes UseGameShaders=1
 //       (A: render entry R1) or 0 (B: R2) into DIR's settings file: give it
-//       a copy of a game directory. The plug-in opens its log in the game
+//       a copy of a game directory. --show-collisions writes ShowCollisions=1
+//       into DIR's settings file as well (the plug-in's collision display
+//       then draws in every frame) and saves collisions.png at flight STEP.
+//       In every flight frame a vehicle queries the ground and asks for
+//       barriers: on the default flight it drives the sample's road loop,
+//       else it stays below the camera. The plug-in opens its log in the game
 //       directory. One preview per process: the plug-in's patches stay.
 //   vornak_host.exe --load-dll --game DIR [--plugin PATH]
 //       Loads the plug-in DLL in DIR as the game does at start-up and
@@ -34,7 +40,8 @@ int Usage(const std::string& message)
     std::fprintf(stderr,
                  "vornak_host: %s\n"
                  "usage: vornak_host.exe --game DIR [--out DIR] [--camera-path FILE] [--size WxH]\n"
-                 "                       [--reset-at STEP] [--reset-site D1..D5] [--render-entry A|B] [--plugin PATH]\n"
+                 "                       [--reset-at STEP] [--reset-site D1..D5] [--render-entry A|B]\n"
+                 "                       [--show-collisions STEP] [--plugin PATH]\n"
                  "       vornak_host.exe --load-dll --game DIR [--plugin PATH]\n",
                  message.c_str());
     return 2;
@@ -69,6 +76,7 @@ int main(int argc, char** argv)
     preview.pluginPath = Host::ProgramDirectory() + "VornakMapLoader.dll";
     std::string cameraPath, renderEntry;
     bool loadDll = false, resetGiven = false;
+    int collisionsStep = -1;
     for (int i = 1; i < argc; ++i) {
         std::string argument = argv[i];
         bool hasValue = i + 1 < argc;
@@ -98,6 +106,10 @@ int main(int argc, char** argv)
                 return Usage("--reset-site needs one of D1 to D5");
             }
             preview.resetSite = site[1] - '1';
+        } else if (argument == "--show-collisions" && hasValue) {
+            if (!ParseInt(argv[++i], collisionsStep) || collisionsStep < 0) {
+                return Usage("--show-collisions needs a flight step");
+            }
         } else if (argument == "--render-entry" && hasValue) {
             renderEntry = argv[++i];
             if (renderEntry != "A" && renderEntry != "B") return Usage("--render-entry needs A or B");
@@ -124,6 +136,10 @@ int main(int argc, char** argv)
         // The default flight's moments: near (members drawn), far (LODs), back.
         preview.screenshots = {{58, "near.png"}, {200, "far.png"}, {345, "far_after_unload.png"}, {480, "return.png"}};
         if (!resetGiven) preview.resetStep = 470;  // back near, nothing streaming any more
+        // The sample's road loop (radius 150), from beside building group 0.
+        preview.vehicleLoopRadius = 150;
+        preview.vehicleLapSteps = 480;
+        preview.vehicleStartAngle = -0.2f;
     } else {
         int total = 0;
         for (const auto& key : preview.path) {
@@ -132,12 +148,19 @@ int main(int argc, char** argv)
         }
         if (!resetGiven) preview.resetStep = total / 2;
     }
-    if (preview.resetStep > Host::PathLength(preview.path.empty() ? Host::DefaultCameraPath() : preview.path)) {
-        return Usage("--reset-at is beyond the end of the flight");
-    }
+    const int flight = Host::PathLength(preview.path.empty() ? Host::DefaultCameraPath() : preview.path);
+    if (preview.resetStep > flight) return Usage("--reset-at is beyond the end of the flight");
+    if (collisionsStep > flight) return Usage("--show-collisions is beyond the end of the flight");
     if (!renderEntry.empty() && !Host::WriteUseGameShaders(preview.gameDirectory, renderEntry == "A", error)) {
         std::fprintf(stderr, "vornak_host: %s\n", error.c_str());
         return 1;
+    }
+    if (collisionsStep >= 0) {
+        if (!Host::WriteShowCollisions(preview.gameDirectory, true, error)) {
+            std::fprintf(stderr, "vornak_host: %s\n", error.c_str());
+            return 1;
+        }
+        preview.screenshots.push_back({collisionsStep, "collisions.png"});
     }
     if (!Host::RunMapPreview(preview, error)) {
         std::fprintf(stderr, "vornak_host: %s\n", error.c_str());

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -249,6 +250,18 @@ private:
     int seen_ = 0;
 };
 
+// The vehicle's turn in one flight frame, in the game's world (x, y, z;
+// Z up) unless said otherwise.
+struct VehicleRecord {
+    bool present = false;     // the frame had the vehicle's turn
+    float position[3] = {};   // on the ground found (the last height found on a miss)
+    bool hit = false;
+    float distance = 0;       // from the ray start; on a hit
+    float triangle[3][3] = {};
+    std::uint32_t surface = 0;  // the surface record the game's surface code got
+    long barriers = 0;        // segments handed over: (end - start) / 40
+};
+
 struct FrameRecord {
     int frame;
     int state;
@@ -257,7 +270,70 @@ struct FrameRecord {
     bool drawn;
     Counts counts;
     bool afterReset;  // the frame played again after the reset
+    VehicleRecord vehicle;
 };
+
+constexpr float kRayHeight = 50;  // the ray runs from this above the ground point to this below
+constexpr std::size_t kSegmentBytes = 40;
+
+std::uint32_t Address(const void* p) { return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(p)); }
+
+// The vehicle at ground point (x, y), as the game treats a car: the ray
+// straight down through the query site, after a hit the game's surface code
+// (site C7 with no record of its own: it keeps the surface it is handed),
+// then one barrier request for the vehicle. `height` is the vehicle's
+// height, kept from the last hit.
+VehicleRecord DriveVehicle(float x, float y, float& height)
+{
+    VehicleRecord v;
+    v.present = true;
+    Registers game{};
+    game.eflags = 0x202;
+    // Host vector order (h0, h1, h2) is the game's world (y, z, x).
+    const float start[3] = {y, kRayHeight, x}, end[3] = {y, -kRayHeight, x};
+    float triangle[12] = {};
+    float distance = -1;
+    v.hit = PassQuerySite(start, end, triangle, &distance);
+    if (v.hit) {
+        v.distance = distance;
+        height = kRayHeight - distance;
+        for (int corner = 0; corner < 3; ++corner) {
+            const float* host = triangle + 4 * corner;
+            v.triangle[corner][0] = host[2];
+            v.triangle[corner][1] = host[0];
+            v.triangle[corner][2] = host[1];
+        }
+        std::uint32_t frame[20] = {};
+        Registers surface = game;
+        surface.ebp = Address(frame);
+        CallWithRegisters(SiteEntry("C7"), surface);
+        v.surface = frame[0x38 / 4];
+    }
+    v.position[0] = x;
+    v.position[1] = y;
+    v.position[2] = height;
+
+    // The barrier request: the capture site sees the vehicle's object (its
+    // field 0x78 leads through a pointer to a record with the position at
+    // 0x10), then the barrier call site runs for a second object, which
+    // also holds the position at 0x20.
+    const float hostPosition[3] = {y, height, x};
+    float positionRecord[8] = {};
+    std::memcpy(positionRecord + 4, hostPosition, sizeof hostPosition);
+    const void* link = positionRecord;
+    std::uint32_t captured[0x40] = {};
+    captured[0x78 / 4] = Address(&link);
+    std::uint32_t object[0x20] = {};
+    std::memcpy(object + 0x20 / 4, hostPosition, sizeof hostPosition);
+    Registers capture = game;
+    capture.esi = Address(captured);
+    CallWithRegisters(SiteEntry("B10"), capture);
+    Registers barrier = game;
+    barrier.ecx = Address(object);
+    CallWithRegisters(SiteEntry("B11"), barrier, {0});
+    if (object[0x54 / 4] > object[0x50 / 4]) v.barriers = long((object[0x54 / 4] - object[0x50 / 4]) / kSegmentBytes);
+    return v;
+}
 
 struct ResetRecord {
     bool done = false;
@@ -389,14 +465,28 @@ bool SettingsUseGameShaders(const std::string& gameDirectory)
     }
 }
 
-bool WriteUseGameShaders(const std::string& gameDirectory, bool on, std::string& error)
+namespace {
+
+bool WriteOption(const std::string& gameDirectory, const char* key, bool on, std::string& error)
 {
     const std::string path = SettingsPath(gameDirectory);
-    if (!WritePrivateProfileStringA("Options", "UseGameShaders", on ? "1" : "0", path.c_str())) {
-        error = "cannot write UseGameShaders into " + path + " (error " + std::to_string(GetLastError()) + ")";
+    if (!WritePrivateProfileStringA("Options", key, on ? "1" : "0", path.c_str())) {
+        error = std::string("cannot write ") + key + " into " + path + " (error " + std::to_string(GetLastError()) + ")";
         return false;
     }
     return true;
+}
+
+}  // namespace
+
+bool WriteUseGameShaders(const std::string& gameDirectory, bool on, std::string& error)
+{
+    return WriteOption(gameDirectory, "UseGameShaders", on, error);
+}
+
+bool WriteShowCollisions(const std::string& gameDirectory, bool on, std::string& error)
+{
+    return WriteOption(gameDirectory, "ShowCollisions", on, error);
 }
 
 bool RunMapPreview(const PreviewConfig& config, std::string& error)
@@ -476,6 +566,7 @@ bool RunMapPreview(const PreviewConfig& config, std::string& error)
 
     // One frame of the game: the event site inside its scene, then its
     // render entry; `pictures` are taken before the frame is presented.
+    float vehicleHeight = 0;
     auto frame = [&](int state, int step, const float position[3], const float target[3], bool drawn,
                      const std::vector<std::string>& pictures, bool afterReset) {
         host.SetGameFlowState(state);
@@ -492,13 +583,25 @@ bool RunMapPreview(const PreviewConfig& config, std::string& error)
             RunRenderCodeB();
         }
         PassEventSite(1);
+        // The game's simulation of the frame: the vehicle's turn.
+        VehicleRecord vehicle;
+        if (step >= 0) {
+            float x = position[0], y = position[1];
+            if (config.vehicleLoopRadius > 0) {
+                const float angle = config.vehicleStartAngle +
+                                    2 * D3DX_PI * float(step) / float(std::max(1, config.vehicleLapSteps));
+                x = config.vehicleLoopRadius * std::cos(angle);
+                y = config.vehicleLoopRadius * std::sin(angle);
+            }
+            vehicle = DriveVehicle(x, y, vehicleHeight);
+        }
         hooked->SetInsideSites(false);
         hooked->EndScene();
         for (const std::string& name : pictures) save(name);
         hooked->Present(nullptr, nullptr, nullptr, nullptr);
         hooked->Sweep();
         frames.push_back({static_cast<int>(frames.size()), state, step, {position[0], position[1], position[2]}, drawn,
-                          hooked->Take(), afterReset});
+                          hooked->Take(), afterReset, vehicle});
         effect.Effect().ClearCalls();
     };
 
@@ -598,9 +701,12 @@ bool RunMapPreview(const PreviewConfig& config, std::string& error)
         out << "null";
     }
     Counts total;
-    int drawnFrames = 0;
+    int drawnFrames = 0, vehicleFrames = 0, hits = 0, framesWithBarriers = 0;
     for (const FrameRecord& f : frames) {
         drawnFrames += f.drawn ? 1 : 0;
+        vehicleFrames += f.vehicle.present ? 1 : 0;
+        hits += f.vehicle.hit ? 1 : 0;
+        framesWithBarriers += f.vehicle.barriers > 0 ? 1 : 0;
         total.draws += f.counts.draws;
         total.clears += f.counts.clears;
         total.sitePresents += f.counts.sitePresents;
@@ -611,7 +717,8 @@ bool RunMapPreview(const PreviewConfig& config, std::string& error)
     }
     out << ",\n  \"allFrames\": {\"frames\": " << frames.size() << ", \"drawnFrames\": " << drawnFrames << ", ";
     AppendCounts(out, total);
-    out << "},\n  \"liveAtEnd\": ";
+    out << "},\n  \"vehicle\": {\"frames\": " << vehicleFrames << ", \"hits\": " << hits
+        << ", \"framesWithBarriers\": " << framesWithBarriers << "},\n  \"liveAtEnd\": ";
     AppendKinds(out, live);
     out << ",\n  \"frames\": [\n";
     for (std::size_t i = 0; i < frames.size(); ++i) {
@@ -623,6 +730,19 @@ bool RunMapPreview(const PreviewConfig& config, std::string& error)
         out << head;
         if (f.afterReset) out << "\"afterReset\": true, ";
         AppendCounts(out, f.counts);
+        if (f.vehicle.present) {
+            const VehicleRecord& v = f.vehicle;
+            char text[512];
+            std::snprintf(text, sizeof(text),
+                          ", \"vehicle\": {\"position\": [%.3f, %.3f, %.3f], \"hit\": %s, \"distance\": %.4f, "
+                          "\"triangle\": [[%.3f, %.3f, %.3f], [%.3f, %.3f, %.3f], [%.3f, %.3f, %.3f]], "
+                          "\"surface\": %lu, \"barriers\": %ld}",
+                          v.position[0], v.position[1], v.position[2], v.hit ? "true" : "false", v.distance,
+                          v.triangle[0][0], v.triangle[0][1], v.triangle[0][2], v.triangle[1][0], v.triangle[1][1],
+                          v.triangle[1][2], v.triangle[2][0], v.triangle[2][1], v.triangle[2][2],
+                          static_cast<unsigned long>(v.surface), v.barriers);
+            out << text;
+        }
         out << '}' << (i + 1 < frames.size() ? "," : "") << '\n';
     }
     out << "  ]\n}\n";

@@ -5,7 +5,12 @@
 // entry (R1 when the game directory's settings say UseGameShaders, R2 when
 // not), and a device reset goes through a reset site (D1..D5). Menu frames
 // (game-flow state 3), the frame that loads the map (state 4, with the
-// plug-in's loading-screen frames), then a camera flight in state 6.
+// plug-in's loading-screen frames), then a camera flight in state 6. In
+// every flight frame a vehicle asks the game's ray query site for the
+// ground below it (the game's surface code then takes the hit's surface)
+// and makes one barrier request: the capture site sees a game object
+// whose position record is the vehicle's, the barrier call site a second
+// one, whose barrier fields the plug-in fills.
 //
 // What it reports it sees from the device it owns: a wrapper of the real
 // device counts the draws, the buffers and textures created and the ones
@@ -45,6 +50,12 @@ struct PreviewConfig {
     int resetSite = 0;
     // Frames drawn before each saved picture.
     int drawnBefore = 2;
+    // Where the vehicle drives, in the game's world: a loop of this radius
+    // around the origin, one lap in vehicleLapSteps flight steps from the
+    // angle vehicleStartAngle (radians); radius 0: below the camera.
+    float vehicleLoopRadius = 0;
+    int vehicleLapSteps = 480;
+    float vehicleStartAngle = 0;
 };
 
 // Reads keyframes, one per line: frames px py pz tx ty tz ('#' comments).
@@ -63,6 +74,8 @@ bool SettingsUseGameShaders(const std::string& gameDirectory);
 
 // Writes UseGameShaders=1 or 0 into the settings file of `gameDirectory`.
 bool WriteUseGameShaders(const std::string& gameDirectory, bool on, std::string& error);
+// Writes ShowCollisions=1 or 0 there (the collision display).
+bool WriteShowCollisions(const std::string& gameDirectory, bool on, std::string& error);
 
 // Loads the plug-in and runs the preview, writing the pictures and
 // report.json into the output directory; false with a message when it

@@ -4,6 +4,9 @@
 // device through a reset site in the middle. The frames just before and
 // just after the reset must be the same picture, pixel for pixel, with the
 // box on it; the report must show the reset succeeding and drawing going on.
+// A collision floor lies below the camera: the vehicle under it must find
+// the ground 50 below the ray start and get barrier segments from the
+// floor's sides.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -11,6 +14,7 @@
 #define STB_IMAGE_IMPLEMENTATION
 #include <stb_image.h>
 
+#include <cmath>
 #include <regex>
 #include <string>
 #include <vector>
@@ -91,7 +95,11 @@ TEST_P(MapPreviewTest, TheFramesBeforeAndAfterTheResetAreTheSamePicture)
     TestSupport::WriteBmp(game.File("red.bmp"), 8, 8, 255, 0, 0);
     const float center[3] = {20, 2, 0}, size[3] = {4, 4, 4};
     TestSupport::WriteObj(game.File("box.obj"), {TestSupport::MakeBox("box", center, size, "red.bmp")});
-    TestSupport::WriteFile(game.File("map.ini"), "[Options]\r\nMapModel0Path=box.obj\r\n");
+    // A collision floor (not drawn): top at height 0, 20 m square.
+    const float floorCenter[3] = {0, -0.5f, 0}, floorSize[3] = {20, 1, 20};
+    TestSupport::WriteObj(game.File("floor.obj"), {TestSupport::MakeBox("floor", floorCenter, floorSize)});
+    TestSupport::WriteFile(game.File("map.ini"),
+                           "[Options]\r\nMapModel0Path=box.obj\r\nMapCollision1Path=floor.obj\r\n");
     TestSupport::WriteFile(game.File("VornakMapLoader_Config.ini"),
                            std::string("[Options]\r\nUseGameShaders=") + run.useGameShaders +
                                "\r\nDebugDisplay=1\r\nMapPath=map.ini\r\n");
@@ -146,6 +154,22 @@ TEST_P(MapPreviewTest, TheFramesBeforeAndAfterTheResetAreTheSamePicture)
     }
     EXPECT_GT(red, 500) << "the box is not on the picture before the reset";
     EXPECT_EQ(differing, 0);
+
+    // The vehicle below the camera, every flight frame: the ray from 50
+    // above finds the floor's top, the game's surface code gets a surface,
+    // the barrier request gets segments.
+    const std::regex vehicleRecord("\"vehicle\": \\{[^}]*\"hit\": (true|false), \"distance\": (-?[0-9.]+)[^}]*"
+                                   "\"surface\": ([0-9]+), \"barriers\": ([0-9]+)\\}");
+    int records = 0, grounded = 0;
+    for (std::sregex_iterator it(report.begin(), report.end(), vehicleRecord), end; it != end; ++it) {
+        ++records;
+        const std::smatch& v = *it;
+        if (v[1] == "true" && std::fabs(std::stod(v[2]) - 50) < 0.01 && std::stoul(v[3]) != 0 && std::stol(v[4]) > 0) {
+            ++grounded;
+        }
+    }
+    EXPECT_EQ(records, 17 + 1) << report;  // flight steps 0..16 and the step played again after the reset
+    EXPECT_EQ(grounded, records) << report;
 }
 
 INSTANTIATE_TEST_SUITE_P(RenderEntries, MapPreviewTest,
