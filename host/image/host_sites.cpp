@@ -74,6 +74,8 @@ const std::vector<PatchSite> kSites = {
 
 std::uintptr_t At(const char* name) { return FindPatchSite(name).address; }
 
+constexpr std::uintptr_t kBarrierRoutine = 0x789320;
+
 }  // namespace
 
 const std::vector<PatchSite>& PatchSites() { return kSites; }
@@ -113,8 +115,10 @@ void WriteHostSites()
         Put(At(name) + 5, {0xC3});
     }
     // Barrier site: the object stays in ECX, the argument is pushed again.
+    // The call goes to the game's barrier routine at 0x789320.
+    PutBranch(kBarrierRoutine, 0xE9, Address(HostBarrierRoutine));
     Put(At("B11") - 4, {0xFF, 0x74, 0x24, 0x04});  // push dword [esp + 4]
-    PutBranch(At("B11"), 0xE8, Address(HostBarrierRoutine));
+    PutBranch(At("B11"), 0xE8, kBarrierRoutine);
     Put(At("B11") + 5, {0xC3});
 
     // Render site A: the entry of the game's render routine.

@@ -9,8 +9,8 @@
 //   E1, E2  push edi; call routine(edi); add esp, 4      entered 1 byte before the site
 //   E3, E4  push b; push a; call routine(a, b); add esp, 8  entered 10 bytes before
 //   D1-D5   call reset routine (no arguments, HRESULT in EAX)   entered at the site
-//   B11     push [esp + 4]; call barrier routine (object in ECX, removes
-//           its argument)                                entered 4 bytes before
+//   B11     push [esp + 4]; call the barrier routine at 0x789320 (object in
+//           ECX, removes its argument)                   entered 4 bytes before
 //   C9      the ray query routine: five stack arguments, removes them, AL
 //   C7, C12 the game's surface code, continuing at 0x779141 / 0x779409,
 //           where a return stands                         entered at the site
