@@ -13,7 +13,9 @@ extern bool PendingMapLoad;
 void OnFrame();
 
 // Release step before the host resets its device: the overlay's device
-// objects and every texture and mesh buffer of the renderer. Restore step
-// after it: all of them again.
+// objects, every texture and mesh buffer of the renderer and the collision
+// display's debug triangle buffers. Restore step after it: the overlay's
+// objects, textures and mesh buffers again (the debug buffers come back
+// with their next use).
 void ReleaseDeviceResources();
 void RestoreDeviceResources();
