@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "reference_reads.h"
 #include "collision/barriers.h"
 #include "collision/collision_query.h"
 #include "collision/collision_world.h"
@@ -205,34 +206,6 @@ void Rays(int rounds)
     if (sink == 12345.678) std::printf(" ");
 }
 
-// The gathering as a scan of every record, into a reused list.
-void ScanNearby(const float position[3], std::vector<BulletCol::BarrierSegment>& out)
-{
-    out.clear();
-    const float point[3] = {position[2], position[0], position[1]};
-    for (const BulletCol::CollisionMeshRecord& record : BulletCol::CollisionMeshRecords) {
-        const auto& m = record.mapMatrix.m;
-        float squared = 0.0f;
-        for (int i = 0; i < 3; ++i) {
-            const float local = point[0] * m[i][0] + point[1] * m[i][1] + point[2] * m[i][2] -
-                                (m[3][0] * m[i][0] + m[3][1] * m[i][1] + m[3][2] * m[i][2]);
-            const float d = local - record.center[i];
-            squared += d * d;
-        }
-        if (!(std::sqrt(squared) < record.radius + 10.0f)) continue;
-        for (const BulletCol::BarrierSegment& s : record.barriers) {
-            if (s.bottom[1] - position[1] > 5.0f || s.top[1] - position[1] < -5.0f) continue;
-            const float d0 = position[0] - 0.5f * (s.bottom[0] + s.top[0]);
-            const float d2 = position[2] - 0.5f * (s.bottom[2] + s.top[2]);
-            if (!(1.0f / s.inverseLength + 5.0f > std::sqrt(d0 * d0 + d2 * d2))) continue;
-            out.push_back(s);
-            BulletCol::BarrierSegment reversed = s;
-            for (int k = 0; k < 3; ++k) std::swap(reversed.bottom[k], reversed.top[k]);
-            out.push_back(reversed);
-        }
-    }
-}
-
 void AddBarrierRecords(int count, float x0, std::mt19937& random)
 {
     std::uniform_real_distribution<float> jitter(-8.0f, 8.0f);
@@ -278,7 +251,7 @@ void Gathering(int rounds)
         return Median(batches);
     };
     auto grid = [](const float* p) { BulletCol::GatherNearbyBarriers(p); };
-    auto scan = [&](const float* p) { ScanNearby(p, scanned); };
+    auto scan = [&](const float* p) { TestSupport::ScanNearbyBarriers(p, scanned); };
 
     // The two record sets, swapped in turn into CollisionMeshRecords so that
     // each round times both under the same machine load (the grid is rebuilt
@@ -301,7 +274,7 @@ void Gathering(int rounds)
     auto compare = [&]() {
         for (int c = 0; c < kCalls; ++c) {
             BulletCol::GatherNearbyBarriers(&queries[3 * c]);
-            ScanNearby(&queries[3 * c], scanned);
+            TestSupport::ScanNearbyBarriers(&queries[3 * c], scanned);
             found += scanned.size();
             mismatches += scanned.size() != BulletCol::NearbyBarriers.size() ||
                           std::memcmp(scanned.data(), BulletCol::NearbyBarriers.data(),

@@ -14,6 +14,7 @@
 #include <new>
 #include <random>
 
+#include "reference_reads.h"
 #include "collision_fixture.h"
 #include "memory_models.h"
 
@@ -306,33 +307,11 @@ TEST_F(BarrierTest, TheBarrierCallHandsTheHostTheSegmentsNearTheCapturedObject)
     EXPECT_EQ(field(0x40), reinterpret_cast<void*>(0xABABABAB));
 }
 
-// The records' segments near a position by a plain scan over every record,
-// as the gathering was first written: the reference for the grid.
+// The reference: a plain scan over every record.
 std::vector<BarrierSegment> ScanNearbyBarriers(const float position[3])
 {
     std::vector<BarrierSegment> out;
-    const float point[3] = {position[2], position[0], position[1]};
-    for (const BulletCol::CollisionMeshRecord& record : CollisionMeshRecords) {
-        const auto& m = record.mapMatrix.m;
-        float squared = 0.0f;
-        for (int i = 0; i < 3; ++i) {
-            const float local = point[0] * m[i][0] + point[1] * m[i][1] + point[2] * m[i][2] -
-                                (m[3][0] * m[i][0] + m[3][1] * m[i][1] + m[3][2] * m[i][2]);
-            const float d = local - record.center[i];
-            squared += d * d;
-        }
-        if (!(std::sqrt(squared) < record.radius + 10.0f)) continue;
-        for (const BarrierSegment& s : record.barriers) {
-            if (s.bottom[1] - position[1] > 5.0f || s.top[1] - position[1] < -5.0f) continue;
-            const float d0 = position[0] - 0.5f * (s.bottom[0] + s.top[0]);
-            const float d2 = position[2] - 0.5f * (s.bottom[2] + s.top[2]);
-            if (!(1.0f / s.inverseLength + 5.0f > std::sqrt(d0 * d0 + d2 * d2))) continue;
-            out.push_back(s);
-            BarrierSegment reversed = s;
-            for (int k = 0; k < 3; ++k) std::swap(reversed.bottom[k], reversed.top[k]);
-            out.push_back(reversed);
-        }
-    }
+    TestSupport::ScanNearbyBarriers(position, out);
     return out;
 }
 

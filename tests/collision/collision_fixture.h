@@ -14,7 +14,7 @@
 #include "collision/collision_world.h"
 #include "config/map_definition.h"
 #include "config/options.h"
-#include "devices/recording_device.h"
+#include "frame_noting_device.h"
 #include "game/host_environment.h"
 #include "loading/map_loading.h"
 #include "maprender/render_group.h"
@@ -24,7 +24,7 @@
 // Notes the overlay texts of each presented frame and, at each indexed
 // draw, what the draw used: the bytes of the bound vertex and index
 // buffers, the world transform and the fill and depth states.
-class CollisionRecorder final : public Host::RecordingDevice {
+class CollisionRecorder final : public FrameNotingDevice {
 public:
     struct Draw {
         std::vector<unsigned char> vertices, indices;
@@ -32,18 +32,7 @@ public:
         DWORD fillMode, depthTest, depthWrite;
         IDirect3DBaseTexture9* texture;
     };
-    std::vector<std::vector<std::string>> frames;
     std::vector<Draw> draws;
-
-    HRESULT STDMETHODCALLTYPE Present(const RECT* a, const RECT* b, HWND c, const RGNDATA* d) override
-    {
-        std::vector<std::string> texts;
-        for (std::uint32_t i = 0; i < OverlayTextQueue.publishedCount; ++i) {
-            texts.push_back(OverlayTextQueue.Published()[i].text);
-        }
-        frames.push_back(texts);
-        return RecordingDevice::Present(a, b, c, d);
-    }
 
     HRESULT STDMETHODCALLTYPE DrawIndexedPrimitive(D3DPRIMITIVETYPE type, INT base, UINT minIndex, UINT count,
                                                    UINT start, UINT primitives) override

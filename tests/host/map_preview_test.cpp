@@ -11,14 +11,13 @@
 
 #include <gtest/gtest.h>
 
-#define STB_IMAGE_IMPLEMENTATION
-#include <stb_image.h>
 
 #include <cmath>
 #include <regex>
 #include <string>
 #include <vector>
 
+#include "reference_reads.h"
 #include "asset_writer.h"
 #include "image/simulated_host.h"
 #include "test_files.h"
@@ -39,12 +38,7 @@ struct Picture {
 Picture ReadPng(const std::string& path)
 {
     Picture picture;
-    int channels = 0;
-    unsigned char* pixels = stbi_load(path.c_str(), &picture.width, &picture.height, &channels, 3);
-    if (pixels) {
-        picture.rgb.assign(pixels, pixels + std::size_t(picture.width) * picture.height * 3);
-        stbi_image_free(pixels);
-    }
+    picture.rgb = TestSupport::ReadPngRgb(path, picture.width, picture.height);
     return picture;
 }
 

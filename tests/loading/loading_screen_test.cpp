@@ -11,9 +11,8 @@
 #include <string>
 #include <vector>
 
-#define STB_IMAGE_IMPLEMENTATION
-#include <stb_image.h>
 
+#include "reference_reads.h"
 #include "game/host_environment.h"
 #include "loading/loading_screen.h"
 #include "overlay_fixture.h"
@@ -71,12 +70,7 @@ struct Picture {
 Picture ReadPng(const std::string& path)
 {
     Picture picture;
-    int channels = 0;
-    unsigned char* pixels = stbi_load(path.c_str(), &picture.width, &picture.height, &channels, 3);
-    if (pixels) {
-        picture.rgb.assign(pixels, pixels + std::size_t(picture.width) * picture.height * 3);
-        stbi_image_free(pixels);
-    }
+    picture.rgb = TestSupport::ReadPngRgb(path, picture.width, picture.height);
     return picture;
 }
 

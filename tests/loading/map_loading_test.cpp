@@ -13,29 +13,12 @@
 #include "loading/map_loading.h"
 #include "overlay/overlay.h"
 #include "overlay/overlay_queues.h"
-#include "devices/recording_device.h"
+#include "frame_noting_device.h"
 #include "renderer/model.h"
 #include "memory_models.h"
 #include "test_files.h"
 
 namespace {
-
-// The real device, with the overlay texts of every presented frame noted.
-class FrameNotingDevice final : public Host::RecordingDevice {
-public:
-    explicit FrameNotingDevice(IDirect3DDevice9* inner) : RecordingDevice(inner) { SetRecording(false); }
-    std::vector<std::vector<std::string>> frames;
-
-    HRESULT STDMETHODCALLTYPE Present(const RECT* a, const RECT* b, HWND c, const RGNDATA* d) override
-    {
-        std::vector<std::string> texts;
-        for (std::uint32_t i = 0; i < OverlayTextQueue.publishedCount; ++i) {
-            texts.push_back(OverlayTextQueue.Published()[i].text);
-        }
-        frames.push_back(texts);
-        return RecordingDevice::Present(a, b, c, d);
-    }
-};
 
 class MapLoadingTest : public RealDeviceTest {
 protected:
@@ -46,6 +29,7 @@ protected:
         Config::MapModels.clear();
         RenderGroups.clear();
         device_ = std::make_unique<FrameNotingDevice>(RealDeviceTest::device_->Device());
+        device_->SetRecording(false);
         Host::HostEnvironment::Instance().SetDevice(device_.get());
         const float center[3] = {0, 0, 0}, size[3] = {1, 1, 1};
         TestSupport::WriteObj(dir_.File("lod.obj"), {TestSupport::MakeBox("lod", center, size)});
