@@ -1,0 +1,25 @@
+// The checker's hidden worker mode: the same executable, started by the
+// checker with pipes as its standard input and output, reads the game's
+// settings as the plug-in does, then imports one model file per request
+// line and answers with its result (worker_protocol.h) until its input ends.
+// A crash or hang of the importer ends or stalls only this process.
+#pragma once
+
+#include <string>
+
+namespace MapChecker {
+
+struct WorkerArguments {
+    std::string gameDirectory;
+    // Test-only faults, so that the tests can prove that a crashing or
+    // hanging import is reported and the check goes on: when the job's path
+    // equals one of these, the worker crashes with an access violation or
+    // never answers. No real file is needed for either; unset in normal use.
+    std::string testCrashOn;
+    std::string testHangOn;
+};
+
+// Runs the worker; the process's exit code.
+int RunImportWorker(const WorkerArguments& arguments);
+
+}  // namespace MapChecker
