@@ -25,12 +25,8 @@ LONG WINAPI EndWithExceptionCode(EXCEPTION_POINTERS* exception)
     return EXCEPTION_EXECUTE_HANDLER;
 }
 
-void InjectTestFault(const WorkerArguments& arguments, const ImportJob& job)
+void HangForTest(const WorkerArguments& arguments, const ImportJob& job)
 {
-    if (!arguments.testCrashOn.empty() && job.path == arguments.testCrashOn) {
-        volatile int* nowhere = nullptr;
-        *nowhere = 1;
-    }
     if (!arguments.testHangOn.empty() && job.path == arguments.testHangOn) Sleep(INFINITE);
 }
 
@@ -70,7 +66,7 @@ int RunImportWorker(const WorkerArguments& arguments)
             std::fprintf(stderr, "import worker: not a job: %s\n", line.c_str());
             return 3;
         }
-        InjectTestFault(arguments, *job);
+        HangForTest(arguments, *job);
         ImportResult result;
         try {
             result = InspectModelFile(*job);

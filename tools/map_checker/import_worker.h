@@ -11,11 +11,10 @@ namespace MapChecker {
 
 struct WorkerArguments {
     std::string gameDirectory;
-    // Test-only faults, so that the tests can prove that a crashing or
-    // hanging import is reported and the check goes on: when the job's path
-    // equals one of these, the worker crashes with an access violation or
-    // never answers. No real file is needed for either; unset in normal use.
-    std::string testCrashOn;
+    // Test only: when a job's path equals this, the worker never answers,
+    // so that a test can prove that a hanging import is reported and the
+    // check goes on (no real file hangs the importer reliably; a crash has
+    // a real file). Empty in normal use.
     std::string testHangOn;
 };
 

@@ -253,22 +253,23 @@ void CheckIniLayout(const std::vector<IniSectionLines>& sections, bool mapFile, 
             continue;
         }
         if (section.keys.empty()) continue;
-        const std::string count = std::to_string(section.keys.size());
+        const std::size_t keys = section.keys.size();
+        const std::string count = std::to_string(keys) + (keys == 1 ? " key" : " keys");
         if (options) {
             report.findings.push_back({Severity::Warning, "shadowed-section",
                                        "[" + section.name + "] at line " + std::to_string(section.line) +
                                            " repeats the section at line " + std::to_string(read->line) +
                                            ": the plug-in reads only the first, so its " + count +
-                                           " keys are ignored"});
+                                           (keys == 1 ? " is ignored" : " are ignored")});
         } else if (section.line == 0) {
             report.findings.push_back({Severity::Warning, "key-outside-options",
-                                       count + " keys before the first section header (line " +
+                                       count + " before the first section header (line " +
                                            std::to_string(section.keys.front().line) +
                                            ") are ignored: the plug-in reads only section [Options]"});
         } else {
             report.findings.push_back({Severity::Warning, "key-outside-options",
                                        "section [" + section.name + "] at line " + std::to_string(section.line) +
-                                           " (" + count + " keys) is never read: the plug-in reads only [Options]"});
+                                           " (" + count + ") is never read: the plug-in reads only [Options]"});
         }
     }
     if (!read) return;

@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include <assimp/scene.h>
-
 #include <algorithm>
 #include <set>
 
@@ -14,62 +12,19 @@
 #include "maprender/draw_settings.h"
 #include "renderer/fatal_error.h"
 #include "renderer/model.h"
+#include "scene_scan.h"
 
 namespace MapChecker {
 namespace {
 
-// What the scene Assimp hands the mesh builder holds that the built meshes
-// no longer show: which sub-meshes lack normals, which faces point outside
-// their sub-mesh.
-struct SceneScan {
-    bool sceneSeen = false;
-    std::vector<std::string> withoutNormals;                     // "sub-mesh 2 \"name\""
-    std::vector<std::pair<std::string, unsigned>> outOfRange;  // sub-mesh, faces
-};
+// The scan of the scene the import in flight handed the mesh builder.
+bool SceneSeen = false;
 SceneScan CurrentScan;
-
-std::string SubMeshName(const aiScene* scene, unsigned index)
-{
-    std::string name = "sub-mesh " + std::to_string(index);
-    const char* own = scene->mMeshes[index]->mName.C_Str();
-    if (own && *own) name += std::string(" \"") + own + "\"";
-    return name;
-}
-
-// The sub-meshes the node walk reaches, in the order it meets them.
-void CollectReached(const aiScene* scene, const aiNode* node, std::vector<unsigned>& reached)
-{
-    if (!node) return;
-    for (unsigned i = 0; i < node->mNumMeshes; ++i) {
-        if (node->mMeshes[i] < scene->mNumMeshes) reached.push_back(node->mMeshes[i]);
-    }
-    for (unsigned i = 0; i < node->mNumChildren; ++i) CollectReached(scene, node->mChildren[i], reached);
-}
 
 void ScanScene(TarnRenderer::CModel*, const aiScene* scene)
 {
-    CurrentScan.sceneSeen = true;
-    if (!scene->mMeshes) return;
-    std::vector<unsigned> reached;
-    CollectReached(scene, scene->mRootNode, reached);
-    std::set<unsigned> seen;
-    for (unsigned index : reached) {
-        if (!seen.insert(index).second) continue;
-        const aiMesh* sub = scene->mMeshes[index];
-        if (!sub || sub->mNumVertices == 0 || sub->mNumFaces == 0) continue;
-        if (!sub->HasNormals()) CurrentScan.withoutNormals.push_back(SubMeshName(scene, index));
-        unsigned bad = 0;
-        for (unsigned f = 0; f < sub->mNumFaces; ++f) {
-            const aiFace& face = sub->mFaces[f];
-            for (unsigned k = 0; k < face.mNumIndices; ++k) {
-                if (face.mIndices[k] >= sub->mNumVertices) {
-                    ++bad;
-                    break;
-                }
-            }
-        }
-        if (bad > 0) CurrentScan.outOfRange.emplace_back(SubMeshName(scene, index), bad);
-    }
+    SceneSeen = true;
+    CurrentScan = ScanImportedScene(scene);
 }
 
 // The plug-in's handler ends the process; here the failing import unwinds
@@ -154,6 +109,7 @@ ImportResult InspectModelFile(const ImportJob& job)
         return result;
     }
 
+    SceneSeen = false;
     CurrentScan = SceneScan{};
     TarnRenderer::ModelLoadParams params;
     params.path = job.path;
@@ -174,7 +130,7 @@ ImportResult InspectModelFile(const ImportJob& job)
         return result;
     }
 
-    if (!CurrentScan.sceneSeen) {
+    if (!SceneSeen) {
         result.findings.push_back(Make(Severity::Warning, "file-unreadable",
                                        "the importer cannot read the file (" + TarnRenderer::LastImportError() +
                                            "): the plug-in gives it no meshes and draws nothing"));
@@ -187,7 +143,7 @@ ImportResult InspectModelFile(const ImportJob& job)
                                        subMesh + " has " + std::to_string(faces) +
                                            " faces with vertex indices beyond its vertices: each is drawn as nothing"));
     }
-    if (CurrentScan.sceneSeen) {
+    if (SceneSeen) {
         result.imported = true;
         AddStats(*model, renderData, result);
     }
