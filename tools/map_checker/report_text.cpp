@@ -53,7 +53,11 @@ std::string Heading(const FileReport& file)
     std::string heading = file.path + "  (" + FileKindName(file.kind);
     if (!file.roles.empty()) {
         heading += file.kind == FileKind::Texture ? ", used by " : ": ";
-        for (std::size_t i = 0; i < file.roles.size(); ++i) heading += (i ? ", " : "") + file.roles[i];
+        // A shared texture can have hundreds of users: the first few name it.
+        constexpr std::size_t kShown = 3;
+        const std::size_t shown = std::min(file.roles.size(), kShown);
+        for (std::size_t i = 0; i < shown; ++i) heading += (i ? ", " : "") + file.roles[i];
+        if (file.roles.size() > shown) heading += " and " + std::to_string(file.roles.size() - shown) + " more";
     }
     if (!file.texturePath.empty()) heading += "; texture " + file.texturePath;
     return heading + ")";
