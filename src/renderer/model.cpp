@@ -17,6 +17,7 @@ std::vector<CModel*> ModelCache;
 std::mutex ModelCacheLock;
 std::atomic<bool> KeepMeshesSeparate{false};
 void (*MeshAddedHook)(CModel* model, CMesh* mesh) = nullptr;
+void (*SceneImportedHook)(CModel* model, const aiScene* scene) = nullptr;
 RendererStatistics Statistics;
 
 namespace {
@@ -60,6 +61,7 @@ void ImportGeometry(CModel* model)
         SetLastImportError("Failed to read file");
         return;
     }
+    if (SceneImportedHook) SceneImportedHook(model, scene);
     if (!scene->mMeshes || scene->mNumMeshes == 0) return;
 
     std::size_t separator = model->path.find_last_of("/\\");

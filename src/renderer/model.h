@@ -92,6 +92,11 @@ void AddMeshToModel(CModel* model, const aiScene* scene, unsigned index, const T
 // hold an import there. Null in the plug-in.
 extern void (*MeshAddedHook)(CModel* model, CMesh* mesh);
 
+// Called on the importing thread with every scene Assimp returns, before
+// any mesh is built from it; the map checker inspects the scene there.
+// Null in the plug-in.
+extern void (*SceneImportedHook)(CModel* model, const aiScene* scene);
+
 // Counts for previews and reports: imports started and finished, models destroyed.
 struct RendererStatistics {
     std::atomic<unsigned> importsStarted{0};

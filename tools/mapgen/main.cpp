@@ -1,31 +1,42 @@
 // vornak_mapgen: writes the sample game directory (settings, map
 // definition, models and textures) that the preview runs on.
 //
-//   vornak_mapgen.exe GAME_DIRECTORY
+//   vornak_mapgen.exe [--broken] GAME_DIRECTORY
+//
+// --broken writes the map checker's broken demonstration game instead.
 #include <windows.h>
 
 #include <cstdio>
 #include <exception>
+#include <string>
 
+#include "broken_map.h"
 #include "sample_map.h"
 
 int main(int argc, char** argv)
 {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: vornak_mapgen.exe GAME_DIRECTORY\n");
+    const bool broken = argc == 3 && std::string(argv[1]) == "--broken";
+    if (argc != 2 && !broken) {
+        std::fprintf(stderr, "usage: vornak_mapgen.exe [--broken] GAME_DIRECTORY\n");
         return 2;
     }
-    CreateDirectoryA(argv[1], nullptr);
-    DWORD attributes = GetFileAttributesA(argv[1]);
+    const char* directory = argv[argc - 1];
+    CreateDirectoryA(directory, nullptr);
+    DWORD attributes = GetFileAttributesA(directory);
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        std::fprintf(stderr, "vornak_mapgen: cannot create the directory %s\n", argv[1]);
+        std::fprintf(stderr, "vornak_mapgen: cannot create the directory %s\n", directory);
         return 1;
     }
     try {
-        MapGen::SampleMapSummary summary = MapGen::WriteSampleGame(argv[1]);
+        if (broken) {
+            MapGen::WriteBrokenGame(directory);
+            std::printf("broken game written to %s\n", directory);
+            return 0;
+        }
+        MapGen::SampleMapSummary summary = MapGen::WriteSampleGame(directory);
         std::printf("sample game written to %s: %d groups, %d member models, %d LOD models, %d collision models, "
                     "%d triangles\n",
-                    argv[1], summary.groups, summary.memberModels, summary.lodModels, summary.collisionModels,
+                    directory, summary.groups, summary.memberModels, summary.lodModels, summary.collisionModels,
                     summary.triangles);
     } catch (const std::exception& failure) {
         std::fprintf(stderr, "vornak_mapgen: %s\n", failure.what());

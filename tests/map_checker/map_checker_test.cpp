@@ -1,0 +1,253 @@
+// The map checker on generated game directories: the broken game names each
+// of its mistakes and nothing else, a MapPath that gives no map is named,
+// the sample map is clean, a crashing and a hanging import are reported
+// while the check goes on, and the program's exit codes and outputs.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <map>
+#include <set>
+#include <utility>
+
+#include "broken_map.h"
+#include "map_check.h"
+#include "report_format.h"
+#include "sample_map.h"
+#include "test_files.h"
+
+namespace {
+
+using MapChecker::CheckReport;
+using MapChecker::FileReport;
+using MapChecker::Severity;
+
+std::string ProgramDirectory()
+{
+    char path[MAX_PATH];
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string text = path;
+    return text.substr(0, text.find_last_of('\\'));
+}
+
+std::string CheckerProgram() { return ProgramDirectory() + "\\vornak_check_map.exe"; }
+
+// The check runs in the game directory; the test's own directory comes back
+// afterwards so that the temporary directory can be removed.
+CheckReport Check(const std::string& game, std::vector<std::string> workerArguments = {}, unsigned timeout = 60)
+{
+    char previous[MAX_PATH];
+    GetCurrentDirectoryA(MAX_PATH, previous);
+    MapChecker::CheckRequest request;
+    request.gameDirectory = game;
+    request.workers.program = CheckerProgram();
+    request.workers.workers = 2;
+    request.workers.timeoutSeconds = timeout;
+    request.workers.extraArguments = std::move(workerArguments);
+    CheckReport report = MapChecker::RunMapCheck(request);
+    SetCurrentDirectoryA(previous);
+    return report;
+}
+
+// Every finding as (file, code).
+std::multiset<std::pair<std::string, std::string>> Named(const CheckReport& report)
+{
+    std::multiset<std::pair<std::string, std::string>> named;
+    for (const FileReport& file : report.files) {
+        for (const auto& finding : file.findings) named.insert({file.path, finding.code});
+    }
+    return named;
+}
+
+const FileReport* Find(const CheckReport& report, const std::string& path, MapChecker::FileKind kind)
+{
+    for (const FileReport& file : report.files) {
+        if (file.path == path && file.kind == kind) return &file;
+    }
+    return nullptr;
+}
+
+struct Captured {
+    DWORD exitCode = 0;
+    std::string out, err;
+};
+
+// Runs the checker with `arguments`, its output and errors kept in files.
+Captured RunChecker(const TestSupport::TempDirectory& scratch, const std::string& arguments)
+{
+    SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    const std::string outPath = scratch.File("out.txt"), errPath = scratch.File("err.txt");
+    HANDLE out = CreateFileA(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
+    HANDLE err = CreateFileA(errPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = out;
+    startup.hStdError = err;
+    PROCESS_INFORMATION process{};
+    std::string command = "\"" + CheckerProgram() + "\" " + arguments;
+    Captured captured;
+    if (CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
+        WaitForSingleObject(process.hProcess, 120000);
+        GetExitCodeProcess(process.hProcess, &captured.exitCode);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    } else {
+        captured.exitCode = 0xFFFFFFFF;
+    }
+    CloseHandle(out);
+    CloseHandle(err);
+    captured.out = TestSupport::ReadFile(outPath);
+    captured.err = TestSupport::ReadFile(errPath);
+    return captured;
+}
+
+TEST(MapCheckerTest, BrokenGameNamesEachMistakeAndNothingElse)
+{
+    TestSupport::TempDirectory game;
+    MapGen::WriteBrokenGame(game.Path());
+    const CheckReport report = Check(game.Path());
+
+    const std::multiset<std::pair<std::string, std::string>> expected = {
+        {"VornakMapLoader_Config.ini", "unknown-key"},
+        {"VornakMapLoader_Config.ini", "duplicate-key"},
+        {"VornakMapLoader_Config.ini", "key-outside-options"},
+        {"maps\\broken.ini", "not-a-number"},
+        {"maps\\broken.ini", "shadowed-section"},
+        {"maps\\broken.ini", "orphan-key"},
+        {"maps\\broken.ini", "index-beyond-limit"},
+        {"maps\\broken\\missing.obj", "file-missing"},
+        {"maps\\broken\\garbage.3ds", "file-unreadable"},
+        {"maps\\broken\\no_normals.obj", "no-normals"},
+        {"maps\\broken\\crash.ply", "importer-crash"},
+        {"maps\\broken\\missing.bmp", "texture-missing"},
+        {"maps\\broken\\corrupt.png", "texture-unreadable"},
+        {"maps\\broken\\npot.bmp", "texture-not-power-of-two"},
+    };
+    EXPECT_EQ(Named(report), expected);
+    EXPECT_EQ(MapChecker::ExitCodeFor(report), 2);
+
+    // The messages say what the author needs: which sub-mesh, which key,
+    // what the plug-in does instead.
+    using Kind = MapChecker::FileKind;
+    const FileReport* noNormals = Find(report, "maps\\broken\\no_normals.obj", Kind::Model);
+    ASSERT_NE(noNormals, nullptr);
+    EXPECT_EQ(noNormals->findings[0].severity, Severity::Fatal);
+    EXPECT_NE(noNormals->findings[0].message.find("sub-mesh 1 \"wire\""), std::string::npos);
+    EXPECT_NE(noNormals->findings[0].message.find("in file maps\\broken\\no_normals.obj has no normals!!"),
+              std::string::npos);
+    const FileReport* settings = Find(report, "VornakMapLoader_Config.ini", Kind::Settings);
+    ASSERT_NE(settings, nullptr);
+    const std::string settingsText = MapChecker::FormatTextReport(report);
+    EXPECT_NE(settingsText.find("did you mean UseGameShaders?"), std::string::npos);
+    EXPECT_NE(settingsText.find("MapModel5Path0 (line 11) is never read: MapModel5Path is not set"), std::string::npos);
+    EXPECT_NE(settingsText.find("48 x 32 is not a power of two"), std::string::npos);
+
+    // The first of the duplicate keys and the first section win: the
+    // effective values show it, with their sources.
+    std::map<std::string, std::pair<std::string, std::string>> options;
+    for (const auto& option : report.options) options[option.key] = {option.value, option.source};
+    EXPECT_EQ(options["CollisionsEnabled"], std::make_pair(std::string("1"), std::string("settings file")));
+    EXPECT_EQ(options["DrawDistance"], std::make_pair(std::string("500"), std::string("default")));
+
+    // The crash did not stop the check: the files after it were imported,
+    // with the statistics of the plug-in's import.
+    const FileReport* poster = Find(report, "maps\\broken\\poster.obj", Kind::Model);
+    ASSERT_TRUE(poster && poster->model);
+    EXPECT_EQ(poster->model->triangles, 12u);
+    EXPECT_EQ(poster->model->vertexBufferBytes, 24u * 36u);
+    const FileReport* collision = Find(report, "maps\\broken\\good.obj", Kind::CollisionModel);
+    ASSERT_TRUE(collision && collision->model);
+    EXPECT_EQ(collision->model->meshes, 1u);
+    EXPECT_EQ(collision->model->barrierSegments, 8u);  // the box's eight wall triangles
+    EXPECT_EQ(report.totals.collisionTriangles, 12u);
+
+    // Text for people: the fatal files first, then the warnings.
+    const std::size_t lastFatal = settingsText.rfind("\nFATAL"), firstWarning = settingsText.find("\nWARN");
+    EXPECT_LT(lastFatal, firstWarning);
+}
+
+TEST(MapCheckerTest, MapPathThatGivesNoMapIsNamed)
+{
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"", "settings-missing"},
+        {"[Options]\r\nDebugDisplay=1\r\n", "map-path-missing"},
+        {"[Options]\r\nMapPath=C:\\maps\\town.ini\r\n", "map-path-absolute"},
+        {"[Options]\r\nMapPath=maps\\town.ini\r\n", "map-file-missing"},
+    };
+    for (const auto& [settings, code] : cases) {
+        TestSupport::TempDirectory game;
+        if (!settings.empty()) TestSupport::WriteFile(game.File("VornakMapLoader_Config.ini"), settings);
+        const CheckReport report = Check(game.Path());
+        const std::multiset<std::pair<std::string, std::string>> expected = {{"VornakMapLoader_Config.ini", code}};
+        EXPECT_EQ(Named(report), expected) << code;
+        EXPECT_EQ(MapChecker::ExitCodeFor(report), 1) << code;
+    }
+}
+
+TEST(MapCheckerTest, SampleMapIsClean)
+{
+    TestSupport::TempDirectory game;
+    const MapGen::SampleMapSummary summary = MapGen::WriteSampleGame(game.Path());
+    const CheckReport report = Check(game.Path());
+
+    EXPECT_TRUE(Named(report).empty()) << MapChecker::FormatTextReport(report);
+    EXPECT_EQ(MapChecker::ExitCodeFor(report), 0);
+    EXPECT_EQ(report.totals.triangles, static_cast<std::uint64_t>(summary.triangles));
+    EXPECT_GT(report.totals.collisionTriangles, 0u);
+    EXPECT_GT(report.totals.lodOnlyBytes, 0u);
+    EXPECT_LT(report.totals.lodOnlyBytes, report.totals.fullDetailBytes);
+    std::size_t models = 0, collisions = 0, textures = 0;
+    for (const FileReport& file : report.files) {
+        models += file.kind == MapChecker::FileKind::Model;
+        collisions += file.kind == MapChecker::FileKind::CollisionModel;
+        textures += file.kind == MapChecker::FileKind::Texture;
+    }
+    EXPECT_EQ(models, static_cast<std::size_t>(summary.memberModels + summary.lodModels));
+    EXPECT_EQ(collisions, static_cast<std::size_t>(summary.collisionModels));
+    EXPECT_EQ(textures, 6u);
+}
+
+TEST(MapCheckerTest, HangingImportIsEndedAndReportedWhileTheCheckGoesOn)
+{
+    TestSupport::TempDirectory game;
+    MapGen::WriteBrokenGame(game.Path());
+    const CheckReport report = Check(game.Path(), {"--test-hang-on", "maps\\broken\\good_lod.obj"}, 3);
+
+    auto named = Named(report);
+    EXPECT_EQ(named.count({"maps\\broken\\good_lod.obj", "importer-timeout"}), 1u);
+    EXPECT_EQ(named.count({"maps\\broken\\crash.ply", "importer-crash"}), 1u);
+    EXPECT_EQ(named.count({"maps\\broken\\no_normals.obj", "no-normals"}), 1u);
+    std::size_t imported = 0;
+    for (const FileReport& file : report.files) imported += file.model.has_value();
+    // Every model file but the missing, unreadable, fatal, crashing and hanging ones.
+    EXPECT_EQ(imported, 5u);
+}
+
+TEST(MapCheckerTest, ProgramExitCodesAndOutputs)
+{
+    TestSupport::TempDirectory scratch;
+    Captured help = RunChecker(scratch, "--help");
+    EXPECT_EQ(help.exitCode, 0u);
+    EXPECT_NE(help.out.find("usage: vornak_check_map.exe"), std::string::npos);
+
+    Captured nowhere = RunChecker(scratch, "\"" + scratch.File("no such game") + "\"");
+    EXPECT_EQ(nowhere.exitCode, 3u);
+    EXPECT_NE(nowhere.err.find("could not run: no game directory"), std::string::npos);
+    EXPECT_EQ(RunChecker(scratch, "--jobs none x").exitCode, 3u);
+
+    TestSupport::TempDirectory game;
+    MapGen::WriteBrokenGame(game.Path());
+    Captured broken = RunChecker(scratch, "--json \"" + game.Path() + "\"");
+    EXPECT_EQ(broken.exitCode, 2u);
+    EXPECT_NE(broken.out.find("\"exitCode\": 2"), std::string::npos);
+    EXPECT_NE(broken.out.find("{\"severity\": \"fatal\", \"code\": \"no-normals\""), std::string::npos);
+    EXPECT_NE(broken.err.find("checking model files: "), std::string::npos);
+    // No log of the plug-in lands in the game directory.
+    EXPECT_EQ(GetFileAttributesA(game.File("VornakMapLoader.log").c_str()), INVALID_FILE_ATTRIBUTES);
+
+    TestSupport::WriteFile(game.File("VornakMapLoader_Config.ini"), "[Options]\r\nDebugDisplay=yes\r\n");
+    EXPECT_EQ(RunChecker(scratch, "--no-progress \"" + game.Path() + "\"").exitCode, 1u);
+}
+
+}  // namespace

@@ -1,0 +1,28 @@
+// The settings file and the map definition read by the plug-in's own
+// LoadSettings (in the current directory, which must be the game
+// directory), then told apart key by key: each option's effective value
+// and whether it came from a file or is the default, values that are not
+// numbers, and a MapPath that gives no map.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "findings.h"
+
+namespace MapChecker {
+
+struct SettingsCheck {
+    FileReport settings;       // VornakMapLoader_Config.ini
+    FileReport mapDefinition;  // path empty when no map definition is read
+    std::vector<OptionReport> options;
+    bool mapRead = false;      // the map definition exists and was read
+    std::string settingsPath;  // as the plug-in opens them
+    std::string mapPath;
+};
+
+// Runs Config::LoadSettings; afterwards Config::MapModels and
+// Config::MapCollisions hold the declared map.
+SettingsCheck CheckSettings();
+
+}  // namespace MapChecker
