@@ -26,6 +26,21 @@ IDirect3DTexture9* LoadTextureFile(const std::string& path)
     return texture;
 }
 
+IDirect3DTexture9* LoadTextureBytes(const std::string& bytes)
+{
+    IDirect3DDevice9* device = HostGame::Device();
+    if (!device || bytes.empty()) return nullptr;
+    IDirect3DTexture9* texture = nullptr;
+    HRESULT result = D3DXCreateTextureFromFileInMemoryEx(
+        device, bytes.data(), static_cast<UINT>(bytes.size()), D3DX_DEFAULT, D3DX_DEFAULT, D3DX_DEFAULT, 0,
+        D3DFMT_UNKNOWN, D3DPOOL_DEFAULT, D3DX_DEFAULT, D3DX_DEFAULT, 0, nullptr, nullptr, &texture);
+    if (result != S_OK) {
+        if (texture) texture->Release();
+        return nullptr;
+    }
+    return texture;
+}
+
 void CTexture::Load()
 {
     if (resource) return;  // loaded at most once; a failure is retried only at device restore
@@ -49,7 +64,7 @@ CTexture::~CTexture() { Unload(); }
 
 std::mutex& CTexture::CacheLock() { return TextureCacheLock; }
 
-CTexture* AcquireTexture(const char* path)
+CTexture* AcquireTexture(const char* path, const std::string* fileBytes)
 {
     std::lock_guard<std::mutex> cacheLock(TextureCacheLock);
     for (CTexture* texture : TextureCache) {
@@ -64,7 +79,8 @@ CTexture* AcquireTexture(const char* path)
     {
         std::lock_guard<std::mutex> lock(texture->objectLock);
         ++texture->refCount;
-        texture->Load();
+        if (fileBytes) texture->resource = new TextureResource{LoadTextureBytes(*fileBytes), texture->path};
+        texture->Load();  // does nothing once the bytes made the resource
     }
     TextureCache.push_back(texture);
     return texture;

@@ -36,11 +36,15 @@ extern std::vector<CTexture*> TextureCache;  // every live texture, in creation 
 extern std::mutex TextureCacheLock;
 
 // The cached texture for `path`, or a new one loaded now; one more
-// reference either way. Never null.
-CTexture* AcquireTexture(const char* path);
+// reference either way. Never null. `fileBytes`, when given, are the file's
+// bytes read beforehand (off the render thread): a new texture is made from
+// them instead of reading the file.
+CTexture* AcquireTexture(const char* path, const std::string* fileBytes = nullptr);
 
 // Loads `path` on the host's device as every texture is loaded; null on
 // any failure (no device, missing or unreadable file).
 IDirect3DTexture9* LoadTextureFile(const std::string& path);
+// The same from the file's bytes in memory (same arguments, same result).
+IDirect3DTexture9* LoadTextureBytes(const std::string& bytes);
 
 }  // namespace TarnRenderer

@@ -1,0 +1,349 @@
+#include "renderer/streaming_budget.h"
+
+#include <d3d9.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "config/options.h"
+#include "hooks/host_interface.h"
+#include "maprender/shading.h"
+#include "renderer/model.h"
+#include "renderer/texture.h"
+
+namespace TarnRenderer {
+
+StreamingTotals StreamingCounters;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Bytes written into a buffer per step: a small fraction of a millisecond
+// of copying, so that steps fill a budget closely.
+constexpr std::size_t kSliceBytes = 256 * 1024;
+// The buffers RebuildMeshBuffers makes.
+constexpr DWORD kUsage = D3DUSAGE_DYNAMIC | D3DUSAGE_WRITEONLY;
+
+// Each buffer is made in a step of its own: a device may clear its memory then.
+enum class Stage { CreateVertexBuffer, FillVertices, CreateIndexBuffer, FillIndices, Texture, Done };
+enum StepKind { kCreateStep, kFillStep, kTextureStep, kStepKinds };
+
+struct MeshWork {
+    CMesh* mesh = nullptr;
+    std::vector<MapVertex> vertices;  // baked on the pool; empty when that failed
+    bool textureRead = false;
+    std::string textureBytes;  // the texture file, read on the pool
+    MeshBuffers* record = nullptr;
+    Stage stage = Stage::CreateVertexBuffer;
+    std::size_t filled = 0;  // bytes of the current buffer written
+};
+
+struct ModelWork {
+    CModel* model = nullptr;
+    std::vector<MeshWork> meshes;
+};
+
+// Models queued by the pool, not yet seen by the render thread.
+std::mutex IncomingLock;
+std::condition_variable IncomingAdded;
+std::vector<std::unique_ptr<ModelWork>> Incoming;
+
+// The render thread's queue, oldest first; WorkLock guards it and every
+// step, so a waiting thread other than the render thread (collision
+// building) never runs steps at the same time.
+std::mutex WorkLock;
+std::vector<std::unique_ptr<ModelWork>> Queue;
+
+// What a step of each kind has cost: milliseconds per byte, learned as the
+// steps run (a running mean weighted towards the latest).
+double MsPerByte[kStepKinds] = {1e-7, 1e-6, 1e-5};
+
+void TakeIncoming()
+{
+    std::lock_guard<std::mutex> guard(IncomingLock);
+    for (auto& work : Incoming) Queue.push_back(std::move(work));
+    Incoming.clear();
+}
+
+bool ReadWholeFile(const std::string& path, std::string& bytes)
+{
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) return false;
+    bool ok = std::fseek(file, 0, SEEK_END) == 0;
+    const long size = ok ? std::ftell(file) : -1;
+    ok = size > 0 && std::fseek(file, 0, SEEK_SET) == 0;
+    if (ok) {
+        try {
+            bytes.resize(static_cast<std::size_t>(size));
+            ok = std::fread(&bytes[0], 1, bytes.size(), file) == bytes.size();
+        } catch (const std::bad_alloc&) {
+            ok = false;
+        }
+    }
+    std::fclose(file);
+    if (!ok) std::string().swap(bytes);
+    return ok;
+}
+
+bool TextureCached(const std::string& path)
+{
+    std::lock_guard<std::mutex> guard(TextureCacheLock);
+    return std::any_of(TextureCache.begin(), TextureCache.end(),
+                       [&](const CTexture* texture) { return texture->path == path; });
+}
+
+MeshWork* CurrentMesh(ModelWork& work)
+{
+    for (MeshWork& mesh : work.meshes) {
+        if (mesh.stage != Stage::Done) return &mesh;
+    }
+    return nullptr;
+}
+
+std::size_t VertexBytes(const CMesh& mesh) { return std::size_t(mesh.vertexCount) * sizeof(MapVertex); }
+std::size_t IndexBytes(const CMesh& mesh) { return std::size_t(mesh.indexCount) * 4; }
+
+void DropBuffers(MeshBuffers* record)
+{
+    if (record->vertexBuffer) record->vertexBuffer->Release();
+    if (record->indexBuffer) record->indexBuffer->Release();
+    record->vertexBuffer = nullptr;
+    record->indexBuffer = nullptr;
+}
+
+// The kind and size of the next step of `mesh`, for the budget's forecast.
+std::pair<StepKind, std::size_t> NextStep(const MeshWork& mesh)
+{
+    switch (mesh.stage) {
+    case Stage::CreateVertexBuffer: return {kCreateStep, VertexBytes(*mesh.mesh)};
+    case Stage::CreateIndexBuffer: return {kCreateStep, IndexBytes(*mesh.mesh)};
+    case Stage::FillVertices:
+        if (mesh.vertices.empty()) return {kFillStep, VertexBytes(*mesh.mesh)};  // baked here in one go
+        return {kFillStep, std::min(kSliceBytes, VertexBytes(*mesh.mesh) - mesh.filled)};
+    case Stage::FillIndices: return {kFillStep, std::min(kSliceBytes, IndexBytes(*mesh.mesh) - mesh.filled)};
+    default: return {kTextureStep, mesh.textureRead ? mesh.textureBytes.size() : 1024 * 1024};
+    }
+}
+
+// Writes the next slice of one buffer; false (and the mesh left without
+// drawable buffers, as RebuildMeshBuffers leaves it) when a Lock fails.
+template <class Buffer>
+bool FillSlice(Buffer* buffer, const void* source, std::size_t total, std::size_t& filled)
+{
+    const std::size_t length = std::min(kSliceBytes, total - filled);
+    void* target = nullptr;
+    const DWORD flags = filled == 0 ? D3DLOCK_DISCARD : D3DLOCK_NOOVERWRITE;
+    if (FAILED(buffer->Lock(static_cast<UINT>(filled), static_cast<UINT>(length), &target, flags)) || !target) {
+        return false;
+    }
+    std::memcpy(target, static_cast<const unsigned char*>(source) + filled, length);
+    buffer->Unlock();
+    filled += length;
+    return true;
+}
+
+void RunMeshStep(MeshWork& work)
+{
+    CMesh& mesh = *work.mesh;
+    switch (work.stage) {
+    case Stage::CreateVertexBuffer: {
+        if (!work.record) work.record = new MeshBuffers{nullptr, nullptr, mesh.vertexCount, mesh.faceCount, &mesh};
+        work.stage = Stage::Texture;
+        work.filled = 0;
+        IDirect3DDevice9* device = HostGame::Device();
+        if (!device || mesh.vertexCount == 0 || mesh.indexCount == 0) return;
+        if (FAILED(device->CreateVertexBuffer(static_cast<UINT>(VertexBytes(mesh)), kUsage, kMapVertexFvf,
+                                              D3DPOOL_DEFAULT, &work.record->vertexBuffer, nullptr)) ||
+            !work.record->vertexBuffer) {
+            DropBuffers(work.record);
+            return;
+        }
+        work.stage = Stage::FillVertices;
+        return;
+    }
+    case Stage::CreateIndexBuffer: {
+        IDirect3DDevice9* device = HostGame::Device();
+        work.stage = Stage::Texture;
+        work.filled = 0;
+        if (!device ||
+            FAILED(device->CreateIndexBuffer(static_cast<UINT>(IndexBytes(mesh)), kUsage, D3DFMT_INDEX32,
+                                             D3DPOOL_DEFAULT, &work.record->indexBuffer, nullptr)) ||
+            !work.record->indexBuffer) {
+            DropBuffers(work.record);
+            return;
+        }
+        work.stage = Stage::FillIndices;
+        return;
+    }
+    case Stage::FillVertices: {
+        IDirect3DVertexBuffer9* buffer = work.record->vertexBuffer;
+        bool ok;
+        if (work.vertices.empty()) {  // the pool could not bake: bake into the buffer
+            void* target = nullptr;
+            ok = SUCCEEDED(buffer->Lock(0, 0, &target, D3DLOCK_DISCARD)) && target;
+            if (ok) {
+                BakeMeshVertices(mesh, static_cast<MapVertex*>(target));
+                buffer->Unlock();
+                work.filled = VertexBytes(mesh);
+            }
+        } else {
+            ok = FillSlice(buffer, work.vertices.data(), VertexBytes(mesh), work.filled);
+        }
+        if (!ok) {
+            DropBuffers(work.record);
+            work.stage = Stage::Texture;
+        } else if (work.filled == VertexBytes(mesh)) {
+            work.stage = Stage::CreateIndexBuffer;
+        }
+        return;
+    }
+    case Stage::FillIndices:
+        if (!FillSlice(work.record->indexBuffer, mesh.indices.data(), IndexBytes(mesh), work.filled)) {
+            DropBuffers(work.record);
+            work.stage = Stage::Texture;
+        } else if (work.filled == IndexBytes(mesh)) {
+            work.stage = Stage::Texture;
+        }
+        return;
+    case Stage::Texture:
+        // A mesh whose buffers are made again after a device reset has its texture.
+        if (!mesh.texture) {
+            mesh.texture = AcquireTexture(mesh.textureFile.c_str(), work.textureRead ? &work.textureBytes : nullptr);
+        }
+        std::string().swap(work.textureBytes);
+        work.textureRead = false;
+        mesh.buffers = work.record;
+        work.stage = Stage::Done;
+        return;
+    case Stage::Done: return;
+    }
+}
+
+double MillisecondsSince(Clock::time_point start)
+{
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+// Runs one step of the model's first unfinished mesh, learning its cost;
+// true once the model has no step left.
+bool RunModelStep(ModelWork& work)
+{
+    MeshWork* mesh = CurrentMesh(work);
+    if (mesh) {
+        const auto [kind, bytes] = NextStep(*mesh);
+        const auto start = Clock::now();
+        RunMeshStep(*mesh);
+        const double taken = MillisecondsSince(start);
+        if (bytes > 0) MsPerByte[kind] = 0.7 * MsPerByte[kind] + 0.3 * taken / double(bytes);
+        ++StreamingCounters.steps;
+    }
+    return CurrentMesh(work) == nullptr;
+}
+
+void FinishModel(std::vector<std::unique_ptr<ModelWork>>::iterator at)
+{
+    CModel* model = (*at)->model;
+    Queue.erase(at);  // the staged vertices go with it
+    FinishImport(model);
+}
+
+}  // namespace
+
+void QueueDeviceWork(CModel* model)
+{
+    auto work = std::make_unique<ModelWork>();
+    work->model = model;
+    work->meshes.resize(model->meshes.size());
+    for (std::size_t i = 0; i < model->meshes.size(); ++i) {
+        MeshWork& mesh = work->meshes[i];
+        mesh.mesh = model->meshes[i];
+        if (mesh.mesh->buffers) {  // built already: nothing to do for it
+            mesh.stage = Stage::Done;
+            continue;
+        }
+        try {
+            mesh.vertices.resize(mesh.mesh->vertexCount);
+            BakeMeshVertices(*mesh.mesh, mesh.vertices.data());
+        } catch (const std::bad_alloc&) {
+            std::vector<MapVertex>().swap(mesh.vertices);  // the render thread bakes it then
+        }
+        // A texture already cached is only referenced: its file is not read.
+        if (!TextureCached(mesh.mesh->textureFile)) {
+            mesh.textureRead = ReadWholeFile(mesh.mesh->textureFile, mesh.textureBytes);
+        }
+    }
+    {
+        std::lock_guard<std::mutex> guard(IncomingLock);
+        Incoming.push_back(std::move(work));
+    }
+    IncomingAdded.notify_all();
+}
+
+StreamingFrame RunStreamingWork()
+{
+    StreamingFrame frame;
+    std::lock_guard<std::mutex> guard(WorkLock);
+    TakeIncoming();
+    const double budget = Config::Options.StreamingBudgetMs;
+    const auto start = Clock::now();
+    while (!Queue.empty()) {
+        ModelWork& work = *Queue.front();
+        if (MeshWork* mesh = CurrentMesh(work); mesh && budget > 0 && frame.steps > 0) {
+            const auto [kind, bytes] = NextStep(*mesh);
+            if (MillisecondsSince(start) + MsPerByte[kind] * double(bytes) > budget) {
+                frame.workLeft = true;
+                break;
+            }
+        }
+        ++frame.steps;
+        if (RunModelStep(work)) {
+            FinishModel(Queue.begin());
+            ++frame.modelsFinished;
+        }
+    }
+    frame.milliseconds = MillisecondsSince(start);
+    if (frame.workLeft) ++StreamingCounters.framesWithWorkLeft;
+    return frame;
+}
+
+bool FinishQueuedModel(CModel* model)
+{
+    std::lock_guard<std::mutex> guard(WorkLock);
+    TakeIncoming();
+    auto at = std::find_if(Queue.begin(), Queue.end(), [&](const auto& work) { return work->model == model; });
+    if (at == Queue.end()) return false;
+    while (!RunModelStep(**at)) {
+    }
+    FinishModel(at);
+    return true;
+}
+
+void WaitForQueuedWork(int milliseconds)
+{
+    std::unique_lock<std::mutex> guard(IncomingLock);
+    IncomingAdded.wait_for(guard, std::chrono::milliseconds(milliseconds), [] { return !Incoming.empty(); });
+}
+
+void ReleaseQueuedDeviceWork()
+{
+    std::lock_guard<std::mutex> guard(WorkLock);
+    for (auto& work : Queue) {
+        for (MeshWork& mesh : work->meshes) {
+            if (!mesh.record) continue;  // nothing made yet
+            DropBuffers(mesh.record);
+            mesh.stage = Stage::CreateVertexBuffer;
+            mesh.filled = 0;
+        }
+    }
+}
+
+}  // namespace TarnRenderer
