@@ -18,6 +18,9 @@
 #include "maprender/shading.h"
 #include "renderer/model.h"
 #include "renderer/texture.h"
+#include "renderer/texture_decode.h"
+
+#include <d3dx9tex.h>
 
 namespace TarnRenderer {
 
@@ -33,15 +36,21 @@ constexpr std::size_t kSliceBytes = 256 * 1024;
 // The buffers RebuildMeshBuffers makes.
 constexpr DWORD kUsage = D3DUSAGE_DYNAMIC | D3DUSAGE_WRITEONLY;
 
-// Each buffer is made in a step of its own: a device may clear its memory then.
-enum class Stage { CreateVertexBuffer, FillVertices, CreateIndexBuffer, FillIndices, Texture, Done };
-enum StepKind { kCreateStep, kFillStep, kTextureStep, kStepKinds };
+// Each buffer and texture is made in a step of its own: a device may clear
+// its memory then. A texture decoded on the pool is then copied over a band
+// of rows at a time; one that was not is made by D3DX in one step.
+enum class Stage { CreateVertexBuffer, FillVertices, CreateIndexBuffer, FillIndices, Texture, TextureBands, Done };
+enum StepKind { kCreateStep, kFillStep, kTextureStep, kBandStep, kStepKinds };
 
 struct MeshWork {
     CMesh* mesh = nullptr;
     std::vector<MapVertex> vertices;  // baked on the pool; empty when that failed
     bool textureRead = false;
     std::string textureBytes;  // the texture file, read on the pool
+    std::unique_ptr<DecodedTexture> decoded;  // its levels, when decoded on the pool
+    IDirect3DTexture9* made = nullptr;        // being filled from `decoded`
+    IDirect3DSurface9* band = nullptr;        // system-memory rows on their way into `made`
+    UINT level = 0, row = 0;                  // the next band
     MeshBuffers* record = nullptr;
     Stage stage = Stage::CreateVertexBuffer;
     std::size_t filled = 0;  // bytes of the current buffer written
@@ -65,7 +74,7 @@ std::vector<std::unique_ptr<ModelWork>> Queue;
 
 // What a step of each kind has cost: milliseconds per byte, learned as the
 // steps run (a running mean weighted towards the latest).
-double MsPerByte[kStepKinds] = {1e-7, 1e-6, 1e-5};
+double MsPerByte[kStepKinds] = {1e-7, 1e-6, 1e-5, 2e-6};
 
 void TakeIncoming()
 {
@@ -120,6 +129,104 @@ void DropBuffers(MeshBuffers* record)
     record->indexBuffer = nullptr;
 }
 
+// Rows of the top level that make one band of about a slice.
+UINT BandRows(const DecodedTexture& texture)
+{
+    return std::max<UINT>(1, std::min<UINT>(texture.height, UINT(kSliceBytes / texture.Pitch(0))));
+}
+
+void DropTextureWork(MeshWork& work)
+{
+    if (work.made) work.made->Release();
+    if (work.band) work.band->Release();
+    work.made = nullptr;
+    work.band = nullptr;
+    work.level = work.row = 0;
+}
+
+void FinishMesh(MeshWork& work, CTexture* texture)
+{
+    if (!work.mesh->texture) work.mesh->texture = texture;
+    std::string().swap(work.textureBytes);
+    work.decoded.reset();
+    work.mesh->buffers = work.record;
+    work.stage = Stage::Done;
+}
+
+// The texture as D3DX makes it from the file read on the pool, in one step.
+void MakeTextureAtOnce(MeshWork& work)
+{
+    const char* path = work.mesh->textureFile.c_str();
+    DropTextureWork(work);
+    FinishMesh(work, work.textureRead ? AcquireMadeTexture(path, LoadTextureBytes(work.textureBytes))
+                                      : AcquireTexture(path));
+}
+
+// The first step of a decoded texture: D3DX's own check of what the device
+// makes of the image, then the texture and the band. Whatever differs from
+// what the pool decoded for goes to D3DX after all.
+void StartDecodedTexture(MeshWork& work)
+{
+    const DecodedTexture& decoded = *work.decoded;
+    IDirect3DDevice9* device = HostGame::Device();
+    UINT width = decoded.width, height = decoded.height, levels = D3DX_DEFAULT;
+    D3DFORMAT format = decoded.imageFormat;
+    if (!device || FAILED(D3DXCheckTextureRequirements(device, &width, &height, &levels, 0, &format,
+                                                       D3DPOOL_DEFAULT))) {
+        // D3DX asks the same first and fails with it: no texture, as a load gives.
+        FinishMesh(work, AcquireMadeTexture(work.mesh->textureFile.c_str(), nullptr));
+        return;
+    }
+    if (width != decoded.width || height != decoded.height || levels != decoded.levels.size() ||
+        format != decoded.format ||
+        FAILED(device->CreateTexture(width, height, levels, 0, format, D3DPOOL_DEFAULT, &work.made, nullptr)) ||
+        !work.made ||
+        FAILED(device->CreateOffscreenPlainSurface(width, BandRows(decoded), format, D3DPOOL_SYSTEMMEM, &work.band,
+                                                   nullptr)) ||
+        !work.band) {
+        MakeTextureAtOnce(work);
+        return;
+    }
+    work.level = work.row = 0;
+    work.stage = Stage::TextureBands;
+}
+
+// One band of rows of one level: into the system-memory band, then onto the texture.
+void CopyTextureBand(MeshWork& work)
+{
+    const DecodedTexture& decoded = *work.decoded;
+    const UINT width = decoded.LevelWidth(work.level), pitch = decoded.Pitch(work.level);
+    const UINT rows = std::min(BandRows(decoded), decoded.LevelHeight(work.level) - work.row);
+    RECT rect{0, 0, LONG(width), LONG(rows)};
+    D3DLOCKED_RECT locked{};
+    IDirect3DSurface9* target = nullptr;
+    bool ok = SUCCEEDED(work.band->LockRect(&locked, &rect, 0)) && locked.pBits;
+    if (ok) {
+        const unsigned char* source = decoded.levels[work.level].data() + std::size_t(work.row) * pitch;
+        for (UINT row = 0; row < rows; ++row) {
+            std::memcpy(static_cast<unsigned char*>(locked.pBits) + std::size_t(row) * locked.Pitch,
+                        source + std::size_t(row) * pitch, pitch);
+        }
+        work.band->UnlockRect();
+        const POINT at{0, LONG(work.row)};
+        ok = SUCCEEDED(work.made->GetSurfaceLevel(work.level, &target)) && target &&
+             SUCCEEDED(HostGame::Device()->UpdateSurface(work.band, &rect, target, &at));
+    }
+    if (target) target->Release();
+    if (!ok) {
+        MakeTextureAtOnce(work);
+        return;
+    }
+    work.row += rows;
+    if (work.row < decoded.LevelHeight(work.level)) return;
+    work.row = 0;
+    if (++work.level < decoded.levels.size()) return;
+    IDirect3DTexture9* made = work.made;
+    work.made = nullptr;
+    DropTextureWork(work);
+    FinishMesh(work, AcquireMadeTexture(work.mesh->textureFile.c_str(), made));
+}
+
 // The kind and size of the next step of `mesh`, for the budget's forecast.
 std::pair<StepKind, std::size_t> NextStep(const MeshWork& mesh)
 {
@@ -130,7 +237,13 @@ std::pair<StepKind, std::size_t> NextStep(const MeshWork& mesh)
         if (mesh.vertices.empty()) return {kFillStep, VertexBytes(*mesh.mesh)};  // baked here in one go
         return {kFillStep, std::min(kSliceBytes, VertexBytes(*mesh.mesh) - mesh.filled)};
     case Stage::FillIndices: return {kFillStep, std::min(kSliceBytes, IndexBytes(*mesh.mesh) - mesh.filled)};
-    default: return {kTextureStep, mesh.textureRead ? mesh.textureBytes.size() : 1024 * 1024};
+    case Stage::TextureBands: {
+        const DecodedTexture& texture = *mesh.decoded;
+        return {kBandStep, std::size_t(BandRows(texture)) * texture.Pitch(mesh.level)};
+    }
+    default:
+        if (mesh.decoded) return {kCreateStep, mesh.decoded->levels[0].size()};
+        return {kTextureStep, mesh.textureRead ? mesh.textureBytes.size() : 1024 * 1024};
     }
 }
 
@@ -215,15 +328,19 @@ void RunMeshStep(MeshWork& work)
         }
         return;
     case Stage::Texture:
-        // A mesh whose buffers are made again after a device reset has its texture.
-        if (!mesh.texture) {
-            mesh.texture = AcquireTexture(mesh.textureFile.c_str(), work.textureRead ? &work.textureBytes : nullptr);
+        // A mesh whose buffers are made again after a device reset has its
+        // texture; a texture cached meanwhile is only referenced.
+        if (mesh.texture) {
+            FinishMesh(work, nullptr);
+        } else if (TextureCached(mesh.textureFile)) {
+            FinishMesh(work, AcquireTexture(mesh.textureFile.c_str()));
+        } else if (!work.decoded) {
+            MakeTextureAtOnce(work);
+        } else {
+            StartDecodedTexture(work);
         }
-        std::string().swap(work.textureBytes);
-        work.textureRead = false;
-        mesh.buffers = work.record;
-        work.stage = Stage::Done;
         return;
+    case Stage::TextureBands: CopyTextureBand(work); return;
     case Stage::Done: return;
     }
 }
@@ -279,6 +396,12 @@ void QueueDeviceWork(CModel* model)
         // A texture already cached is only referenced: its file is not read.
         if (!TextureCached(mesh.mesh->textureFile)) {
             mesh.textureRead = ReadWholeFile(mesh.mesh->textureFile, mesh.textureBytes);
+            auto decoded = std::make_unique<DecodedTexture>();
+            try {
+                if (mesh.textureRead && DecodeTextureFile(mesh.textureBytes, *decoded)) mesh.decoded = std::move(decoded);
+            } catch (const std::bad_alloc&) {
+                // left to D3DX on the render thread
+            }
         }
     }
     {
@@ -338,6 +461,8 @@ void ReleaseQueuedDeviceWork()
     std::lock_guard<std::mutex> guard(WorkLock);
     for (auto& work : Queue) {
         for (MeshWork& mesh : work->meshes) {
+            DropTextureWork(mesh);
+            if (mesh.stage == Stage::TextureBands) mesh.stage = Stage::Texture;
             if (!mesh.record) continue;  // nothing made yet
             DropBuffers(mesh.record);
             mesh.stage = Stage::CreateVertexBuffer;

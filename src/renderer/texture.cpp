@@ -64,11 +64,16 @@ CTexture::~CTexture() { Unload(); }
 
 std::mutex& CTexture::CacheLock() { return TextureCacheLock; }
 
-CTexture* AcquireTexture(const char* path, const std::string* fileBytes)
+namespace {
+
+// AcquireTexture's sequence; a new texture gets `made` as its Direct3D
+// texture instead of loading the file when `useMade` is set.
+CTexture* Acquire(const char* path, bool useMade, IDirect3DTexture9* made)
 {
     std::lock_guard<std::mutex> cacheLock(TextureCacheLock);
     for (CTexture* texture : TextureCache) {
         if (texture->path == path) {
+            if (made) made->Release();
             std::lock_guard<std::mutex> lock(texture->objectLock);
             ++texture->refCount;
             texture->Load();
@@ -79,11 +84,17 @@ CTexture* AcquireTexture(const char* path, const std::string* fileBytes)
     {
         std::lock_guard<std::mutex> lock(texture->objectLock);
         ++texture->refCount;
-        if (fileBytes) texture->resource = new TextureResource{LoadTextureBytes(*fileBytes), texture->path};
-        texture->Load();  // does nothing once the bytes made the resource
+        if (useMade) texture->resource = new TextureResource{made, texture->path};
+        texture->Load();  // does nothing for a made texture
     }
     TextureCache.push_back(texture);
     return texture;
 }
+
+}  // namespace
+
+CTexture* AcquireTexture(const char* path) { return Acquire(path, false, nullptr); }
+
+CTexture* AcquireMadeTexture(const char* path, IDirect3DTexture9* made) { return Acquire(path, true, made); }
 
 }  // namespace TarnRenderer

@@ -36,10 +36,14 @@ extern std::vector<CTexture*> TextureCache;  // every live texture, in creation 
 extern std::mutex TextureCacheLock;
 
 // The cached texture for `path`, or a new one loaded now; one more
-// reference either way. Never null. `fileBytes`, when given, are the file's
-// bytes read beforehand (off the render thread): a new texture is made from
-// them instead of reading the file.
-CTexture* AcquireTexture(const char* path, const std::string* fileBytes = nullptr);
+// reference either way. Never null.
+CTexture* AcquireTexture(const char* path);
+
+// The same for a texture whose Direct3D texture was made beforehand from
+// the file (null when that failed, as a load fails): a new entry takes
+// `made` over; when `path` is cached already, `made` is released and the
+// cached texture is referenced.
+CTexture* AcquireMadeTexture(const char* path, IDirect3DTexture9* made);
 
 // Loads `path` on the host's device as every texture is loaded; null on
 // any failure (no device, missing or unreadable file).

@@ -8,13 +8,18 @@
 #include <cstring>
 #include <vector>
 
+#include <d3dx9tex.h>
+
 #include "asset_writer.h"
+#include "real_device_fixture.h"
 #include "config/options.h"
 #include "devices/recording_device.h"
 #include "game/host_environment.h"
 #include "maprender/shading.h"
 #include "renderer/model.h"
 #include "renderer/streaming_budget.h"
+#include "renderer/texture.h"
+#include "renderer/texture_decode.h"
 #include "test_files.h"
 
 namespace {
@@ -185,6 +190,97 @@ TEST_F(StreamingBudgetTest, ADesignedWaitFinishesItsModelAtOnceAndTheOthersKeepT
     }
     EXPECT_EQ(frames, 11);
     for (const CMesh* mesh : first->meshes) ExpectBuffersAsRebuilt(mesh);
+}
+
+class DecodedTextureTest : public RealDeviceTest {};
+
+// Every level decoded off the render thread is byte for byte what D3DX puts
+// into the texture (read back from a system-memory one); other files are
+// left to D3DX.
+TEST_F(DecodedTextureTest, LevelsAreWhatD3dxMakesAndOtherFilesAreLeftToIt)
+{
+    TestSupport::TempDirectory dir;
+    TestSupport::WritePng(dir.File("a.png"), 64, 32, 200, 30, 90, true);
+    TestSupport::WriteDds(dir.File("b.dds"), 32, 32, 10, 220, 40, true);
+    TestSupport::WriteBmp(dir.File("c.bmp"), 16, 64, 1, 2, 3, true);
+    for (const char* name : {"a.png", "b.dds", "c.bmp"}) {
+        const std::string bytes = TestSupport::ReadFile(dir.File(name));
+        DecodedTexture decoded;
+        ASSERT_TRUE(DecodeTextureFile(bytes, decoded)) << name;
+        IDirect3DTexture9* reference = nullptr;
+        ASSERT_EQ(D3DXCreateTextureFromFileInMemoryEx(device_->Device(), bytes.data(), UINT(bytes.size()), D3DX_DEFAULT,
+                                                      D3DX_DEFAULT, D3DX_DEFAULT, 0, D3DFMT_UNKNOWN, D3DPOOL_SYSTEMMEM,
+                                                      D3DX_DEFAULT, D3DX_DEFAULT, 0, nullptr, nullptr, &reference),
+                  D3D_OK);
+        ASSERT_EQ(reference->GetLevelCount(), decoded.levels.size()) << name;
+        for (UINT level = 0; level < decoded.levels.size(); ++level) {
+            D3DSURFACE_DESC desc;
+            reference->GetLevelDesc(level, &desc);
+            EXPECT_EQ(desc.Format, decoded.format) << name;
+            ASSERT_EQ(desc.Width, decoded.LevelWidth(level));
+            ASSERT_EQ(desc.Height, decoded.LevelHeight(level));
+            D3DLOCKED_RECT locked;
+            ASSERT_EQ(reference->LockRect(level, &locked, nullptr, D3DLOCK_READONLY), D3D_OK);
+            int differing = 0;
+            for (UINT row = 0; row < desc.Height; ++row) {
+                differing += std::memcmp(static_cast<const unsigned char*>(locked.pBits) + row * locked.Pitch,
+                                         decoded.levels[level].data() + row * decoded.Pitch(level),
+                                         decoded.Pitch(level)) != 0;
+            }
+            reference->UnlockRect(level);
+            EXPECT_EQ(differing, 0) << name << " level " << level;
+        }
+        reference->Release();
+    }
+
+    TestSupport::WritePng(dir.File("odd.png"), 48, 32, 1, 2, 3);  // not a power of two
+    DecodedTexture decoded;
+    EXPECT_FALSE(DecodeTextureFile(TestSupport::ReadFile(dir.File("odd.png")), decoded));
+    EXPECT_FALSE(DecodeTextureFile("not an image", decoded));
+    EXPECT_FALSE(DecodeTextureFile("", decoded));
+}
+
+// A texture decoded on the pool reaches the device one band of rows per
+// step, and a device reset half-way makes it start again.
+TEST_F(DecodedTextureTest, ADecodedTextureIsCopiedBandByBandAndSurvivesAReset)
+{
+    TestSupport::TempDirectory dir;
+    // 256 x 512: two bands of 256 rows for the top level, one for each of
+    // the nine levels below.
+    TestSupport::WritePng(dir.File("t.png"), 256, 512, 40, 80, 120, true);
+    const float center[3] = {0, 0, 0}, size[3] = {1, 1, 1};
+    TestSupport::WriteObj(dir.File("m.obj"), {TestSupport::MakeBox("box", center, size, "t.png")});
+    Host::RecordingDevice recorder(device_->Device());
+    Host::HostEnvironment::Instance().SetDevice(&recorder);
+    Config::Options.StreamingBudgetMs = 1e-9f;
+
+    ModelLoadParams params{dir.File("m.obj")};
+    params.loadAsync = true;
+    CModel* model = AcquireModel(params, true);
+    model->loadTask.Wait();
+    int frames = 0;
+    while (model->loading.load() && frames < 100) {
+        RunStreamingWork();
+        // After the buffers, the texture's first step and two bands: a reset.
+        if (++frames == 7) {
+            ReleaseRendererResources();
+            EXPECT_EQ(device_->Reset(), D3D_OK);
+            RestoreRendererResources();
+        }
+    }
+    // Box: vertex buffer, vertices, index buffer, indices, texture, 11 bands;
+    // the first seven again after the reset.
+    EXPECT_EQ(frames, 16 + 7);
+    EXPECT_EQ(recorder.CallsNamed("UpdateSurface").size(), 11u + 2u);
+    EXPECT_EQ(recorder.CallsNamed("CreateTexture").size(), 2u);
+    ASSERT_NE(model->meshes[0]->texture, nullptr);
+    ASSERT_NE(model->meshes[0]->texture->resource, nullptr);
+    IDirect3DTexture9* texture = model->meshes[0]->texture->resource->texture;
+    ASSERT_NE(texture, nullptr);
+    EXPECT_EQ(texture->GetLevelCount(), 10u);
+    ReleaseReference(model);
+    Config::Options.StreamingBudgetMs = Config::OptionsRecord{}.StreamingBudgetMs;
+    Host::HostEnvironment::Instance().SetDevice(device_->Device());
 }
 
 }  // namespace
