@@ -18,7 +18,10 @@
 // The files are written into a temporary directory at the start and
 // removed at the end.
 //
-//   streaming_bench.exe [groups [triangles [side [budgetMs [rounds]]]]]
+// With `real` as the sixth argument the flights run on the real device
+// instead (its draws dropped, so the software rasteriser stays out of it).
+//
+//   streaming_bench.exe [groups [triangles [side [budgetMs [rounds [real]]]]]]
 //   (defaults 40 200000 2048 2 1)
 #include <windows.h>
 
@@ -44,6 +47,7 @@
 #include "renderer/model.h"
 #include "renderer/streaming_budget.h"
 #include "renderer/texture.h"
+#include "renderer/texture_decode.h"
 #include "test_files.h"
 
 namespace {
@@ -100,18 +104,24 @@ GeneratedMap Generate(const TestSupport::TempDirectory& dir, int groups, unsigne
     return map;
 }
 
-// Where the render thread's time goes for one model on a real device.
-void MeasureOnRealDevice(const GeneratedMap& map)
-{
-    Host::HostDevice device;
-    if (!device.Create(640, 480)) {
-        std::printf("\nno real device (%s): the breakdown is left out\n", device.Error().c_str());
-        return;
+// The real device with its draws dropped.
+class DrawlessDevice final : public Host::RecordingDevice {
+public:
+    explicit DrawlessDevice(IDirect3DDevice9* inner) : RecordingDevice(inner) { SetRecording(false); }
+    HRESULT STDMETHODCALLTYPE DrawPrimitive(D3DPRIMITIVETYPE, UINT, UINT) override { return D3D_OK; }
+    HRESULT STDMETHODCALLTYPE DrawIndexedPrimitive(D3DPRIMITIVETYPE, INT, UINT, UINT, UINT, UINT) override
+    {
+        return D3D_OK;
     }
+};
+
+// Where the render thread's time goes for one model on a real device.
+void MeasureOnRealDevice(const GeneratedMap& map, Host::HostDevice& device)
+{
     Host::HostEnvironment::Instance().SetDevice(device.Device());
     std::printf("\nrender-thread work of one model on a real device (Wine, llvmpipe), median of 3:\n");
     CModel* model = TarnRenderer::AcquireModel({map.models[0]}, true);  // imported here, buffers included
-    std::vector<double> buffers, reads[2], loads[2];
+    std::vector<double> buffers, reads[2], loads[2], decodes[2];
     for (int run = 0; run < 3; ++run) {
         for (TarnRenderer::CMesh* mesh : model->meshes) {
             auto start = Clock::now();
@@ -123,6 +133,10 @@ void MeasureOnRealDevice(const GeneratedMap& map)
             auto start = Clock::now();
             std::string bytes = TestSupport::ReadFile(path);
             reads[kind].push_back(MsSince(start));
+            start = Clock::now();
+            TarnRenderer::DecodedTexture decoded;
+            if (!TarnRenderer::DecodeTextureFile(bytes, decoded)) std::printf("  (%s is not decoded off the render thread)\n", path.c_str());
+            decodes[kind].push_back(MsSince(start));
             start = Clock::now();
             IDirect3DTexture9* texture = TarnRenderer::LoadTextureFile(path);
             loads[kind].push_back(MsSince(start));
@@ -136,8 +150,10 @@ void MeasureOnRealDevice(const GeneratedMap& map)
     std::printf("  buffers of %u vertices, %u triangles (create, bake, fill): %8.2f ms\n",
                 model->meshes[0]->vertexCount, model->meshes[0]->faceCount, Percentile(buffers, 50));
     for (int kind = 0; kind < 2; ++kind) {
-        std::printf("  %s texture: reading the file %6.2f ms; D3DXCreateTextureFromFileExA %8.2f ms\n",
-                    kind ? "DDS" : "PNG", Percentile(reads[kind], 50), Percentile(loads[kind], 50));
+        std::printf("  %s texture: reading the file %6.2f ms; D3DXCreateTextureFromFileExA %8.2f ms, of which decoding "
+                    "and filtering (now on the pool) %8.2f ms\n",
+                    kind ? "DDS" : "PNG", Percentile(reads[kind], 50), Percentile(loads[kind], 50),
+                    Percentile(decodes[kind], 50));
     }
     std::fflush(stdout);
     TarnRenderer::ReleaseReference(model);
@@ -157,12 +173,13 @@ constexpr float kSpeed = 25;        // camera, units per second
 constexpr float kRange = 150;       // LODDistance
 constexpr double kFrameMs = 1000.0 / 60;
 
-FlightResult Fly(const GeneratedMap& map, float budgetMs)
+FlightResult Fly(const GeneratedMap& map, float budgetMs, Host::HostDevice* real)
 {
     Host::HostEnvironment& host = Host::HostEnvironment::Instance();
-    Host::RecordingDevice device;
-    device.SetRecording(false);
-    host.SetDevice(&device);
+    std::unique_ptr<Host::RecordingDevice> device =
+        real ? std::make_unique<DrawlessDevice>(real->Device()) : std::make_unique<Host::RecordingDevice>();
+    device->SetRecording(false);
+    host.SetDevice(device.get());
     host.SetGameFlowState(6);
     host.SetFrameTime(float(kFrameMs / 1000));
     Config::Options.StreamingBudgetMs = budgetMs;
@@ -274,17 +291,26 @@ int main(int argc, char** argv)
     const int side = argc > 3 ? std::max(8, std::atoi(argv[3])) : 2048;
     const float budget = argc > 4 ? float(std::atof(argv[4])) : Config::OptionsRecord{}.StreamingBudgetMs;
     const int rounds = argc > 5 ? std::max(1, std::atoi(argv[5])) : 1;
+    const bool onRealDevice = argc > 6 && std::string(argv[6]) == "real";
     Config::UseHostShaders = false;
     Config::Options.LODDistance = kRange;
     Config::Options.DrawDistance = kRange;
 
     TestSupport::TempDirectory dir;
     const GeneratedMap map = Generate(dir, groups, triangles, side);
-    MeasureOnRealDevice(map);
+    Host::HostDevice real;
+    const bool haveReal = real.Create(640, 480);
+    if (haveReal) {
+        MeasureOnRealDevice(map, real);
+    } else {
+        std::printf("\nno real device (%s): the breakdown is left out\n", real.Error().c_str());
+    }
+    if (onRealDevice && !haveReal) return 1;
 
     // Rounds of both flights in turn; per model, the quickest appearance of
     // each kind is kept (the import on the pool varies with the machine's load).
-    std::printf("\nflights past %d groups on a device that does nothing, %.1f s each at 60 frames a second:\n", groups,
+    std::printf("\nflights past %d groups on %s, %.1f s each at 60 frames a second:\n", groups,
+                onRealDevice ? "the real device (draws dropped)" : "a device that does nothing",
                 ((groups - 1) * kSpacing + kRange + 40) / kSpeed);
     std::vector<double> worstWith, worstWithout;
     std::vector<double> bestWith(groups, -1), bestWithout(groups, -1);
@@ -292,8 +318,12 @@ int main(int argc, char** argv)
         for (bool budgeted : {true, false}) {
             char name[32];
             std::snprintf(name, sizeof(name), budgeted ? "budget %.1f" : "no budget", budget);
-            const FlightResult flight = Fly(map, budgeted ? budget : 0);
+            const FlightResult flight = Fly(map, budgeted ? budget : 0, onRealDevice ? &real : nullptr);
             PrintFlight(name, flight);
+            const TarnRenderer::LongestSteps longest = TarnRenderer::LongestStepsSoFar();
+            std::printf("             longest steps so far: making a buffer or texture %.3f ms, buffer slice %.3f ms, "
+                        "texture by D3DX at once %.3f ms, texture band %.3f ms\n",
+                        longest.create, longest.fill, longest.atOnce, longest.band);
             (budgeted ? worstWith : worstWithout).push_back(Percentile(flight.streamingFrames, 100));
             std::vector<double>& best = budgeted ? bestWith : bestWithout;
             for (int i = 0; i < groups; ++i) {

@@ -40,7 +40,7 @@ constexpr DWORD kUsage = D3DUSAGE_DYNAMIC | D3DUSAGE_WRITEONLY;
 // its memory then. A texture decoded on the pool is then copied over a band
 // of rows at a time; one that was not is made by D3DX in one step.
 enum class Stage { CreateVertexBuffer, FillVertices, CreateIndexBuffer, FillIndices, Texture, TextureBands, Done };
-enum StepKind { kCreateStep, kFillStep, kTextureStep, kBandStep, kStepKinds };
+enum StepKind { kBufferStep, kFillStep, kTextureStep, kBandStep, kCreateTextureStep, kStepKinds };
 
 struct MeshWork {
     CMesh* mesh = nullptr;
@@ -72,9 +72,11 @@ std::vector<std::unique_ptr<ModelWork>> Incoming;
 std::mutex WorkLock;
 std::vector<std::unique_ptr<ModelWork>> Queue;
 
-// What a step of each kind has cost: milliseconds per byte, learned as the
-// steps run (a running mean weighted towards the latest).
-double MsPerByte[kStepKinds] = {1e-7, 1e-6, 1e-5, 2e-6};
+// What a step of each kind costs, in milliseconds per byte, learned as the
+// steps run: a dearer step raises it at once, cheaper ones lower it slowly,
+// so that a forecast errs on the side of waiting for the next frame.
+double MsPerByte[kStepKinds] = {1e-6, 1e-6, 1e-5, 2e-6, 1e-6};
+double LongestMs[kStepKinds] = {};
 
 void TakeIncoming()
 {
@@ -231,8 +233,8 @@ void CopyTextureBand(MeshWork& work)
 std::pair<StepKind, std::size_t> NextStep(const MeshWork& mesh)
 {
     switch (mesh.stage) {
-    case Stage::CreateVertexBuffer: return {kCreateStep, VertexBytes(*mesh.mesh)};
-    case Stage::CreateIndexBuffer: return {kCreateStep, IndexBytes(*mesh.mesh)};
+    case Stage::CreateVertexBuffer: return {kBufferStep, VertexBytes(*mesh.mesh)};
+    case Stage::CreateIndexBuffer: return {kBufferStep, IndexBytes(*mesh.mesh)};
     case Stage::FillVertices:
         if (mesh.vertices.empty()) return {kFillStep, VertexBytes(*mesh.mesh)};  // baked here in one go
         return {kFillStep, std::min(kSliceBytes, VertexBytes(*mesh.mesh) - mesh.filled)};
@@ -242,7 +244,7 @@ std::pair<StepKind, std::size_t> NextStep(const MeshWork& mesh)
         return {kBandStep, std::size_t(BandRows(texture)) * texture.Pitch(mesh.level)};
     }
     default:
-        if (mesh.decoded) return {kCreateStep, mesh.decoded->levels[0].size()};
+        if (mesh.decoded) return {kCreateTextureStep, mesh.decoded->levels[0].size()};
         return {kTextureStep, mesh.textureRead ? mesh.textureBytes.size() : 1024 * 1024};
     }
 }
@@ -360,7 +362,8 @@ bool RunModelStep(ModelWork& work)
         const auto start = Clock::now();
         RunMeshStep(*mesh);
         const double taken = MillisecondsSince(start);
-        if (bytes > 0) MsPerByte[kind] = 0.7 * MsPerByte[kind] + 0.3 * taken / double(bytes);
+        if (bytes > 0) MsPerByte[kind] = std::max(0.8 * MsPerByte[kind], taken / double(bytes));
+        LongestMs[kind] = std::max(LongestMs[kind], taken);
         ++StreamingCounters.steps;
     }
     return CurrentMesh(work) == nullptr;
@@ -374,6 +377,13 @@ void FinishModel(std::vector<std::unique_ptr<ModelWork>>::iterator at)
 }
 
 }  // namespace
+
+LongestSteps LongestStepsSoFar()
+{
+    std::lock_guard<std::mutex> guard(WorkLock);
+    return {std::max(LongestMs[kBufferStep], LongestMs[kCreateTextureStep]), LongestMs[kFillStep],
+            LongestMs[kTextureStep], LongestMs[kBandStep]};
+}
 
 void QueueDeviceWork(CModel* model)
 {

@@ -56,4 +56,12 @@ struct StreamingTotals {
 };
 extern StreamingTotals StreamingCounters;
 
+// The longest single step of each kind so far, in milliseconds: making a
+// buffer or texture, filling a buffer slice, a texture made by D3DX in one
+// go, a texture band. For benchmarks.
+struct LongestSteps {
+    double create = 0, fill = 0, atOnce = 0, band = 0;
+};
+LongestSteps LongestStepsSoFar();
+
 }  // namespace TarnRenderer
