@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <new>
 
 #include "maprender/shading.h"
 #include "renderer/streaming_budget.h"
@@ -101,7 +102,11 @@ void ImportAsync(CModel* model)
         FinishImport(model);
         return;
     }
-    QueueDeviceWork(model);
+    try {
+        QueueDeviceWork(model);
+    } catch (const std::bad_alloc&) {
+        FinishImport(model);  // drawn without buffers rather than loading for ever
+    }
 }
 
 }  // namespace
