@@ -245,7 +245,8 @@ std::pair<StepKind, std::size_t> NextStep(const MeshWork& mesh)
     }
     default:
         if (mesh.decoded) return {kCreateTextureStep, mesh.decoded->levels[0].size()};
-        return {kTextureStep, mesh.textureRead ? mesh.textureBytes.size() : 1024 * 1024};
+        // A file the pool could not read is not there: D3DX fails on it at once.
+        return {kTextureStep, mesh.textureBytes.size()};
     }
 }
 
