@@ -37,8 +37,10 @@ constexpr std::size_t kSliceBytes = 256 * 1024;
 constexpr DWORD kUsage = D3DUSAGE_DYNAMIC | D3DUSAGE_WRITEONLY;
 
 // Each buffer and texture is made in a step of its own: a device may clear
-// its memory then. A texture decoded on the pool is then copied over a band
-// of rows at a time; one that was not is made by D3DX in one step.
+// its memory then. A texture decoded on the pool is copied into a
+// system-memory texture a band of rows at a time and handed to the device
+// in one UpdateTexture, as D3DX does; one that was not decoded is made by
+// D3DX in one step.
 enum class Stage { CreateVertexBuffer, FillVertices, CreateIndexBuffer, FillIndices, Texture, TextureBands, Done };
 enum StepKind { kBufferStep, kFillStep, kTextureStep, kBandStep, kCreateTextureStep, kStepKinds };
 
@@ -49,7 +51,7 @@ struct MeshWork {
     std::string textureBytes;  // the texture file, read on the pool
     std::unique_ptr<DecodedTexture> decoded;  // its levels, when decoded on the pool
     IDirect3DTexture9* made = nullptr;        // being filled from `decoded`
-    IDirect3DSurface9* band = nullptr;        // system-memory rows on their way into `made`
+    IDirect3DTexture9* staging = nullptr;     // system memory, filled band by band, then copied into `made`
     UINT level = 0, row = 0;                  // the next band
     MeshBuffers* record = nullptr;
     Stage stage = Stage::CreateVertexBuffer;
@@ -140,9 +142,9 @@ UINT BandRows(const DecodedTexture& texture)
 void DropTextureWork(MeshWork& work)
 {
     if (work.made) work.made->Release();
-    if (work.band) work.band->Release();
+    if (work.staging) work.staging->Release();
     work.made = nullptr;
-    work.band = nullptr;
+    work.staging = nullptr;
     work.level = work.row = 0;
 }
 
@@ -165,7 +167,7 @@ void MakeTextureAtOnce(MeshWork& work)
 }
 
 // The first step of a decoded texture: D3DX's own check of what the device
-// makes of the image, then the texture and the band. Whatever differs from
+// makes of the image, then the texture and its system-memory twin. Whatever differs from
 // what the pool decoded for goes to D3DX after all.
 void StartDecodedTexture(MeshWork& work)
 {
@@ -183,9 +185,8 @@ void StartDecodedTexture(MeshWork& work)
         format != decoded.format ||
         FAILED(device->CreateTexture(width, height, levels, 0, format, D3DPOOL_DEFAULT, &work.made, nullptr)) ||
         !work.made ||
-        FAILED(device->CreateOffscreenPlainSurface(width, BandRows(decoded), format, D3DPOOL_SYSTEMMEM, &work.band,
-                                                   nullptr)) ||
-        !work.band) {
+        FAILED(device->CreateTexture(width, height, levels, 0, format, D3DPOOL_SYSTEMMEM, &work.staging, nullptr)) ||
+        !work.staging) {
         MakeTextureAtOnce(work);
         return;
     }
@@ -193,36 +194,33 @@ void StartDecodedTexture(MeshWork& work)
     work.stage = Stage::TextureBands;
 }
 
-// One band of rows of one level: into the system-memory band, then onto the texture.
+// One band of rows of one level into the system-memory texture; after the
+// last, the whole texture onto the device in one call.
 void CopyTextureBand(MeshWork& work)
 {
     const DecodedTexture& decoded = *work.decoded;
     const UINT width = decoded.LevelWidth(work.level), pitch = decoded.Pitch(work.level);
     const UINT rows = std::min(BandRows(decoded), decoded.LevelHeight(work.level) - work.row);
-    RECT rect{0, 0, LONG(width), LONG(rows)};
+    const RECT rect{0, LONG(work.row), LONG(width), LONG(work.row + rows)};
     D3DLOCKED_RECT locked{};
-    IDirect3DSurface9* target = nullptr;
-    bool ok = SUCCEEDED(work.band->LockRect(&locked, &rect, 0)) && locked.pBits;
-    if (ok) {
-        const unsigned char* source = decoded.levels[work.level].data() + std::size_t(work.row) * pitch;
-        for (UINT row = 0; row < rows; ++row) {
-            std::memcpy(static_cast<unsigned char*>(locked.pBits) + std::size_t(row) * locked.Pitch,
-                        source + std::size_t(row) * pitch, pitch);
-        }
-        work.band->UnlockRect();
-        const POINT at{0, LONG(work.row)};
-        ok = SUCCEEDED(work.made->GetSurfaceLevel(work.level, &target)) && target &&
-             SUCCEEDED(HostGame::Device()->UpdateSurface(work.band, &rect, target, &at));
-    }
-    if (target) target->Release();
-    if (!ok) {
+    if (FAILED(work.staging->LockRect(work.level, &locked, &rect, 0)) || !locked.pBits) {
         MakeTextureAtOnce(work);
         return;
     }
+    const unsigned char* source = decoded.levels[work.level].data() + std::size_t(work.row) * pitch;
+    for (UINT row = 0; row < rows; ++row) {
+        std::memcpy(static_cast<unsigned char*>(locked.pBits) + std::size_t(row) * locked.Pitch,
+                    source + std::size_t(row) * pitch, pitch);
+    }
+    work.staging->UnlockRect(work.level);
     work.row += rows;
     if (work.row < decoded.LevelHeight(work.level)) return;
     work.row = 0;
     if (++work.level < decoded.levels.size()) return;
+    if (FAILED(HostGame::Device()->UpdateTexture(work.staging, work.made))) {
+        MakeTextureAtOnce(work);
+        return;
+    }
     IDirect3DTexture9* made = work.made;
     work.made = nullptr;
     DropTextureWork(work);
