@@ -2,10 +2,11 @@
 //
 // An asynchronous import ends on its pool thread with everything that needs
 // no device done: the meshes, their vertex records baked into memory, the
-// texture files read. What is left needs the device (buffers created and
-// filled, textures made) and runs on the render thread in small steps: at
-// most Options.StreamingBudgetMs of them per frame, in the order the imports
-// finished. A model keeps `loading` set until its last step, so nothing
+// texture files read and, where renderer/texture_decode.h can, decoded with
+// their mip levels. What is left needs the device (buffers created and
+// filled, textures made and filled) and runs on the render thread in small
+// steps: at most Options.StreamingBudgetMs of them per frame, in the order
+// the imports finished. A model keeps `loading` set until its last step, so nothing
 // draws it half-made; work beyond the budget waits for the next frame. A
 // model the render thread cannot go on without (a group without LOD waiting
 // for its member) is finished at once, outside the budget.
@@ -17,8 +18,8 @@ namespace TarnRenderer {
 
 class CModel;
 
-// Worker side: bakes the model's vertices, reads its texture files and
-// queues its device work. Called on the importing thread once its meshes
+// Worker side: bakes the model's vertices, reads and decodes its texture
+// files and queues its device work. Called on the importing thread once its meshes
 // are complete.
 void QueueDeviceWork(CModel* model);
 
