@@ -50,46 +50,6 @@ double Median(std::vector<double> values)
     return values[values.size() / 2];
 }
 
-// A rolling landscape, Y up, with exact normals and texture coordinates
-// over the whole surface: the quads [x0, x0 + columns) x [z0, z0 + rows) of
-// a surface of totalColumns x totalRows quads, two triangles each.
-TestSupport::MeshPart MakeTerrain(const std::string& name, unsigned x0, unsigned z0, unsigned columns, unsigned rows,
-                                  unsigned totalColumns, unsigned totalRows)
-{
-    TestSupport::MeshPart part;
-    part.name = name;
-    part.textureFile = "textures\\ground.dds";
-    part.vertices.reserve(std::size_t(columns + 1) * (rows + 1));
-    for (unsigned z = z0; z <= z0 + rows; ++z) {
-        for (unsigned x = x0; x <= x0 + columns; ++x) {
-            TestSupport::Vertex v;
-            const float fx = 0.05f * x, fz = 0.07f * z;
-            v.x = float(x);
-            v.z = float(z);
-            v.y = 3.0f * std::sin(fx) * std::cos(fz);
-            // Normal of y = h(x, z): (-dh/dx, 1, -dh/dz), normalised.
-            float nx = -3.0f * 0.05f * std::cos(fx) * std::cos(fz);
-            float nz = 3.0f * 0.07f * std::sin(fx) * std::sin(fz);
-            float length = std::sqrt(nx * nx + 1.0f + nz * nz);
-            v.nx = nx / length;
-            v.ny = 1.0f / length;
-            v.nz = nz / length;
-            v.u = float(x) / float(totalColumns);
-            v.v = float(z) / float(totalRows);
-            part.vertices.push_back(v);
-        }
-    }
-    part.triangles.reserve(2 * std::size_t(columns) * rows);
-    for (unsigned z = 0; z < rows; ++z) {
-        for (unsigned x = 0; x < columns; ++x) {
-            unsigned a = z * (columns + 1) + x, b = a + 1, c = a + columns + 1, d = c + 1;
-            part.triangles.push_back({a, c, b});
-            part.triangles.push_back({b, c, d});
-        }
-    }
-    return part;
-}
-
 double TimeAssimpRead(const std::string& path, double& freeSeconds, unsigned& faces)
 {
     Assimp::Importer importer;
@@ -281,11 +241,11 @@ int main(int argc, char** argv)
     const std::string objPath = dir.File("tiles.obj");
     {
         auto start = Clock::now();
-        TestSupport::WritePly(plyPath, MakeTerrain("terrain", 0, 0, columns, rows, columns, rows));
+        TestSupport::WritePly(plyPath, TestSupport::MakeTerrain("terrain", 0, 0, columns, rows, columns, rows));
         std::vector<TestSupport::MeshPart> tiles;
         for (unsigned z = 0; z < rows; z += tile) {
             for (unsigned x = 0; x < columns; x += tile) {
-                tiles.push_back(MakeTerrain("tile" + std::to_string(tiles.size()), x, z, std::min(tile, columns - x),
+                tiles.push_back(TestSupport::MakeTerrain("tile" + std::to_string(tiles.size()), x, z, std::min(tile, columns - x),
                                             std::min(tile, rows - z), columns, rows));
             }
         }

@@ -20,6 +20,7 @@
 #include "game/host_environment.h"
 #include "image/host_sites.h"
 #include "image/simulated_host.h"
+#include "preview/frame_timing.h"
 
 namespace Host {
 namespace {
@@ -271,6 +272,28 @@ struct FrameRecord {
     Counts counts;
     bool afterReset;  // the frame played again after the reset
     VehicleRecord vehicle;
+    FrameTime time;
+    bool streamingLeft;  // the plug-in left streaming work for the next frame
+};
+
+// The plug-in's counters behind its exports (zero when it has none).
+class PluginCounters {
+public:
+    explicit PluginCounters(HMODULE plugin)
+        : designedWaits_(Find(plugin, "VornakDesignedWaits")),
+          streamingLeft_(Find(plugin, "VornakFramesWithStreamingLeft"))
+    {
+    }
+    unsigned DesignedWaits() const { return designedWaits_ ? designedWaits_() : 0; }
+    unsigned FramesWithStreamingLeft() const { return streamingLeft_ ? streamingLeft_() : 0; }
+
+private:
+    using Counter = unsigned(__cdecl*)();
+    static Counter Find(HMODULE plugin, const char* name)
+    {
+        return reinterpret_cast<Counter>(reinterpret_cast<void*>(GetProcAddress(plugin, name)));
+    }
+    Counter designedWaits_, streamingLeft_;
 };
 
 constexpr float kRayHeight = 50;  // the ray runs from this above the ground point to this below
@@ -532,6 +555,7 @@ bool RunMapPreview(const PreviewConfig& config, std::string& error)
     }
     hooked->Sweep();
     const Counts atLoad = hooked->Take();
+    const PluginCounters counters(plugin->Plugin());
 
     const std::vector<CameraKey> path = config.path.empty() ? DefaultCameraPath() : config.path;
     D3DXMATRIX projection;
@@ -575,14 +599,23 @@ bool RunMapPreview(const PreviewConfig& config, std::string& error)
         hooked->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, kSkyColour, 1.0f, 0);
         hooked->BeginScene();
         hooked->SetInsideSites(true);
+        FrameTime time;
+        time.frame = static_cast<int>(frames.size());
+        const unsigned waitsBefore = counters.DesignedWaits(), leftBefore = counters.FramesWithStreamingLeft();
         // The world first, then the frame-event site, so that what the
         // plug-in draws there (its debug display) lies over the map.
+        double start = NowMs();
         if (entryA) {
             CallRenderRoutineA();
         } else {
             RunRenderCodeB();
         }
+        time.renderMs = NowMs() - start;
+        time.designedWait = counters.DesignedWaits() != waitsBefore;
+        const bool streamingLeft = counters.FramesWithStreamingLeft() != leftBefore;
+        start = NowMs();
         PassEventSite(1);
+        time.frameHookMs = NowMs() - start;
         // The game's simulation of the frame: the vehicle's turn.
         VehicleRecord vehicle;
         if (step >= 0) {
@@ -601,7 +634,7 @@ bool RunMapPreview(const PreviewConfig& config, std::string& error)
         hooked->Present(nullptr, nullptr, nullptr, nullptr);
         hooked->Sweep();
         frames.push_back({static_cast<int>(frames.size()), state, step, {position[0], position[1], position[2]}, drawn,
-                          hooked->Take(), afterReset, vehicle});
+                          hooked->Take(), afterReset, vehicle, time, streamingLeft});
         effect.Effect().ClearCalls();
     };
 
@@ -715,6 +748,13 @@ bool RunMapPreview(const PreviewConfig& config, std::string& error)
             total.released[kind] += f.counts.released[kind];
         }
     }
+    // The plug-in's time per frame over the flight (the map-loading frame,
+    // which shows the loading screen, and the menu frames are left out).
+    std::vector<FrameTime> flightTimes;
+    for (const FrameRecord& f : frames) {
+        if (f.state == 6) flightTimes.push_back(f.time);
+    }
+    out << ",\n  \"flightFrameTimes\": " << FrameTimeSummaryJson(SummarizeFrameTimes(flightTimes));
     out << ",\n  \"allFrames\": {\"frames\": " << frames.size() << ", \"drawnFrames\": " << drawnFrames << ", ";
     AppendCounts(out, total);
     out << "},\n  \"vehicle\": {\"frames\": " << vehicleFrames << ", \"hits\": " << hits
@@ -729,6 +769,12 @@ bool RunMapPreview(const PreviewConfig& config, std::string& error)
                       f.frame, f.state, f.step, f.camera[0], f.camera[1], f.camera[2], f.drawn ? "true" : "false");
         out << head;
         if (f.afterReset) out << "\"afterReset\": true, ";
+        char time[160];
+        std::snprintf(time, sizeof(time), "\"renderEntryMs\": %.3f, \"frameHookMs\": %.3f, ", f.time.renderMs,
+                      f.time.frameHookMs);
+        out << time;
+        if (f.time.designedWait) out << "\"designedWait\": true, ";
+        if (f.streamingLeft) out << "\"streamingLeft\": true, ";
         AppendCounts(out, f.counts);
         if (f.vehicle.present) {
             const VehicleRecord& v = f.vehicle;

@@ -36,6 +36,7 @@ void ReadSettingsFile()
     ReadIniInt("LoadTrack_TrackID", Options.LoadTrack_TrackID);
     if (const std::string* carName = ReadIniString("LoadTrack_CarName")) Options.LoadTrack_CarName = *carName;
     ReadIniStringAsFloat("GlobalShadingMultiplier", Options.GlobalShadingMultiplier);
+    ReadIniStringAsFloat("StreamingBudgetMs", Options.StreamingBudgetMs);
 
     Startup::WriteLog(std::string("Collision hooks ") + OnOff(Options.CollisionsEnabled));
     Startup::WriteLog(std::string("Barrier hooks ") + OnOff(Options.GenerateBarriers));

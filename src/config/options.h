@@ -18,6 +18,10 @@ struct OptionsRecord {
     int LoadTrack_TrackID = 0;
     std::string LoadTrack_CarName;
     float GlobalShadingMultiplier = 1.0f;
+    // Milliseconds of render-thread work per frame for models that finished
+    // importing (buffers, textures); 0 or less: all of it in the frame that
+    // finds it.
+    float StreamingBudgetMs = 2.0f;
 
     // Map definition, in reading order.
     bool SmartCulling = true;

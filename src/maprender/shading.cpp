@@ -127,6 +127,19 @@ std::uint32_t ShadeVertexColor(const ShadingSettings& shading, const std::uint8_
     return VertexColorBaker(shading, colorScale, shade)(color, normal);
 }
 
+void BakeMeshVertices(const TarnRenderer::CMesh& mesh, MapVertex* vertices)
+{
+    const float colorScale = Config::UseHostShaders ? 0.5f : 1.0f;
+    const bool shade = mesh.shading.ShadingEnabled && !Config::UseHostShaders;
+    const VertexColorBaker bakeColor(mesh.shading, colorScale, shade);
+    if (shade) {
+        FillVertices(mesh, vertices,
+                     [&](const std::uint8_t* color, const float* normal) { return bakeColor.Shaded(color, normal); });
+    } else {
+        FillVertices(mesh, vertices, [&](const std::uint8_t* color, const float*) { return bakeColor.Plain(color); });
+    }
+}
+
 void RebuildMeshBuffers(TarnRenderer::MeshBuffers* buffers)
 {
     if (!buffers || !buffers->mesh) return;
@@ -165,16 +178,7 @@ void RebuildMeshBuffers(TarnRenderer::MeshBuffers* buffers)
         return;
     }
 
-    const float colorScale = Config::UseHostShaders ? 0.5f : 1.0f;
-    const bool shade = mesh.shading.ShadingEnabled && !Config::UseHostShaders;
-    const VertexColorBaker bakeColor(mesh.shading, colorScale, shade);
-    if (shade) {
-        FillVertices(mesh, static_cast<MapVertex*>(vertexData),
-                     [&](const std::uint8_t* color, const float* normal) { return bakeColor.Shaded(color, normal); });
-    } else {
-        FillVertices(mesh, static_cast<MapVertex*>(vertexData),
-                     [&](const std::uint8_t* color, const float*) { return bakeColor.Plain(color); });
-    }
+    BakeMeshVertices(mesh, static_cast<MapVertex*>(vertexData));
     std::memcpy(indexData, mesh.indices.data(), std::size_t(mesh.indexCount) * 4);
     buffers->vertexBuffer->Unlock();
     buffers->indexBuffer->Unlock();

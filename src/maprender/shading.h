@@ -6,6 +6,7 @@
 
 namespace TarnRenderer {
 struct MeshBuffers;
+class CMesh;
 }
 
 // Writes the shading fields of `settings`: shading on, the multiplier, the
@@ -13,6 +14,11 @@ struct MeshBuffers;
 // 0) when zero) and the sun and shadow colours scaled by their factors.
 void SetupGroupShading(DrawSettings& settings, const float direction[3], float sunFactor, float shadowFactor,
                        float multiplier, const float sunColor[3], const float shadowColor[3]);
+
+// Writes the mesh's vertexCount vertices as RebuildMeshBuffers puts them
+// into its vertex buffer (colours baked from the mesh's shading). Needs no
+// device: an import's worker bakes into memory with it.
+void BakeMeshVertices(const TarnRenderer::CMesh& mesh, MapVertex* vertices);
 
 // Recreates and fills the mesh's buffers in the default pool on the host's
 // device. On any failure the mesh is left without drawable buffers.

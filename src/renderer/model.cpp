@@ -4,11 +4,11 @@
 #include <assimp/scene.h>
 
 #include <algorithm>
-#include <chrono>
-#include <condition_variable>
 #include <cstdio>
+#include <new>
 
 #include "maprender/shading.h"
+#include "renderer/streaming_budget.h"
 #include "renderer/texture.h"
 
 namespace TarnRenderer {
@@ -33,12 +33,6 @@ void SetLastImportError(const char* text)
     std::lock_guard<std::mutex> guard(LastErrorLock);
     LastError = std::string(text).substr(0, 127);
 }
-
-// Models whose asynchronous import has built the meshes and waits for the
-// render thread to create their buffers and textures.
-std::mutex PendingLock;
-std::condition_variable PendingAdded;
-std::vector<CModel*> PendingRenderData;
 
 bool FileOpens(const std::string& path)
 {
@@ -98,13 +92,6 @@ void CreateRenderData(CModel* model)
     }
 }
 
-void FinishLoading(CModel* model)
-{
-    ++Statistics.importsFinished;
-    model->loading.store(false, std::memory_order_release);
-    model->idle.store(true, std::memory_order_release);
-}
-
 void ImportAsync(CModel* model)
 {
     try {
@@ -114,17 +101,24 @@ void ImportAsync(CModel* model)
         // model empty; the render thread still finishes it.
     }
     if (model->skipRenderData) {
-        FinishLoading(model);
+        FinishImport(model);
         return;
     }
-    {
-        std::lock_guard<std::mutex> guard(PendingLock);
-        PendingRenderData.push_back(model);
+    try {
+        QueueDeviceWork(model);
+    } catch (const std::bad_alloc&) {
+        FinishImport(model);  // drawn without buffers rather than loading for ever
     }
-    PendingAdded.notify_all();
 }
 
 }  // namespace
+
+void FinishImport(CModel* model)
+{
+    ++Statistics.importsFinished;
+    model->loading.store(false, std::memory_order_release);
+    model->idle.store(true, std::memory_order_release);
+}
 
 std::string LastImportError()
 {
@@ -202,7 +196,7 @@ void ImportModel(CModel* model)
 {
     ImportGeometry(model);
     CreateRenderData(model);
-    FinishLoading(model);
+    FinishImport(model);
 }
 
 void ProcessNode(CModel* model, const aiScene* scene, const aiNode* node, const TarnMath::CMatrix& parent,
@@ -261,31 +255,23 @@ void AddMeshToModel(CModel* model, const aiScene* scene, unsigned index, const T
     if (MeshAddedHook) MeshAddedHook(model, mesh);
 }
 
-void CompletePendingRenderData()
-{
-    std::vector<CModel*> ready;
-    {
-        std::lock_guard<std::mutex> guard(PendingLock);
-        ready.swap(PendingRenderData);
-    }
-    for (CModel* model : ready) {
-        CreateRenderData(model);
-        FinishLoading(model);
-    }
-}
+void CompletePendingRenderData() { RunStreamingWork(); }
 
 void WaitForModel(CModel* model)
 {
-    while (model->loading.load(std::memory_order_acquire)) {
-        CompletePendingRenderData();
-        if (!model->loading.load(std::memory_order_acquire)) break;
-        std::unique_lock<std::mutex> guard(PendingLock);
-        PendingAdded.wait_for(guard, std::chrono::milliseconds(5), [] { return !PendingRenderData.empty(); });
+    if (!model->loading.load(std::memory_order_acquire)) return;
+    ++StreamingCounters.designedWaits;
+    // Only this model is finished here; the others keep their turn.
+    while (model->loading.load(std::memory_order_acquire) && !FinishQueuedModel(model)) {
+        WaitForQueuedWork(5);
     }
 }
 
 void ReleaseRendererResources()
 {
+    // Before the cache locks: a queued step takes the texture cache's lock
+    // inside the queue's.
+    ReleaseQueuedDeviceWork();
     std::lock_guard<std::mutex> models(ModelCacheLock);
     std::lock_guard<std::mutex> textures(TextureCacheLock);
     for (CTexture* texture : TextureCache) {

@@ -108,14 +108,18 @@ extern RendererStatistics Statistics;
 // The text of the last failed import ("Failed to open file", "Failed to read file").
 std::string LastImportError();
 
-// Render-thread side of asynchronous imports: gives every model whose
-// import has finished its buffers and textures and clears its `loading`.
-// Called at the start of each render pass and while waiting for a model.
+// Render-thread side of asynchronous imports: the device work (buffers,
+// textures) of models whose import has finished, within this frame's
+// streaming budget (renderer/streaming_budget.h); each model's `loading` is
+// cleared by its last step. Called at the start of each render pass.
 void CompletePendingRenderData();
 
-// Waits on the render thread until `model` has loaded, doing the hand-off
-// work meanwhile.
+// Waits until `model` has loaded, finishing its device work at once,
+// outside the budget.
 void WaitForModel(CModel* model);
+
+// The last act of every import: clears `loading`, then sets `idle`.
+void FinishImport(CModel* model);
 
 // Device reset: release every default-pool resource, and rebuild them all.
 void ReleaseRendererResources();

@@ -39,8 +39,16 @@ extern std::mutex TextureCacheLock;
 // reference either way. Never null.
 CTexture* AcquireTexture(const char* path);
 
+// The same for a texture whose Direct3D texture was made beforehand from
+// the file (null when that failed, as a load fails): a new entry takes
+// `made` over; when `path` is cached already, `made` is released and the
+// cached texture is referenced.
+CTexture* AcquireMadeTexture(const char* path, IDirect3DTexture9* made);
+
 // Loads `path` on the host's device as every texture is loaded; null on
 // any failure (no device, missing or unreadable file).
 IDirect3DTexture9* LoadTextureFile(const std::string& path);
+// The same from the file's bytes in memory (same arguments, same result).
+IDirect3DTexture9* LoadTextureBytes(const std::string& bytes);
 
 }  // namespace TarnRenderer

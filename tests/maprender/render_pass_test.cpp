@@ -176,6 +176,9 @@ protected:
         group_ = AddGroup(MakeModel(100, 0, 0, 10), {});
         group_->members.push_back(new GroupMember{nullptr, dir_.File("member.obj"), "", 2});
         Config::Options.LODDistance = 500;
+        // Every hand-off finishes in the frame that finds it (the budget has
+        // tests of its own).
+        Config::Options.StreamingBudgetMs = 0;
     }
     TarnRenderer::CModel* Member() const { return group_->members[0]->model; }
 

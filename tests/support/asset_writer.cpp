@@ -429,6 +429,43 @@ void WriteTerragen(const std::string& path, const Terrain& terrain)
     WriteFile(path, out);
 }
 
+MeshPart MakeTerrain(const std::string& name, unsigned x0, unsigned z0, unsigned columns, unsigned rows,
+                     unsigned totalColumns, unsigned totalRows)
+{
+    MeshPart part;
+    part.name = name;
+    part.textureFile = "textures\\ground.dds";
+    part.vertices.reserve(std::size_t(columns + 1) * (rows + 1));
+    for (unsigned z = z0; z <= z0 + rows; ++z) {
+        for (unsigned x = x0; x <= x0 + columns; ++x) {
+            Vertex v;
+            const float fx = 0.05f * x, fz = 0.07f * z;
+            v.x = float(x);
+            v.z = float(z);
+            v.y = 3.0f * std::sin(fx) * std::cos(fz);
+            // Normal of y = h(x, z): (-dh/dx, 1, -dh/dz), normalised.
+            float nx = -3.0f * 0.05f * std::cos(fx) * std::cos(fz);
+            float nz = 3.0f * 0.07f * std::sin(fx) * std::sin(fz);
+            float length = std::sqrt(nx * nx + 1.0f + nz * nz);
+            v.nx = nx / length;
+            v.ny = 1.0f / length;
+            v.nz = nz / length;
+            v.u = float(x) / float(totalColumns);
+            v.v = float(z) / float(totalRows);
+            part.vertices.push_back(v);
+        }
+    }
+    part.triangles.reserve(2 * std::size_t(columns) * rows);
+    for (unsigned z = 0; z < rows; ++z) {
+        for (unsigned x = 0; x < columns; ++x) {
+            unsigned a = z * (columns + 1) + x, b = a + 1, c = a + columns + 1, d = c + 1;
+            part.triangles.push_back({a, c, b});
+            part.triangles.push_back({b, c, d});
+        }
+    }
+    return part;
+}
+
 MeshPart MakeBox(const std::string& name, const float center[3], const float size[3], const std::string& textureFile,
                  float r, float g, float b)
 {

@@ -84,6 +84,13 @@ void WriteTerragen(const std::string& path, const Terrain& terrain);
 MeshPart MakeBox(const std::string& name, const float center[3], const float size[3],
                  const std::string& textureFile = "", float r = 1, float g = 1, float b = 1);
 
+// A rolling landscape, Y up, with exact normals and texture coordinates
+// over the whole surface: the quads [x0, x0 + columns) x [z0, z0 + rows) of
+// a surface of totalColumns x totalRows quads, two triangles each, one unit
+// per quad; its textureFile is "textures\\ground.dds".
+MeshPart MakeTerrain(const std::string& name, unsigned x0, unsigned z0, unsigned columns, unsigned rows,
+                     unsigned totalColumns, unsigned totalRows);
+
 // Textures of width x height pixels in one RGB colour, or with `checker` a
 // checkerboard of 8x8-pixel cells alternating between the colour (top-left
 // cell) and its inverse (255 - r, 255 - g, 255 - b).

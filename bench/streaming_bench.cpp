@@ -1,0 +1,354 @@
+// Streaming large models without hitches. A generated map of `groups`
+// groups, each one member of `triangles` triangles (a PLY terrain) with its
+// own texture of side x side pixels (PNG and DDS in turn) and a small LOD
+// box that decides when the group is in range; a camera flies past them all
+// at 60 frames a second (each frame paced to its 16.7 ms), so members are
+// requested, imported on the pool, handed to the render thread, drawn, and
+// unloaded behind the camera. The flight runs on a device that does nothing
+// (the standalone recording device, recording off), once with the streaming
+// budget and once without, in alternating rounds. Reported: the render
+// pass's frames in which streaming work ran (median, 99th percentile,
+// worst) in both, and per model how long it took to appear (request to
+// `loading` cleared) with the budget against without.
+//
+// First, where the render thread's time goes for one such model on a real
+// device (when one can be made): its buffers, and each texture file through
+// D3DX, beside reading the file alone.
+//
+// The files are written into a temporary directory at the start and
+// removed at the end.
+//
+// With `real` as the sixth argument the flights run on the real device
+// instead (its draws dropped, so the software rasteriser stays out of it).
+//
+//   streaming_bench.exe [groups [triangles [side [budgetMs [rounds [real]]]]]]
+//   (defaults 40 200000 2048 2 1)
+#include <windows.h>
+
+#include <d3dx9tex.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "asset_writer.h"
+#include "config/options.h"
+#include "devices/host_device.h"
+#include "devices/recording_device.h"
+#include "game/host_environment.h"
+#include "maprender/render_group.h"
+#include "maprender/render_pass.h"
+#include "maprender/shading.h"
+#include "renderer/model.h"
+#include "renderer/streaming_budget.h"
+#include "renderer/texture.h"
+#include "renderer/texture_decode.h"
+#include "test_files.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using TarnRenderer::CModel;
+
+double MsSince(Clock::time_point start) { return std::chrono::duration<double, std::milli>(Clock::now() - start).count(); }
+
+double Percentile(std::vector<double> values, double p)
+{
+    if (values.empty()) return 0;
+    std::sort(values.begin(), values.end());
+    std::size_t rank = static_cast<std::size_t>(std::ceil(p / 100.0 * double(values.size())));
+    return values[std::max<std::size_t>(rank, 1) - 1];
+}
+
+struct GeneratedMap {
+    std::vector<std::string> models;    // one file per group (copies of one terrain)
+    std::vector<std::string> textures;  // one file per group, PNG and DDS in turn
+    std::string lodTexture;
+    std::string lodDirectory;
+};
+
+GeneratedMap Generate(const TestSupport::TempDirectory& dir, int groups, unsigned triangles, int side)
+{
+    auto start = Clock::now();
+    const unsigned rows = std::max(1u, unsigned(std::sqrt(double(triangles) / 4.0)));
+    const unsigned columns = std::max(1u, triangles / (2 * rows));
+    const std::string terrain = dir.File("terrain.ply");
+    TestSupport::WritePly(terrain, TestSupport::MakeTerrain("terrain", 0, 0, columns, rows, columns, rows));
+    const std::string png = dir.File("texture.png"), dds = dir.File("texture.dds");
+    TestSupport::WritePng(png, side, side, 200, 120, 40, true);
+    TestSupport::WriteDds(dds, side, side, 40, 120, 200, true);
+    GeneratedMap map;
+    for (int i = 0; i < groups; ++i) {
+        map.models.push_back(dir.File("member" + std::to_string(i) + ".ply"));
+        map.textures.push_back(dir.File("texture" + std::to_string(i) + (i % 2 ? ".dds" : ".png")));
+        if (!CopyFileA(terrain.c_str(), map.models.back().c_str(), FALSE) ||
+            !CopyFileA((i % 2 ? dds : png).c_str(), map.textures.back().c_str(), FALSE)) {
+            std::fprintf(stderr, "cannot copy the generated files into %s\n", dir.Path().c_str());
+            std::exit(1);
+        }
+    }
+    map.lodTexture = dir.File("lod.bmp");
+    TestSupport::WriteBmp(map.lodTexture, 16, 16, 90, 90, 90);
+    map.lodDirectory = dir.Path();
+    std::printf("generated %d members of %u triangles (%u x %u quads), textures %d x %d (PNG %.1f MB, DDS %.1f MB) "
+                "in %s, %.1f s\n",
+                groups, 2 * columns * rows, columns, rows, side, side,
+                double(TestSupport::ReadFile(png).size()) / 1e6, double(TestSupport::ReadFile(dds).size()) / 1e6,
+                dir.Path().c_str(), MsSince(start) / 1000);
+    std::fflush(stdout);
+    return map;
+}
+
+// The real device with its draws dropped.
+class DrawlessDevice final : public Host::RecordingDevice {
+public:
+    explicit DrawlessDevice(IDirect3DDevice9* inner) : RecordingDevice(inner) { SetRecording(false); }
+    HRESULT STDMETHODCALLTYPE DrawPrimitive(D3DPRIMITIVETYPE, UINT, UINT) override { return D3D_OK; }
+    HRESULT STDMETHODCALLTYPE DrawIndexedPrimitive(D3DPRIMITIVETYPE, INT, UINT, UINT, UINT, UINT) override
+    {
+        return D3D_OK;
+    }
+};
+
+// Where the render thread's time goes for one model on a real device.
+void MeasureOnRealDevice(const GeneratedMap& map, Host::HostDevice& device)
+{
+    Host::HostEnvironment::Instance().SetDevice(device.Device());
+    std::printf("\nrender-thread work of one model on a real device (Wine, llvmpipe), median of 3:\n");
+    CModel* model = TarnRenderer::AcquireModel({map.models[0]}, true);  // imported here, buffers included
+    std::vector<double> buffers, reads[2], loads[2], decodes[2];
+    for (int run = 0; run < 3; ++run) {
+        for (TarnRenderer::CMesh* mesh : model->meshes) {
+            auto start = Clock::now();
+            RebuildMeshBuffers(mesh->buffers);
+            buffers.push_back(MsSince(start));
+        }
+        for (int kind = 0; kind < 2; ++kind) {
+            const std::string& path = map.textures[kind];
+            auto start = Clock::now();
+            std::string bytes = TestSupport::ReadFile(path);
+            reads[kind].push_back(MsSince(start));
+            start = Clock::now();
+            TarnRenderer::DecodedTexture decoded;
+            if (!TarnRenderer::DecodeTextureFile(bytes, decoded)) std::printf("  (%s is not decoded off the render thread)\n", path.c_str());
+            decodes[kind].push_back(MsSince(start));
+            start = Clock::now();
+            IDirect3DTexture9* texture = TarnRenderer::LoadTextureFile(path);
+            loads[kind].push_back(MsSince(start));
+            if (!texture) {
+                std::fprintf(stderr, "D3DX could not load %s\n", path.c_str());
+                std::exit(1);
+            }
+            texture->Release();
+        }
+    }
+    std::printf("  buffers of %u vertices, %u triangles (create, bake, fill): %8.2f ms\n",
+                model->meshes[0]->vertexCount, model->meshes[0]->faceCount, Percentile(buffers, 50));
+    for (int kind = 0; kind < 2; ++kind) {
+        std::printf("  %s texture: reading the file %6.2f ms; D3DXCreateTextureFromFileExA %8.2f ms, of which decoding "
+                    "and filtering (now on the pool) %8.2f ms\n",
+                    kind ? "DDS" : "PNG", Percentile(reads[kind], 50), Percentile(loads[kind], 50),
+                    Percentile(decodes[kind], 50));
+    }
+    std::fflush(stdout);
+    TarnRenderer::ReleaseReference(model);
+    Host::HostEnvironment::Instance().SetDevice(nullptr);
+}
+
+struct FlightResult {
+    std::vector<double> streamingFrames;  // render pass, frames in which streaming steps ran
+    std::vector<double> allFrames;
+    std::vector<double> appearMs;  // per group; -1 when never seen to appear
+    int framesWithWorkLeft = 0;
+    unsigned designedWaits = 0;
+};
+
+constexpr float kSpacing = 50;      // between groups along x
+constexpr float kSpeed = 25;        // camera, units per second
+constexpr float kRange = 150;       // LODDistance
+constexpr double kFrameMs = 1000.0 / 60;
+
+FlightResult Fly(const GeneratedMap& map, float budgetMs, Host::HostDevice* real)
+{
+    Host::HostEnvironment& host = Host::HostEnvironment::Instance();
+    std::unique_ptr<Host::RecordingDevice> device =
+        real ? std::make_unique<DrawlessDevice>(real->Device()) : std::make_unique<Host::RecordingDevice>();
+    device->SetRecording(false);
+    host.SetDevice(device.get());
+    host.SetGameFlowState(6);
+    host.SetFrameTime(float(kFrameMs / 1000));
+    Config::Options.StreamingBudgetMs = budgetMs;
+
+    const int groups = static_cast<int>(map.models.size());
+    for (int i = 0; i < groups; ++i) {
+        // The LOD, a box in the group's place, decides when the group is in range.
+        const float center[3] = {i * kSpacing, 0, 0}, size[3] = {10, 10, 10};
+        const std::string lod = map.lodDirectory + "\\lod" + std::to_string(i) + ".obj";
+        TestSupport::WriteObj(lod, {TestSupport::MakeBox("lod", center, size, "lod.bmp")});
+        auto* group = new RenderGroup;
+        group->lod = TarnRenderer::AcquireModel({lod}, true);
+        group->members.push_back(new GroupMember{nullptr, map.models[i], map.textures[i], 2});
+        RenderGroups.push_back(group);
+    }
+
+    FlightResult result;
+    result.appearMs.assign(groups, -1);
+    std::vector<double> requestedAt(groups, -1);
+    const unsigned waitsBefore = TarnRenderer::StreamingCounters.designedWaits.load();
+    const float identity[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+    float view[16] = {};
+    view[2] = 1;  // looking along +x (the view matrix's third column)
+    host.SetViewMatrix(view);
+    host.SetCameraRecord(identity, identity);
+
+    // From before the first group's range to past the last one, then on
+    // until nothing is loading.
+    const float startX = -kRange - 20, endX = (groups - 1) * kSpacing + 20;
+    const auto flightStart = Clock::now();
+    for (int frame = 0;; ++frame) {
+        const double now = frame * kFrameMs;
+        const float x = std::min(endX, startX + kSpeed * float(now / 1000));
+        const float position[3] = {x, 20, 10};
+        host.SetCameraPosition(position);
+        const unsigned stepsBefore = TarnRenderer::StreamingCounters.steps.load();
+        const unsigned leftBefore = TarnRenderer::StreamingCounters.framesWithWorkLeft.load();
+        auto start = Clock::now();
+        RenderMap();
+        const double ms = MsSince(start);
+        result.allFrames.push_back(ms);
+        if (TarnRenderer::StreamingCounters.steps.load() != stepsBefore) result.streamingFrames.push_back(ms);
+        result.framesWithWorkLeft += TarnRenderer::StreamingCounters.framesWithWorkLeft.load() != leftBefore;
+
+        bool loading = false;
+        for (int i = 0; i < groups; ++i) {
+            CModel* model = RenderGroups[i]->members[0]->model;
+            if (!model) continue;
+            if (requestedAt[i] < 0) requestedAt[i] = now;
+            if (model->loading.load()) {
+                loading = true;
+            } else if (result.appearMs[i] < 0) {
+                result.appearMs[i] = now + kFrameMs - requestedAt[i];  // drawn from the next frame on
+            }
+        }
+        if (x >= endX && !loading) break;
+        // Paced like the game's frames: the next frame starts 16.7 ms after this one did.
+        while (MsSince(flightStart) < now + kFrameMs) {
+            if (now + kFrameMs - MsSince(flightStart) > 1.5) Sleep(1);
+        }
+    }
+    result.designedWaits = TarnRenderer::StreamingCounters.designedWaits.load() - waitsBefore;
+
+    // Everything back: members, LODs, the groups.
+    for (RenderGroup* group : RenderGroups) {
+        for (GroupMember* member : group->members) {
+            if (member->model) {
+                TarnRenderer::WaitForModel(member->model);
+                TarnRenderer::ReleaseReference(member->model);
+            }
+            delete member;
+        }
+        TarnRenderer::ReleaseReference(group->lod);
+        delete group;
+    }
+    RenderGroups.clear();
+    ProcessPendingReleases();
+    host.SetDevice(nullptr);
+    return result;
+}
+
+std::vector<double> Seen(const std::vector<double>& appearMs)
+{
+    std::vector<double> seen;
+    for (double ms : appearMs) {
+        if (ms >= 0) seen.push_back(ms);
+    }
+    return seen;
+}
+
+void PrintFlight(const char* name, const FlightResult& flight)
+{
+    std::printf("  %-10s render pass, frames with streaming work (%zu of %zu): median %.3f ms, p99 %.3f ms, "
+                "worst %.3f ms; all frames: p99 %.3f ms, worst %.3f ms; frames leaving work for the next: %d; "
+                "designed waits: %u\n",
+                name, flight.streamingFrames.size(), flight.allFrames.size(), Percentile(flight.streamingFrames, 50),
+                Percentile(flight.streamingFrames, 99), Percentile(flight.streamingFrames, 100),
+                Percentile(flight.allFrames, 99), Percentile(flight.allFrames, 100), flight.framesWithWorkLeft,
+                flight.designedWaits);
+    std::fflush(stdout);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    const int groups = argc > 1 ? std::max(1, std::atoi(argv[1])) : 40;
+    const unsigned triangles = argc > 2 ? unsigned(std::max(2, std::atoi(argv[2]))) : 200000u;
+    const int side = argc > 3 ? std::max(8, std::atoi(argv[3])) : 2048;
+    const float budget = argc > 4 ? float(std::atof(argv[4])) : Config::OptionsRecord{}.StreamingBudgetMs;
+    const int rounds = argc > 5 ? std::max(1, std::atoi(argv[5])) : 1;
+    const bool onRealDevice = argc > 6 && std::string(argv[6]) == "real";
+    Config::UseHostShaders = false;
+    Config::Options.LODDistance = kRange;
+    Config::Options.DrawDistance = kRange;
+
+    TestSupport::TempDirectory dir;
+    const GeneratedMap map = Generate(dir, groups, triangles, side);
+    Host::HostDevice real;
+    const bool haveReal = real.Create(640, 480);
+    if (haveReal) {
+        MeasureOnRealDevice(map, real);
+    } else {
+        std::printf("\nno real device (%s): the breakdown is left out\n", real.Error().c_str());
+    }
+    if (onRealDevice && !haveReal) return 1;
+
+    // Rounds of both flights in turn; per model, the quickest appearance of
+    // each kind is kept (the import on the pool varies with the machine's load).
+    std::printf("\nflights past %d groups on %s, %.1f s each at 60 frames a second:\n", groups,
+                onRealDevice ? "the real device (draws dropped)" : "a device that does nothing",
+                ((groups - 1) * kSpacing + kRange + 40) / kSpeed);
+    std::vector<double> worstWith, worstWithout;
+    std::vector<double> bestWith(groups, -1), bestWithout(groups, -1);
+    for (int round = 0; round < rounds; ++round) {
+        for (bool budgeted : {true, false}) {
+            char name[32];
+            std::snprintf(name, sizeof(name), budgeted ? "budget %.1f" : "no budget", budget);
+            const FlightResult flight = Fly(map, budgeted ? budget : 0, onRealDevice ? &real : nullptr);
+            PrintFlight(name, flight);
+            const TarnRenderer::LongestSteps longest = TarnRenderer::LongestStepsSoFar();
+            std::printf("             longest steps so far: making a buffer or texture %.3f ms, buffer slice %.3f ms, "
+                        "texture by D3DX at once %.3f ms, texture band %.3f ms\n",
+                        longest.create, longest.fill, longest.atOnce, longest.band);
+            (budgeted ? worstWith : worstWithout).push_back(Percentile(flight.streamingFrames, 100));
+            std::vector<double>& best = budgeted ? bestWith : bestWithout;
+            for (int i = 0; i < groups; ++i) {
+                if (flight.appearMs[i] >= 0 && (best[i] < 0 || flight.appearMs[i] < best[i])) best[i] = flight.appearMs[i];
+            }
+        }
+    }
+
+    std::vector<double> ratios;
+    int missing = 0;
+    for (int i = 0; i < groups; ++i) {
+        if (bestWith[i] < 0 || bestWithout[i] < 0) {
+            ++missing;
+            continue;
+        }
+        ratios.push_back(bestWith[i] / bestWithout[i]);
+    }
+    const double worstRatio = Percentile(ratios, 100);
+    std::printf("\nworst streaming frame of the render pass, with budget %.1f ms: %.3f ms (goal: at most 4 ms); "
+                "without budget: %.3f ms (highest of %d round(s))\n",
+                budget, *std::max_element(worstWith.begin(), worstWith.end()),
+                *std::max_element(worstWithout.begin(), worstWithout.end()), rounds);
+    std::printf("time to appear, with budget / without, per model (%zu models, %d not seen in both): median %.3f, "
+                "worst %.3f (goal: at most 1.5); with budget median %.0f ms, without %.0f ms\n",
+                ratios.size(), missing, Percentile(ratios, 50), worstRatio, Percentile(Seen(bestWith), 50),
+                Percentile(Seen(bestWithout), 50));
+    return 0;
+}

@@ -1,0 +1,286 @@
+// The render thread's streaming budget on a standalone recording device:
+// work beyond the budget waits for the next frame while the model stays
+// loading, a device reset half-way loses nothing, the finished buffers hold
+// exactly what a full rebuild writes, and a designed wait finishes its own
+// model at once while the others keep their turn.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include <d3dx9tex.h>
+
+#include "asset_writer.h"
+#include "real_device_fixture.h"
+#include "config/options.h"
+#include "devices/recording_device.h"
+#include "game/host_environment.h"
+#include "maprender/shading.h"
+#include "renderer/model.h"
+#include "renderer/streaming_budget.h"
+#include "renderer/texture.h"
+#include "renderer/texture_decode.h"
+#include "test_files.h"
+
+namespace {
+
+using namespace TarnRenderer;
+
+// A flat grid of side x side quads: (side + 1)^2 vertices.
+TestSupport::MeshPart Grid(const std::string& name, unsigned side, const std::string& texture)
+{
+    TestSupport::MeshPart part;
+    part.name = name;
+    part.textureFile = texture;
+    for (unsigned z = 0; z <= side; ++z) {
+        for (unsigned x = 0; x <= side; ++x) {
+            TestSupport::Vertex v;
+            v.x = float(x);
+            v.z = float(z);
+            v.ny = 1;
+            v.nz = 0;
+            v.u = float(x) / float(side);
+            v.v = float(z) / float(side);
+            part.vertices.push_back(v);
+        }
+    }
+    for (unsigned z = 0; z < side; ++z) {
+        for (unsigned x = 0; x < side; ++x) {
+            unsigned a = z * (side + 1) + x, b = a + 1, c = a + side + 1, d = c + 1;
+            part.triangles.push_back({a, c, b});
+            part.triangles.push_back({b, c, d});
+        }
+    }
+    return part;
+}
+
+class StreamingBudgetTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        Host::HostEnvironment::Instance().SetDevice(&device_);
+        Config::UseHostShaders = false;
+        // Two meshes: a grid whose vertex records fill two copy steps and a box.
+        const float center[3] = {0, 0, 0}, size[3] = {1, 1, 1};
+        TestSupport::WriteObj(dir_.File("big.obj"),
+                              {Grid("grid", 100, "grid.bmp"), TestSupport::MakeBox("box", center, size, "box.bmp")});
+        TestSupport::WriteObj(dir_.File("small.obj"), {TestSupport::MakeBox("box", center, size, "box.bmp")});
+        TestSupport::WriteBmp(dir_.File("grid.bmp"), 8, 8, 10, 20, 30);
+    }
+    void TearDown() override
+    {
+        Config::Options.StreamingBudgetMs = Config::OptionsRecord{}.StreamingBudgetMs;
+        for (CModel* model : held_) {
+            WaitForModel(model);
+            ReleaseReference(model);
+        }
+        Host::HostEnvironment::Instance().SetDevice(nullptr);
+    }
+    // An asynchronous import whose pool part is over: its device work is queued.
+    CModel* Imported(const std::string& file)
+    {
+        ModelLoadParams params{dir_.File(file)};
+        params.loadAsync = true;
+        CModel* model = AcquireModel(params, true);
+        held_.push_back(model);
+        model->loadTask.Wait();
+        return model;
+    }
+    // What a full rebuild writes for the mesh, against what its buffers hold.
+    void ExpectBuffersAsRebuilt(const CMesh* mesh)
+    {
+        ASSERT_NE(mesh->buffers, nullptr);
+        ASSERT_NE(mesh->texture, nullptr);
+        MeshBuffers rebuilt{nullptr, nullptr, mesh->vertexCount, mesh->faceCount, const_cast<CMesh*>(mesh)};
+        RebuildMeshBuffers(&rebuilt);
+        const auto* expected = Host::RecordedBufferBytes(rebuilt.vertexBuffer);
+        const auto* vertices = Host::RecordedBufferBytes(mesh->buffers->vertexBuffer);
+        const auto* indices = Host::RecordedBufferBytes(mesh->buffers->indexBuffer);
+        ASSERT_TRUE(expected && vertices && indices);
+        EXPECT_TRUE(*vertices == *expected) << mesh->vertexCount << " vertices";
+        ASSERT_EQ(indices->size(), mesh->indices.size() * 4);
+        EXPECT_EQ(std::memcmp(indices->data(), mesh->indices.data(), indices->size()), 0);
+        rebuilt.vertexBuffer->Release();
+        rebuilt.indexBuffer->Release();
+    }
+
+    Host::RecordingDevice device_;
+    TestSupport::TempDirectory dir_;
+    std::vector<CModel*> held_;
+};
+
+TEST_F(StreamingBudgetTest, WorkBeyondTheBudgetWaitsWhileTheModelStaysLoadingAndAResetLosesNothing)
+{
+    CModel* model = Imported("big.obj");
+    ASSERT_EQ(model->meshes.size(), 2u);
+    ASSERT_GT(model->meshes[0]->vertexCount * sizeof(MapVertex), 256u * 1024u);  // two copy steps
+    EXPECT_TRUE(device_.Calls().empty()) << "the pool used the device";
+
+    // A budget nothing fits into: every frame runs exactly one step. Grid:
+    // vertex buffer, two vertex slices, index buffer, one index slice,
+    // texture; box: the same with one vertex slice.
+    Config::Options.StreamingBudgetMs = 1e-9f;
+    const unsigned stepsBefore = StreamingCounters.steps.load();
+    int frames = 0;
+    while (model->loading.load()) {
+        StreamingFrame frame = RunStreamingWork();
+        ++frames;
+        ASSERT_EQ(frame.steps, 1u) << "frame " << frames;
+        EXPECT_EQ(frame.workLeft, model->loading.load()) << "frame " << frames;
+        // Nothing of the model is handed out before its last step.
+        if (model->loading.load()) {
+            EXPECT_EQ(model->meshes[1]->buffers, nullptr) << "frame " << frames;
+        }
+        if (frames == 2) {
+            // A device reset with half-made buffers: they are given back (the
+            // device resets) and made again afterwards.
+            ReleaseRendererResources();
+            D3DPRESENT_PARAMETERS parameters{};
+            EXPECT_EQ(device_.Reset(&parameters), D3D_OK);
+            RestoreRendererResources();
+        }
+        ASSERT_LT(frames, 50);
+    }
+    EXPECT_EQ(frames, 11 + 2);  // the two steps before the reset ran again
+    EXPECT_EQ(StreamingCounters.steps.load() - stepsBefore, 13u);
+    EXPECT_TRUE(model->idle.load());
+    for (const CMesh* mesh : model->meshes) ExpectBuffersAsRebuilt(mesh);
+
+    // Without a budget a model is finished in the frame that finds it.
+    Config::Options.StreamingBudgetMs = 0;
+    CModel* other = Imported("small.obj");
+    StreamingFrame frame = RunStreamingWork();
+    EXPECT_FALSE(other->loading.load());
+    EXPECT_EQ(frame.modelsFinished, 1u);
+    EXPECT_FALSE(frame.workLeft);
+    ExpectBuffersAsRebuilt(other->meshes[0]);
+}
+
+TEST_F(StreamingBudgetTest, ADesignedWaitFinishesItsModelAtOnceAndTheOthersKeepTheirTurn)
+{
+    Config::Options.StreamingBudgetMs = 1e-9f;
+    CModel* first = Imported("big.obj");
+    CModel* waited = Imported("small.obj");
+    const unsigned waits = StreamingCounters.designedWaits.load();
+
+    WaitForModel(waited);  // queued behind the first, finished now all the same
+    EXPECT_FALSE(waited->loading.load());
+    ExpectBuffersAsRebuilt(waited->meshes[0]);
+    EXPECT_EQ(StreamingCounters.designedWaits.load(), waits + 1);
+    EXPECT_TRUE(first->loading.load());
+    EXPECT_EQ(first->meshes[0]->buffers, nullptr) << "the wait did the other model's work";
+
+    WaitForModel(waited);  // a loaded model is no wait
+    EXPECT_EQ(StreamingCounters.designedWaits.load(), waits + 1);
+
+    // A wait for a model whose import is still on the pool waits for it.
+    ModelLoadParams params{dir_.File("small.obj")};
+    params.loadAsync = true;
+    CModel* late = AcquireModel(params, true);
+    held_.push_back(late);
+    WaitForModel(late);
+    EXPECT_FALSE(late->loading.load());
+    EXPECT_NE(late->meshes[0]->buffers, nullptr);
+    EXPECT_TRUE(first->loading.load());
+
+    int frames = 0;
+    while (first->loading.load() && frames < 50) {
+        RunStreamingWork();
+        ++frames;
+    }
+    EXPECT_EQ(frames, 11);
+    for (const CMesh* mesh : first->meshes) ExpectBuffersAsRebuilt(mesh);
+}
+
+class DecodedTextureTest : public RealDeviceTest {};
+
+// Every level decoded off the render thread is byte for byte what D3DX puts
+// into the texture (read back from a system-memory one); other files are
+// left to D3DX.
+TEST_F(DecodedTextureTest, LevelsAreWhatD3dxMakesAndOtherFilesAreLeftToIt)
+{
+    TestSupport::TempDirectory dir;
+    TestSupport::WritePng(dir.File("a.png"), 64, 32, 200, 30, 90, true);
+    TestSupport::WriteDds(dir.File("b.dds"), 32, 32, 10, 220, 40, true);
+    TestSupport::WriteBmp(dir.File("c.bmp"), 16, 64, 1, 2, 3, true);
+    for (const char* name : {"a.png", "b.dds", "c.bmp"}) {
+        const std::string bytes = TestSupport::ReadFile(dir.File(name));
+        DecodedTexture decoded;
+        ASSERT_TRUE(DecodeTextureFile(bytes, decoded)) << name;
+        IDirect3DTexture9* reference = nullptr;
+        ASSERT_EQ(D3DXCreateTextureFromFileInMemoryEx(device_->Device(), bytes.data(), UINT(bytes.size()), D3DX_DEFAULT,
+                                                      D3DX_DEFAULT, D3DX_DEFAULT, 0, D3DFMT_UNKNOWN, D3DPOOL_SYSTEMMEM,
+                                                      D3DX_DEFAULT, D3DX_DEFAULT, 0, nullptr, nullptr, &reference),
+                  D3D_OK);
+        ASSERT_EQ(reference->GetLevelCount(), decoded.levels.size()) << name;
+        for (UINT level = 0; level < decoded.levels.size(); ++level) {
+            D3DSURFACE_DESC desc;
+            reference->GetLevelDesc(level, &desc);
+            EXPECT_EQ(desc.Format, decoded.format) << name;
+            ASSERT_EQ(desc.Width, decoded.LevelWidth(level));
+            ASSERT_EQ(desc.Height, decoded.LevelHeight(level));
+            D3DLOCKED_RECT locked;
+            ASSERT_EQ(reference->LockRect(level, &locked, nullptr, D3DLOCK_READONLY), D3D_OK);
+            int differing = 0;
+            for (UINT row = 0; row < desc.Height; ++row) {
+                differing += std::memcmp(static_cast<const unsigned char*>(locked.pBits) + row * locked.Pitch,
+                                         decoded.levels[level].data() + row * decoded.Pitch(level),
+                                         decoded.Pitch(level)) != 0;
+            }
+            reference->UnlockRect(level);
+            EXPECT_EQ(differing, 0) << name << " level " << level;
+        }
+        reference->Release();
+    }
+
+    TestSupport::WritePng(dir.File("odd.png"), 48, 32, 1, 2, 3);  // not a power of two
+    DecodedTexture decoded;
+    EXPECT_FALSE(DecodeTextureFile(TestSupport::ReadFile(dir.File("odd.png")), decoded));
+    EXPECT_FALSE(DecodeTextureFile("not an image", decoded));
+    EXPECT_FALSE(DecodeTextureFile("", decoded));
+}
+
+// A texture decoded on the pool is filled one band of rows per step, then
+// handed over in one call; a device reset half-way makes it start again.
+TEST_F(DecodedTextureTest, ADecodedTextureIsCopiedBandByBandAndSurvivesAReset)
+{
+    TestSupport::TempDirectory dir;
+    // 256 x 512: two bands of 256 rows for the top level, one for each of
+    // the nine levels below.
+    TestSupport::WritePng(dir.File("t.png"), 256, 512, 40, 80, 120, true);
+    const float center[3] = {0, 0, 0}, size[3] = {1, 1, 1};
+    TestSupport::WriteObj(dir.File("m.obj"), {TestSupport::MakeBox("box", center, size, "t.png")});
+    Host::RecordingDevice recorder(device_->Device());
+    Host::HostEnvironment::Instance().SetDevice(&recorder);
+    Config::Options.StreamingBudgetMs = 1e-9f;
+
+    ModelLoadParams params{dir.File("m.obj")};
+    params.loadAsync = true;
+    CModel* model = AcquireModel(params, true);
+    model->loadTask.Wait();
+    int frames = 0;
+    while (model->loading.load() && frames < 100) {
+        RunStreamingWork();
+        // After the buffers, the texture's first step and two bands: a reset.
+        if (++frames == 7) {
+            ReleaseRendererResources();
+            EXPECT_EQ(device_->Reset(), D3D_OK);
+            RestoreRendererResources();
+        }
+    }
+    // Box: vertex buffer, vertices, index buffer, indices, texture, 11 bands;
+    // the first seven again after the reset.
+    EXPECT_EQ(frames, 16 + 7);
+    EXPECT_EQ(recorder.CallsNamed("UpdateTexture").size(), 1u);
+    EXPECT_EQ(recorder.CallsNamed("CreateTexture").size(), 2u * 2u);  // the texture and its system-memory twin
+    ASSERT_NE(model->meshes[0]->texture, nullptr);
+    ASSERT_NE(model->meshes[0]->texture->resource, nullptr);
+    IDirect3DTexture9* texture = model->meshes[0]->texture->resource->texture;
+    ASSERT_NE(texture, nullptr);
+    EXPECT_EQ(texture->GetLevelCount(), 10u);
+    ReleaseReference(model);
+    Config::Options.StreamingBudgetMs = Config::OptionsRecord{}.StreamingBudgetMs;
+    Host::HostEnvironment::Instance().SetDevice(device_->Device());
+}
+
+}  // namespace
