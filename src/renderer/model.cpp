@@ -17,6 +17,7 @@ std::vector<CModel*> ModelCache;
 std::mutex ModelCacheLock;
 std::atomic<bool> KeepMeshesSeparate{false};
 void (*MeshAddedHook)(CModel* model, CMesh* mesh) = nullptr;
+void (*ModelDestroyedObserver)(CModel* model) = nullptr;
 RendererStatistics Statistics;
 
 namespace {
@@ -172,6 +173,7 @@ void CModel::Unload()
 
 CModel::~CModel()
 {
+    if (ModelDestroyedObserver) ModelDestroyedObserver(this);
     Unload();
     loadTask.Wait();
     ++Statistics.modelsDestroyed;

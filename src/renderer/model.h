@@ -92,6 +92,11 @@ void AddMeshToModel(CModel* model, const aiScene* scene, unsigned index, const T
 // hold an import there. Null in the plug-in.
 extern void (*MeshAddedHook)(CModel* model, CMesh* mesh);
 
+// Called as a model is destroyed, on the releasing thread with the cache
+// lock held: the per-frame walk's table of the groups' models listens, so
+// that it never keeps a model released behind its back. Null when unset.
+extern void (*ModelDestroyedObserver)(CModel* model);
+
 // Counts for previews and reports: imports started and finished, models destroyed.
 struct RendererStatistics {
     std::atomic<unsigned> importsStarted{0};
