@@ -55,23 +55,6 @@ inline bool SphereInRange(const float center[3], float radius, const CullParams&
     return ViewOf(center, params).alignment > -0.25f;
 }
 
-// SphereInRange, with the same result, for walks that test far more spheres
-// beyond the limit than within: for a limit a (a float), a squared distance
-// above a * a (exact in double) has a root above a, whose rounding cannot
-// bring it below a, so such a sphere fails without taking the root.
-inline bool SphereInRangeRootless(const float center[3], float radius, const CullParams& params, bool lod)
-{
-    float squared = 0.0f;
-    for (int axis = 0; axis < 3; ++axis) {
-        float offset = center[axis] - params.cameraPosition[axis];
-        squared += offset * offset;
-    }
-    const float reach = (lod ? params.LODDistance : params.DrawDistance) + radius;
-    if (!(reach > 0.0f)) return false;  // a distance is never negative
-    if (static_cast<double>(squared) > static_cast<double>(reach) * reach) return false;
-    return SphereInRange(center, radius, params, lod);
-}
-
 // A mesh's visibility under aggressive culling: no distance limit.
 inline bool MeshSphereVisible(const float center[3], float radius, const CullParams& params)
 {

@@ -1,5 +1,7 @@
 #include "maprender/group_table.h"
 
+#include <emmintrin.h>
+
 #include <cstring>
 
 #include "renderer/model.h"
@@ -53,7 +55,7 @@ void GroupTable::Rebuild(const std::vector<RenderGroup*>& current)
         std::lock_guard<std::mutex> lock(entryLock_);
         entryOf_.clear();
     }
-    entrySpheres.clear();
+    for (auto* lane : {&entryX, &entryY, &entryZ, &entryRadius}) lane->clear();
     entryState.clear();
     models.clear();
     holders_.clear();
@@ -69,6 +71,7 @@ void GroupTable::Rebuild(const std::vector<RenderGroup*>& current)
     memberFirst.assign(count + 1, 0);
     inRange.assign(count, 0);
     outOfRangeSeconds.assign(count, 0.0);
+    recordSeconds.assign(count, 0.0);
     slotEntry.clear();
     slotMember.clear();
     for (std::size_t index = 0; index < count; ++index) {
@@ -80,9 +83,28 @@ void GroupTable::Rebuild(const std::vector<RenderGroup*>& current)
             slotEntry.push_back(member->model ? Hold(member->model) : kNoEntry);
         }
         inRange[index] = group->inRange;
-        outOfRangeSeconds[index] = group->outOfRangeSeconds;
+        outOfRangeSeconds[index] = recordSeconds[index] = group->outOfRangeSeconds;
     }
     memberFirst[count] = static_cast<std::uint32_t>(slotEntry.size());
+}
+
+void GroupTable::SyncGroupTimers()
+{
+    for (std::size_t index = 0; index < groups.size(); ++index) {
+        if (recordSeconds[index] == outOfRangeSeconds[index]) continue;
+        groups[index]->outOfRangeSeconds = recordSeconds[index] = outOfRangeSeconds[index];
+    }
+}
+
+void GroupTable::TakeGroupStates()
+{
+    for (std::size_t index = 0; index < groups.size(); ++index) {
+        const RenderGroup* group = groups[index];
+        inRange[index] = group->inRange;
+        if (group->outOfRangeSeconds != recordSeconds[index]) {
+            outOfRangeSeconds[index] = recordSeconds[index] = group->outOfRangeSeconds;
+        }
+    }
 }
 
 std::uint32_t GroupTable::Hold(CModel* model)
@@ -100,14 +122,13 @@ std::uint32_t GroupTable::Hold(CModel* model)
             freeEntries_.pop_back();
         } else {
             entry = static_cast<std::uint32_t>(models.size());
-            entrySpheres.emplace_back();
+            for (auto* lane : {&entryX, &entryY, &entryZ, &entryRadius}) lane->push_back(0.0f);
             entryState.push_back(0);
             models.emplace_back();
             holders_.push_back(0);
         }
         entryOf_[model] = entry;
     }
-    entrySpheres[entry] = EntrySphere{};
     entryState[entry] = kEntryLoading;
     models[entry] = ModelEntry{model, 0, 0};
     holders_[entry] = 1;
@@ -145,9 +166,10 @@ void GroupTable::ReadImported(std::uint32_t entry)
 {
     ModelEntry& row = models[entry];
     const CModel* model = row.model;
-    EntrySphere& sphere = entrySpheres[entry];
-    for (int axis = 0; axis < 3; ++axis) sphere.center[axis] = model->center[axis];
-    sphere.radius = model->radius;
+    entryX[entry] = model->center[0];
+    entryY[entry] = model->center[1];
+    entryZ[entry] = model->center[2];
+    entryRadius[entry] = model->radius;
     row.meshFirst = static_cast<std::uint32_t>(meshes.size());
     row.meshCount = static_cast<std::uint32_t>(model->meshes.size());
     bool geometry = false, any = false, all = true;
@@ -173,4 +195,57 @@ void GroupTable::WriteAllVisible(std::uint32_t entry, bool visible)
         }
     }
     SetVisibility(entry, visible, visible || model.meshCount == 0);
+}
+
+namespace {
+
+// The squared distances of four spheres as the range test computes them
+// (the same float operations in the same order), and whether a reach is
+// surely short of them: not positive (a distance never is negative), or its
+// square, rounded and raised by 2^-20, still below the squared distance.
+// Then the true distance exceeds the reach, and so does its rounded root,
+// whatever the rounding: the range test fails. Only sure cases are marked.
+inline int SurelyShortLanes(__m128 squared, __m128 reach)
+{
+    const __m128 raised = _mm_mul_ps(_mm_mul_ps(reach, reach), _mm_set1_ps(1.0f + 1.0f / (1 << 20)));
+    return _mm_movemask_ps(_mm_or_ps(_mm_cmpngt_ps(reach, _mm_setzero_ps()), _mm_cmpgt_ps(squared, raised)));
+}
+
+}  // namespace
+
+void GroupTable::MarkSurelyOutOfRange(const CullParams& params)
+{
+    const std::size_t count = entryState.size();
+    const __m128 cameraX = _mm_set1_ps(params.cameraPosition[0]);
+    const __m128 cameraY = _mm_set1_ps(params.cameraPosition[1]);
+    const __m128 cameraZ = _mm_set1_ps(params.cameraPosition[2]);
+    const __m128 drawDistance = _mm_set1_ps(params.DrawDistance);
+    const __m128 lodDistance = _mm_set1_ps(params.LODDistance);
+    auto mark = [this](std::size_t first, std::size_t lanes, int memberLanes, int lodLanes) {
+        for (std::size_t lane = 0; lane < lanes; ++lane) {
+            std::uint8_t& state = entryState[first + lane];
+            state &= ~(kEntryMemberOutOfRange | kEntryLodOutOfRange);
+            if (state & kEntryLoading) continue;  // no sphere yet
+            if (memberLanes >> lane & 1) state |= kEntryMemberOutOfRange;
+            if (lodLanes >> lane & 1) state |= kEntryLodOutOfRange;
+        }
+    };
+    std::size_t first = 0;
+    for (; first + 4 <= count; first += 4) {
+        const __m128 dx = _mm_sub_ps(_mm_loadu_ps(&entryX[first]), cameraX);
+        const __m128 dy = _mm_sub_ps(_mm_loadu_ps(&entryY[first]), cameraY);
+        const __m128 dz = _mm_sub_ps(_mm_loadu_ps(&entryZ[first]), cameraZ);
+        const __m128 squared = _mm_add_ps(_mm_add_ps(_mm_mul_ps(dx, dx), _mm_mul_ps(dy, dy)), _mm_mul_ps(dz, dz));
+        const __m128 radius = _mm_loadu_ps(&entryRadius[first]);
+        mark(first, 4, SurelyShortLanes(squared, _mm_add_ps(drawDistance, radius)),
+             SurelyShortLanes(squared, _mm_add_ps(lodDistance, radius)));
+    }
+    for (; first < count; ++first) {
+        const float dx = entryX[first] - params.cameraPosition[0], dy = entryY[first] - params.cameraPosition[1],
+                    dz = entryZ[first] - params.cameraPosition[2];
+        const __m128 squared = _mm_set_ss(dx * dx + dy * dy + dz * dz);
+        const __m128 radius = _mm_set_ss(entryRadius[first]);
+        mark(first, 1, SurelyShortLanes(squared, _mm_add_ss(drawDistance, radius)),
+             SurelyShortLanes(squared, _mm_add_ss(lodDistance, radius)));
+    }
 }

@@ -10,8 +10,10 @@
 // its sphere and the visible flag the record holds.
 //
 // The records stay the truth outside the walk. The walk keeps this table in
-// step with them as it goes: it writes every in-range flag and timer it
-// changes back to the group record, mirrors every visible flag it writes,
+// step with them as it goes: it writes every in-range flag it changes back
+// to the group record, and a timer when the group comes into range or its
+// members are released (the running timer of a group out of range lives
+// here; SyncGroupTimers writes them all back), mirrors every visible flag,
 // holds and drops entries as it requests and releases members, and reads a
 // model's record again only while it was loading, until the load is seen to
 // have finished. Whatever else may have changed the records rebuilds the
@@ -27,6 +29,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "maprender/culling.h"
 #include "maprender/render_group.h"
 #include "renderer/mesh.h"
 
@@ -42,11 +45,10 @@ enum EntryState : std::uint8_t {
     kEntryGeometry = 2,     // a mesh has geometry
     kEntryAllVisible = 4,   // every mesh's visible flag is set
     kEntryNoneVisible = 8,  // no mesh's visible flag is set
-};
-
-struct EntrySphere {
-    float center[3];
-    float radius;
+    // Set for this frame by MarkSurelyOutOfRange: the range test of a member
+    // (DrawDistance), of a LOD (LODDistance) is known to fail.
+    kEntryMemberOutOfRange = 16,
+    kEntryLodOutOfRange = 32,
 };
 
 // What only acting on an entry reads.
@@ -61,10 +63,20 @@ public:
     GroupTable();
     ~GroupTable();
 
+    // Writes every timer the records do not hold yet back to its group.
+    void SyncGroupTimers();
+    // Takes the in-range flags from the group records, and each timer that
+    // was set there since the table last wrote or read it.
+    void TakeGroupStates();
+
     // Rebuilds from `groups` unless the table is known to mirror them.
     void EnsureCurrent(const std::vector<RenderGroup*>& groups);
     void Rebuild(const std::vector<RenderGroup*>& groups);
     void Invalidate() { stale_.store(true, std::memory_order_release); }
+
+    // Sets each loaded entry's out-of-range bits for this frame's camera and
+    // limits where the range test surely fails, four entries at a time.
+    void MarkSurelyOutOfRange(const CullParams& params);
 
     // Reads a loading entry's record again; true while it is still loading.
     bool StillLoading(std::uint32_t entry) { return (entryState[entry] & kEntryLoading) && !Promote(entry); }
@@ -107,11 +119,12 @@ public:
     std::vector<std::uint32_t> memberFirst;  // the group's slots: memberFirst[g] up to memberFirst[g + 1]
     std::vector<std::uint8_t> inRange;
     std::vector<double> outOfRangeSeconds;
+    std::vector<double> recordSeconds;  // the timer as the group record holds it
     // Per member slot.
     std::vector<std::uint32_t> slotEntry;  // kNoEntry while the member has no model
     std::vector<GroupMember*> slotMember;
     // Per model entry, and per mesh of the loaded entries.
-    std::vector<EntrySphere> entrySpheres;
+    std::vector<float> entryX, entryY, entryZ, entryRadius;  // the sphere
     std::vector<std::uint8_t> entryState;
     std::vector<ModelEntry> models;
     std::vector<float> meshSpheres;  // centre and radius
@@ -126,7 +139,7 @@ private:
     void SetVisibility(std::uint32_t entry, bool all, bool any)
     {
         std::uint8_t& state = entryState[entry];
-        state = (state & (kEntryLoading | kEntryGeometry)) | (all ? kEntryAllVisible : 0) | (any ? 0 : kEntryNoneVisible);
+        state = (state & ~(kEntryAllVisible | kEntryNoneVisible)) | (all ? kEntryAllVisible : 0) | (any ? 0 : kEntryNoneVisible);
     }
     static void ModelDestroyed(TarnRenderer::CModel* model);
 

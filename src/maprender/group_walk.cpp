@@ -6,8 +6,8 @@
 // for what is drawn, requested or released and for models seen loading.
 //
 // DrawRenderGroups acts on the in-range flags UpdateVisibility left in the
-// table. Called without UpdateVisibility before it, it takes the flags and
-// timers from the group records instead, as they may have been set there.
+// table. Called without UpdateVisibility before it, it takes the flags from
+// the group records instead, and the timers set there, as they may have been.
 #include <algorithm>
 
 #include "config/options.h"
@@ -43,9 +43,11 @@ void CullEntry(GroupTable& table, std::uint32_t entry, const CullParams& params)
 bool EntryInRange(GroupTable& table, std::uint32_t entry, const CullParams& params, bool lod)
 {
     if (entry == kNoEntry) return true;
-    if (table.entryState[entry] & kEntryLoading) table.WaitUntilLoaded(entry);
-    const EntrySphere& sphere = table.entrySpheres[entry];
-    return CullingRules::SphereInRangeRootless(sphere.center, sphere.radius, params, lod);
+    const std::uint8_t state = table.entryState[entry];
+    if (state & (lod ? kEntryLodOutOfRange : kEntryMemberOutOfRange)) return false;
+    if (state & kEntryLoading) table.WaitUntilLoaded(entry);
+    const float center[3] = {table.entryX[entry], table.entryY[entry], table.entryZ[entry]};
+    return CullingRules::SphereInRange(center, table.entryRadius[entry], params, lod);
 }
 
 // Whether the drawing walk draws a member with this entry (if its load has
@@ -194,6 +196,7 @@ void UpdateVisibility()
     const CullParams params = MakeCullParams();
     GroupTable& table = FrameGroupTable();
     table.EnsureCurrent(RenderGroups);
+    table.MarkSurelyOutOfRange(params);
     const bool hideLods = Config::Options.DontDrawLODs;
     const std::size_t count = table.groups.size();
     for (std::size_t index = 0; index < count; ++index) {
@@ -227,28 +230,21 @@ void UpdateVisibility()
 void DrawRenderGroups()
 {
     GroupTable& table = FrameGroupTable();
-    if (VisibilityFresh) {
-        table.EnsureCurrent(RenderGroups);
-    } else {
-        table.Rebuild(RenderGroups);
-    }
+    table.EnsureCurrent(RenderGroups);
+    if (!VisibilityFresh) table.TakeGroupStates();
     VisibilityFresh = false;
     const std::size_t count = table.groups.size();
 
     // Timers first, for every group: nothing below reads another group's
-    // timer, so this order acts as the group-by-group one does.
+    // timer, so this order acts as the group-by-group one does. A group's
+    // record gets its timer when it comes into range (and on release).
     const double frameTime = HostGame::At<float>(HostGame::kFrameTimeAddress);
-    constexpr std::size_t kRecordsAhead = 16;  // timers are written back to the group records
     for (std::size_t index = 0; index < count; ++index) {
-        if (index + kRecordsAhead < count && !table.inRange[index + kRecordsAhead]) {
-            __builtin_prefetch(&table.groups[index + kRecordsAhead]->outOfRangeSeconds, 1);
-        }
         double& timer = table.outOfRangeSeconds[index];
-        if (table.inRange[index]) {
-            if (timer != 0.0) table.groups[index]->outOfRangeSeconds = timer = 0.0;
-        } else {
+        if (!table.inRange[index]) {
             timer += frameTime;
-            table.groups[index]->outOfRangeSeconds = timer;
+        } else if (timer != 0.0 || table.recordSeconds[index] != 0.0) {
+            table.groups[index]->outOfRangeSeconds = table.recordSeconds[index] = timer = 0.0;
         }
     }
 
@@ -283,6 +279,7 @@ void DrawRenderGroups()
         for (std::uint32_t slot = first; slot < end; ++slot) {
             const std::uint32_t entry = table.slotEntry[slot];
             if (entry == kNoEntry || UsedByCollision(table.models[entry].model)) continue;
+            group->outOfRangeSeconds = table.recordSeconds[index] = table.outOfRangeSeconds[index];
             ReleaseSlot(table, slot);
         }
     }

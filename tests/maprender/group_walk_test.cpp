@@ -252,7 +252,13 @@ TEST_F(GroupWalkTest, TheTableWalkDrawsRequestsAndReleasesAsTheRecordWalkDoes)
             ASSERT_EQ(drawn[0], drawn[1]);
             ProcessPendingReleases();
             if (pick(3) == 0) FinishImports();
-            ASSERT_EQ(Records(table_), Records(records_));
+            // The running timers of groups out of range are the table's own
+            // until written back: every other step, so that the walk also
+            // meets records whose timers lag behind.
+            if (step % 2 == 0) {
+                FrameGroupTable().SyncGroupTimers();
+                ASSERT_EQ(Records(table_), Records(records_));
+            }
 
             std::vector<CModel*> slotsAfter = MemberModels();
             for (std::size_t slot = 0; slot < slotsAfter.size(); ++slot) {
