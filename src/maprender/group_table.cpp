@@ -211,6 +211,13 @@ inline int SurelyShortLanes(__m128 squared, __m128 reach)
     return _mm_movemask_ps(_mm_or_ps(_mm_cmpngt_ps(reach, _mm_setzero_ps()), _mm_cmpgt_ps(squared, raised)));
 }
 
+// Four lane bits as four bytes of 0 or 1, lane 0 in the lowest byte (the
+// state bytes are read as one little-endian word).
+inline std::uint32_t SpreadLanes(int lanes)
+{
+    return (lanes & 1) | (lanes & 2) << 7 | (lanes & 4) << 14 | (lanes & 8) << 21;
+}
+
 }  // namespace
 
 void GroupTable::MarkSurelyOutOfRange(const CullParams& params)
@@ -221,14 +228,23 @@ void GroupTable::MarkSurelyOutOfRange(const CullParams& params)
     const __m128 cameraZ = _mm_set1_ps(params.cameraPosition[2]);
     const __m128 drawDistance = _mm_set1_ps(params.DrawDistance);
     const __m128 lodDistance = _mm_set1_ps(params.LODDistance);
-    auto mark = [this](std::size_t first, std::size_t lanes, int memberLanes, int lodLanes) {
-        for (std::size_t lane = 0; lane < lanes; ++lane) {
-            std::uint8_t& state = entryState[first + lane];
-            state &= ~(kEntryMemberOutOfRange | kEntryLodOutOfRange);
-            if (state & kEntryLoading) continue;  // no sphere yet
-            if (memberLanes >> lane & 1) state |= kEntryMemberOutOfRange;
-            if (lodLanes >> lane & 1) state |= kEntryLodOutOfRange;
-        }
+    // Four state bytes at a time: the lane masks spread to bytes, cleared
+    // where an entry is loading (it has no sphere yet).
+    auto markFour = [this](std::size_t first, int memberLanes, int lodLanes) {
+        std::uint32_t states;
+        std::memcpy(&states, &entryState[first], 4);
+        const std::uint32_t loading = (states & 0x01010101u) * (kEntryMemberOutOfRange | kEntryLodOutOfRange);
+        const std::uint32_t marks = (SpreadLanes(memberLanes) * kEntryMemberOutOfRange) |
+                                    (SpreadLanes(lodLanes) * kEntryLodOutOfRange);
+        states = (states & ~(0x01010101u * (kEntryMemberOutOfRange | kEntryLodOutOfRange))) | (marks & ~loading);
+        std::memcpy(&entryState[first], &states, 4);
+    };
+    auto mark = [this](std::size_t entry, int memberLanes, int lodLanes) {
+        std::uint8_t& state = entryState[entry];
+        state &= ~(kEntryMemberOutOfRange | kEntryLodOutOfRange);
+        if (state & kEntryLoading) return;
+        if (memberLanes & 1) state |= kEntryMemberOutOfRange;
+        if (lodLanes & 1) state |= kEntryLodOutOfRange;
     };
     std::size_t first = 0;
     for (; first + 4 <= count; first += 4) {
@@ -237,15 +253,15 @@ void GroupTable::MarkSurelyOutOfRange(const CullParams& params)
         const __m128 dz = _mm_sub_ps(_mm_loadu_ps(&entryZ[first]), cameraZ);
         const __m128 squared = _mm_add_ps(_mm_add_ps(_mm_mul_ps(dx, dx), _mm_mul_ps(dy, dy)), _mm_mul_ps(dz, dz));
         const __m128 radius = _mm_loadu_ps(&entryRadius[first]);
-        mark(first, 4, SurelyShortLanes(squared, _mm_add_ps(drawDistance, radius)),
-             SurelyShortLanes(squared, _mm_add_ps(lodDistance, radius)));
+        markFour(first, SurelyShortLanes(squared, _mm_add_ps(drawDistance, radius)),
+                 SurelyShortLanes(squared, _mm_add_ps(lodDistance, radius)));
     }
     for (; first < count; ++first) {
         const float dx = entryX[first] - params.cameraPosition[0], dy = entryY[first] - params.cameraPosition[1],
                     dz = entryZ[first] - params.cameraPosition[2];
         const __m128 squared = _mm_set_ss(dx * dx + dy * dy + dz * dz);
         const __m128 radius = _mm_set_ss(entryRadius[first]);
-        mark(first, 1, SurelyShortLanes(squared, _mm_add_ss(drawDistance, radius)),
+        mark(first, SurelyShortLanes(squared, _mm_add_ss(drawDistance, radius)),
              SurelyShortLanes(squared, _mm_add_ss(lodDistance, radius)));
     }
 }

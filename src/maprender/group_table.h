@@ -18,7 +18,9 @@
 // model's record again only while it was loading, until the load is seen to
 // have finished. Whatever else may have changed the records rebuilds the
 // table from them before the next walk: a different group list, a model the
-// table holds destroyed by someone else, or InvalidateGroupTable.
+// table holds destroyed by someone else, or InvalidateGroupTable. A rebuild
+// takes the flags and timers the records hold: where the groups live on,
+// SyncGroupTimers first keeps the running timers.
 //
 // Render thread only, except the destruction notice (any thread).
 #pragma once
@@ -156,5 +158,6 @@ private:
 GroupTable& FrameGroupTable();
 
 // For code that changes groups, member slots, in-range flags, timers or
-// mesh visible flags outside the per-frame walk: the next walk rebuilds.
+// mesh visible flags outside the per-frame walk: the next walk rebuilds
+// the table from the records.
 void InvalidateGroupTable();

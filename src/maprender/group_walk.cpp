@@ -17,7 +17,6 @@
 #include "maprender/group_table.h"
 #include "maprender/render_pass.h"
 #include "renderer/model.h"
-#include "renderer/texture.h"
 
 using TarnRenderer::CMesh;
 using TarnRenderer::CModel;
@@ -50,8 +49,8 @@ bool EntryInRange(GroupTable& table, std::uint32_t entry, const CullParams& para
     return CullingRules::SphereInRange(center, table.entryRadius[entry], params, lod);
 }
 
-// Whether the drawing walk draws a member with this entry (if its load has
-// not finished since the table last looked).
+// Whether a member with this entry is drawn, as far as the table knows: a
+// load may have finished since it last looked.
 bool Drawable(const GroupTable& table, std::uint32_t entry)
 {
     return entry != kNoEntry && (table.entryState[entry] & (kEntryLoading | kEntryGeometry)) == kEntryGeometry;
