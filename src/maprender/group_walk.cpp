@@ -64,12 +64,11 @@ bool Drawable(const GroupTable& table, std::uint32_t entry)
 // the walk draws what the rules say, whatever was asked for.
 class DrawAhead {
 public:
-    void Plan(const GroupTable& table)
+    void Plan(const GroupTable& table, const std::vector<std::uint32_t>& active)
     {
         draws_.clear();
         next_ = 0;
-        const std::size_t count = table.groups.size();
-        for (std::size_t index = 0; index < count; ++index) {
+        for (const std::uint32_t index : active) {
             const std::uint32_t first = table.memberFirst[index], end = table.memberFirst[index + 1];
             if (table.inRange[index]) {
                 bool incomplete = false;
@@ -160,6 +159,7 @@ private:
 };
 
 DrawAhead FrameDraws;
+std::vector<std::uint32_t> ActiveGroups;  // this frame's groups in range or with a LOD, in list order
 
 void RequestSlot(GroupTable& table, std::uint32_t slot)
 {
@@ -237,21 +237,23 @@ void DrawRenderGroups()
     // Timers first, for every group: nothing below reads another group's
     // timer, so this order acts as the group-by-group one does. A group's
     // record gets its timer when it comes into range (and on release).
+    // Out of range without a LOD, a group has nothing else to do.
     const double frameTime = HostGame::At<float>(HostGame::kFrameTimeAddress);
+    ActiveGroups.clear();
     for (std::size_t index = 0; index < count; ++index) {
         double& timer = table.outOfRangeSeconds[index];
         if (!table.inRange[index]) {
             timer += frameTime;
+            if (table.lodEntry[index] == kNoEntry) continue;
         } else if (timer != 0.0 || table.recordSeconds[index] != 0.0) {
             table.groups[index]->outOfRangeSeconds = table.recordSeconds[index] = timer = 0.0;
         }
+        ActiveGroups.push_back(static_cast<std::uint32_t>(index));
     }
 
-    FrameDraws.Plan(table);
-    for (std::size_t index = 0; index < count; ++index) {
-        // Out of range without a LOD, a group has nothing to do.
+    FrameDraws.Plan(table, ActiveGroups);
+    for (const std::uint32_t index : ActiveGroups) {
         const std::uint32_t lod = table.lodEntry[index];
-        if (!table.inRange[index] && lod == kNoEntry) continue;
         RenderGroup* group = table.groups[index];
         const std::uint32_t first = table.memberFirst[index], end = table.memberFirst[index + 1];
         if (table.inRange[index]) {
