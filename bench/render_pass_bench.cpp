@@ -1,41 +1,65 @@
-// The per-frame CPU cost of the map's culling and group walk: 8,192 groups
-// of two members on a device that does nothing, next to a 60 Hz frame.
-// The walk is bound by memory, so other work on the machine moves its
-// figures a lot; the frames are therefore measured in several rounds, and
-// each round's median is printed with the lowest and the middle one. A
-// plain memory-latency walk (one dependent load after another over 8 MB),
-// timed in the same run before and after, shows how fast this machine's
-// memory is answering at the time.
+// The per-frame CPU cost of the map's group walk (UpdateVisibility, then
+// DrawRenderGroups) on a device that does nothing, next to a 60 Hz frame:
+// the walk over the compact group table ("table") against the walk over the
+// records link by link ("records", the reference kept in tests/support), for
+// 1,024, 8,192 and 32,768 groups of two members.
 //
-//   render_pass_bench.exe [frames [groups [rounds]]]   (default 1000 frames, 8192 groups, 5 rounds)
+// Warm rounds run frame after frame. Cold rounds first walk a 64 MB buffer
+// (not timed) before each frame, as the game's own work does between two
+// frames of the plug-in, so the walk finds little of the map in the caches.
+// Memory-bound figures move a lot on a shared machine: each configuration
+// runs in several rounds, interleaved, and the lowest and the middle round
+// median are printed, beside a memory-latency probe of the same run
+// (dependent loads over 64 MB) taken before and after.
+//
+//   render_pass_bench.exe [warm frames [cold frames [rounds]]]   (default 300, 60, 5)
 #include <windows.h>
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
+#include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <numeric>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "config/options.h"
+#include "devices/null_device.h"
+#include "devices/recording_device.h"
 #include "game/host_environment.h"
 #include "maprender/culling.h"
+#include "maprender/group_table.h"
 #include "maprender/render_counters.h"
 #include "maprender/render_group.h"
 #include "maprender/render_pass.h"
 #include "memory_models.h"
-#include "devices/null_device.h"
-#include "devices/recording_device.h"
+#include "record_walk.h"
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+constexpr double kFrameMs = 1000.0 / 60.0;
+constexpr std::size_t kEvictionBytes = 64u << 20;
+
+double Milliseconds(Clock::time_point from, Clock::time_point to)
+{
+    return std::chrono::duration<double, std::milli>(to - from).count();
+}
+
+double Median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
 // Nanoseconds per load of a chase through a random cycle of 64-byte nodes
-// over 8 MB (median of five chases of the whole cycle).
+// over 64 MB (median of three chases of the whole cycle).
 double MemoryLatencyNs()
 {
-    constexpr std::size_t kNodes = 8 * 1024 * 1024 / 64;
+    constexpr std::size_t kNodes = kEvictionBytes / 64;
     struct alignas(64) Node {
         std::uint32_t next;
     };
@@ -46,24 +70,136 @@ double MemoryLatencyNs()
     for (std::size_t i = 0; i < kNodes; ++i) nodes[order[i]].next = order[(i + 1) % kNodes];
     std::vector<double> times;
     std::uint32_t at = 0;
-    for (int run = 0; run < 5; ++run) {
-        auto start = std::chrono::steady_clock::now();
+    for (int run = 0; run < 3; ++run) {
+        auto start = Clock::now();
         for (std::size_t step = 0; step < kNodes; ++step) at = nodes[at].next;
-        times.push_back(std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count());
+        times.push_back(Milliseconds(start, Clock::now()) * 1e6 / kNodes);
     }
     if (at != 0) std::printf("(chase ended at %u)\n", at);  // a full cycle ends where it began
-    std::sort(times.begin(), times.end());
-    return times[2] / kNodes;
+    return Median(times);
+}
+
+// The game's work between two frames of the plug-in: every line of 64 MB
+// read and written, which pushes the map's records and the table out.
+class CacheEvictor {
+public:
+    CacheEvictor() : buffer_(kEvictionBytes / sizeof(std::uint32_t), 1) {}
+    void Evict()
+    {
+        for (std::size_t i = 0; i < buffer_.size(); i += 16) buffer_[i] += 1;
+    }
+
+private:
+    std::vector<std::uint32_t> buffer_;
+};
+
+// Two members per group on a grid 2:1, spaced so that about the same share
+// of every map is in range and ahead of the camera in its middle.
+std::vector<RenderGroup*> MakeGroups(int count)
+{
+    const int columns = static_cast<int>(std::ceil(std::sqrt(2.0 * count)));
+    const float spacing = 20.0f * static_cast<float>(std::sqrt(8192.0 / count));
+    const int rows = (count + columns - 1) / columns;
+    std::vector<RenderGroup*> groups;
+    for (int i = 0; i < count; ++i) {
+        float x = (float(i % columns) - columns / 2) * spacing, y = (float(i / columns) - rows / 2) * spacing;
+        auto* group = new RenderGroup;
+        for (int m = 0; m < 2; ++m) {
+            std::string name = std::to_string(count) + "/" + std::to_string(2 * i + m);
+            group->members.push_back(new GroupMember{TestSupport::MakeMemoryModel(name, x + m, y, 0, 3), "member", "", 2});
+        }
+        groups.push_back(group);
+    }
+    return groups;
+}
+
+enum class Walk { Records, Table };
+
+struct FrameTimes {
+    double visibilityMs;
+    double drawingMs;
+};
+
+FrameTimes RunFrame(Walk walk)
+{
+    ForceStateSetup = true;
+    ModelsDrawn = MeshesDrawn = 0;
+    auto start = Clock::now();
+    if (walk == Walk::Records) {
+        TestSupport::RecordWalkVisibility(RenderGroups);
+    } else {
+        UpdateVisibility();
+    }
+    auto culled = Clock::now();
+    if (walk == Walk::Records) {
+        TestSupport::RecordWalkDrawing(RenderGroups);
+    } else {
+        DrawRenderGroups();
+    }
+    auto end = Clock::now();
+    return {Milliseconds(start, culled), Milliseconds(culled, end)};
+}
+
+struct RoundResult {
+    double frameMs;  // median over the round's frames
+    double visibilityMs;
+    double drawingMs;
+};
+
+RoundResult RunRound(Walk walk, bool cold, int frames, CacheEvictor& evictor)
+{
+    // The table walk rebuilds its table after the record walk ran: not timed.
+    InvalidateGroupTable();
+    for (int frame = 0; frame < 3; ++frame) RunFrame(walk);
+    std::vector<double> total, visibility, drawing;
+    for (int frame = 0; frame < frames; ++frame) {
+        if (cold) evictor.Evict();
+        FrameTimes times = RunFrame(walk);
+        total.push_back(times.visibilityMs + times.drawingMs);
+        visibility.push_back(times.visibilityMs);
+        drawing.push_back(times.drawingMs);
+    }
+    return {Median(total), Median(visibility), Median(drawing)};
+}
+
+// DrawModel alone on the models one frame draws, after the same eviction:
+// the share of the drawing stage that is draw submission.
+double DrawSubmissionMs(bool cold, int frames, CacheEvictor& evictor)
+{
+    std::vector<std::pair<TarnRenderer::CModel*, const DrawSettings*>> drawn;
+    for (RenderGroup* group : RenderGroups) {
+        if (!group->inRange) continue;
+        for (GroupMember* member : group->members) drawn.push_back({member->model, &group->settings});
+    }
+    std::vector<double> times;
+    for (int frame = 0; frame < frames; ++frame) {
+        if (cold) evictor.Evict();
+        ForceStateSetup = true;
+        auto start = Clock::now();
+        for (auto& [model, settings] : drawn) DrawModel(model, *settings);
+        times.push_back(Milliseconds(start, Clock::now()));
+    }
+    return Median(times);
+}
+
+struct Summary {
+    double lowest, middle;
+};
+
+Summary Summarise(const std::vector<RoundResult>& rounds, double RoundResult::*field)
+{
+    std::vector<double> values;
+    for (const RoundResult& round : rounds) values.push_back(round.*field);
+    return {*std::min_element(values.begin(), values.end()), Median(values)};
 }
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    const int frames = argc > 1 ? std::max(1, std::atoi(argv[1])) : 1000;
-    const int kGroups = argc > 2 ? std::max(1, std::atoi(argv[2])) : 8192;
+    const int warmFrames = argc > 1 ? std::max(1, std::atoi(argv[1])) : 300;
+    const int coldFrames = argc > 2 ? std::max(1, std::atoi(argv[2])) : 60;
     const int rounds = argc > 3 ? std::max(1, std::atoi(argv[3])) : 5;
-    constexpr double kFrameMs = 1000.0 / 60.0;
 
     Host::HostEnvironment& host = Host::HostEnvironment::Instance();
     // The models' buffers come from the standalone recording device (memory
@@ -76,69 +212,61 @@ int main(int argc, char** argv)
     Config::UseHostShaders = false;
     Config::Options.DrawDistance = 400;
     Config::Options.LODDistance = 400;
-
-    // Groups on a 128 x 64 grid, 20 units apart: with the camera in the
-    // middle looking along x, a part is in range and ahead, the rest not.
-    for (int i = 0; i < kGroups; ++i) {
-        float x = float(i % 128) * 20 - 1280, y = float(i / 128) * 20 - 640;
-        auto* group = new RenderGroup;
-        for (int m = 0; m < 2; ++m) {
-            group->members.push_back(new GroupMember{
-                TestSupport::MakeMemoryModel(std::to_string(2 * i + m), x + m, y, 0, 3), "member", "", 2});
-        }
-        RenderGroups.push_back(group);
-    }
     const float position[3] = {0, 0, 10};
     float view[16] = {};
     view[2] = 1;  // looking along x
     host.SetCameraPosition(position);
     host.SetViewMatrix(view);
 
+    const int sizes[] = {1024, 8192, 32768};
+    std::vector<std::vector<RenderGroup*>> maps;
+    for (int size : sizes) maps.push_back(MakeGroups(size));
     Host::NullDevice idle;
     host.SetDevice(&idle);
+    CacheEvictor evictor;
 
     const double latencyBefore = MemoryLatencyNs();
-    using Clock = std::chrono::steady_clock;
-    auto median = [](std::vector<double> values) {
-        std::sort(values.begin(), values.end());
-        return values[values.size() / 2];
-    };
-    std::vector<double> roundMedians;
-    int drawn = 0;
-    for (int round = 0; round < rounds; ++round) {
-        std::vector<double> times, culling;
-        times.reserve(frames);
-        culling.reserve(frames);
-        for (int frame = 0; frame < frames; ++frame) {
-            ForceStateSetup = true;
-            ModelsDrawn = MeshesDrawn = 0;
-            auto start = Clock::now();
-            UpdateVisibility();
-            auto culled = Clock::now();
-            DrawRenderGroups();
-            auto end = Clock::now();
-            times.push_back(std::chrono::duration<double, std::milli>(end - start).count());
-            culling.push_back(std::chrono::duration<double, std::milli>(culled - start).count());
-            drawn = ModelsDrawn;
+    std::printf("%d rounds; warm: %d frames a round, cold: %d frames a round, 64 MB walked before each\n", rounds,
+                warmFrames, coldFrames);
+    std::printf("per frame: lowest round median [middle round median]; share of a 60 Hz frame and time per group "
+                "from the lowest\n\n");
+    std::printf("%6s %-5s %-7s %20s %8s %9s   %s\n", "groups", "", "walk", "ms per frame", "60 Hz", "ns/group",
+                "stages, lowest round medians (ms)");
+    for (std::size_t map = 0; map < maps.size(); ++map) {
+        RenderGroups = maps[map];
+        const int count = sizes[map];
+        std::vector<RoundResult> results[2][2];  // [cold][walk]
+        for (int round = 0; round < rounds; ++round) {
+            for (int cold = 0; cold < 2; ++cold) {
+                const int frames = cold ? coldFrames : warmFrames;
+                for (Walk walk : {Walk::Records, Walk::Table}) {
+                    results[cold][int(walk)].push_back(RunRound(walk, cold, frames, evictor));
+                }
+            }
         }
-        roundMedians.push_back(median(times));
-        std::printf("round %d: median %.3f ms per frame (UpdateVisibility %.3f ms), %.2f %% of a 60 Hz frame; "
-                    "fastest %.3f ms, slowest %.3f ms\n",
-                    round + 1, roundMedians.back(), median(culling), 100.0 * roundMedians.back() / kFrameMs,
-                    *std::min_element(times.begin(), times.end()), *std::max_element(times.begin(), times.end()));
+        const int drawn = ModelsDrawn;
+        for (int cold = 0; cold < 2; ++cold) {
+            double before = 0;
+            for (Walk walk : {Walk::Records, Walk::Table}) {
+                const auto& rows = results[cold][int(walk)];
+                Summary frame = Summarise(rows, &RoundResult::frameMs);
+                Summary visibility = Summarise(rows, &RoundResult::visibilityMs);
+                Summary drawing = Summarise(rows, &RoundResult::drawingMs);
+                if (walk == Walk::Records) before = frame.lowest;
+                std::printf("%6d %-5s %-7s %9.3f [%8.3f] %7.2f%% %9.1f   UpdateVisibility %.3f, DrawRenderGroups %.3f",
+                            count, cold ? "cold" : "warm", walk == Walk::Records ? "records" : "table", frame.lowest,
+                            frame.middle, 100.0 * frame.lowest / kFrameMs, frame.lowest * 1e6 / count,
+                            visibility.lowest, drawing.lowest);
+                if (walk == Walk::Table) std::printf("; %.1f x faster", before / frame.lowest);
+                std::printf("\n");
+            }
+            std::printf("%6d %-5s %-7s DrawModel alone on the %d models drawn: %.3f ms\n", count, cold ? "cold" : "warm",
+                        "", drawn, DrawSubmissionMs(cold, cold ? coldFrames : warmFrames, evictor));
+        }
         std::fflush(stdout);
     }
-    std::printf("memory latency walk, same run: %.1f ns per load before the rounds, %.1f ns after\n", latencyBefore,
-                MemoryLatencyNs());
-    const double lowest = *std::min_element(roundMedians.begin(), roundMedians.end());
-    const double middle = median(roundMedians);
-    std::printf("%d groups of 2 members, %d rounds of %d frames, %d models drawn per frame\n", kGroups, rounds, frames,
-                drawn);
-    std::printf("UpdateVisibility + DrawRenderGroups, lowest round median: %.3f ms per frame, %.1f ns per group, "
-                "%.2f %% of a 60 Hz frame (16.7 ms; goal: under 2 %%)\n",
-                lowest, lowest * 1e6 / kGroups, 100.0 * lowest / kFrameMs);
-    std::printf("                                     middle round median: %.3f ms per frame, %.1f ns per group, "
-                "%.2f %%\n",
-                middle, middle * 1e6 / kGroups, 100.0 * middle / kFrameMs);
+    std::printf("\nmemory latency probe, same run: %.1f ns per dependent load before the rounds, %.1f ns after\n",
+                latencyBefore, MemoryLatencyNs());
+    std::printf("goals: cold at most 2 %% of a 60 Hz frame at 8,192 groups, warm at most 0.5 %%, time per group flat\n");
     return 0;
 }

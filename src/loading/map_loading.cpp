@@ -3,6 +3,7 @@
 #include "config/map_definition.h"
 #include "config/options.h"
 #include "loading/loading_screen.h"
+#include "maprender/group_table.h"
 #include "maprender/shading.h"
 #include "renderer/model.h"
 
@@ -35,6 +36,7 @@ RenderGroup* CreateRenderGroup(const std::string& path, const std::string& textu
         group->lod = TarnRenderer::AcquireModel(params);
     }
     RenderGroups.push_back(group);
+    InvalidateGroupTable();
     return group;
 }
 
@@ -77,4 +79,5 @@ void LoadMap()
         CurrentDrawSettings = group->settings;
         CurrentShadingSettings = group->settings.Shading;
     }
+    InvalidateGroupTable();  // members were added to the groups
 }

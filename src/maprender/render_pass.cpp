@@ -275,55 +275,6 @@ void ProcessPendingReleases()
     }
 }
 
-void DrawRenderGroups()
-{
-    const float frameTime = HostGame::At<float>(HostGame::kFrameTimeAddress);
-    for (RenderGroup* group : RenderGroups) {
-        // Nothing below changes the group's settings: they are drawn as they are.
-        const DrawSettings& settings = group->settings;
-        if (group->inRange) {
-            group->outOfRangeSeconds = 0.0;
-        } else {
-            group->outOfRangeSeconds += static_cast<double>(frameTime);
-        }
-
-        if (group->inRange) {
-            bool incomplete = false;
-            for (GroupMember* member : group->members) {
-                CModel* model = member->model;
-                if (!model) {
-                    RequestMemberModel(member);
-                    incomplete = true;
-                } else if (model->loading.load(std::memory_order_acquire)) {
-                    incomplete = true;
-                } else if (model->AnyMeshHasGeometry()) {
-                    DrawModel(model, settings);
-                } else {
-                    incomplete = true;
-                }
-            }
-            if (!incomplete && !group->members.empty()) continue;
-        }
-
-        if (!group->lod) continue;
-        DrawModel(group->lod, settings);
-        if (!Config::UnloadCulledModels) continue;
-        for (GroupMember* member : group->members) {
-            CModel* model = member->model;
-            if (!model || !(group->outOfRangeSeconds > 5.0)) continue;
-            // A loading model's meshes belong to its import (another thread
-            // may be adding to them): it has no collision data yet.
-            const bool usedByCollision =
-                !model->loading.load(std::memory_order_acquire) &&
-                std::any_of(model->meshes.begin(), model->meshes.end(),
-                            [](const CMesh* mesh) { return mesh->collisionData != nullptr; });
-            if (usedByCollision) continue;
-            TarnRenderer::ReleaseReference(model);
-            member->model = nullptr;
-        }
-    }
-}
-
 void RenderMap()
 {
     // Device work of finished asynchronous imports happens here, on the

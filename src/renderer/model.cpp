@@ -18,6 +18,7 @@ std::mutex ModelCacheLock;
 std::atomic<bool> KeepMeshesSeparate{false};
 void (*MeshAddedHook)(CModel* model, CMesh* mesh) = nullptr;
 void (*SceneImportedHook)(CModel* model, const aiScene* scene) = nullptr;
+void (*ModelDestroyedObserver)(CModel* model) = nullptr;
 RendererStatistics Statistics;
 
 namespace {
@@ -168,6 +169,7 @@ void CModel::Unload()
 
 CModel::~CModel()
 {
+    if (ModelDestroyedObserver) ModelDestroyedObserver(this);
     Unload();
     loadTask.Wait();
     ++Statistics.modelsDestroyed;

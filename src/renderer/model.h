@@ -97,6 +97,11 @@ extern void (*MeshAddedHook)(CModel* model, CMesh* mesh);
 // Null in the plug-in.
 extern void (*SceneImportedHook)(CModel* model, const aiScene* scene);
 
+// Called as a model is destroyed, on the releasing thread with the cache
+// lock held: the per-frame walk's table of the groups' models listens, so
+// that it never keeps a model released behind its back. Null when unset.
+extern void (*ModelDestroyedObserver)(CModel* model);
+
 // Counts for previews and reports: imports started and finished, models destroyed.
 struct RendererStatistics {
     std::atomic<unsigned> importsStarted{0};

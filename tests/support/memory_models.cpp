@@ -1,5 +1,6 @@
 #include "memory_models.h"
 
+#include "maprender/group_table.h"
 #include "maprender/render_group.h"
 
 #include <assimp/scene.h>
@@ -51,9 +52,9 @@ TarnRenderer::CModel* MakeMemoryModel(const std::string& name, float x, float y,
     return model;
 }
 
-void ReleaseRenderGroups()
+void ReleaseRenderGroups(std::vector<RenderGroup*>& groups)
 {
-    for (RenderGroup* group : RenderGroups) {
+    for (RenderGroup* group : groups) {
         for (GroupMember* member : group->members) {
             if (member->model) TarnRenderer::ReleaseReference(member->model);
             delete member;
@@ -61,7 +62,8 @@ void ReleaseRenderGroups()
         if (group->lod) TarnRenderer::ReleaseReference(group->lod);
         delete group;
     }
-    RenderGroups.clear();
+    groups.clear();
+    InvalidateGroupTable();
 }
 
 }  // namespace TestSupport

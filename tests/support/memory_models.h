@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "maprender/render_group.h"
 #include "renderer/model.h"
 
 namespace TestSupport {
@@ -18,8 +19,8 @@ TarnRenderer::CMesh* MakeMemoryMesh(float x, float y, float z, float radius);
 TarnRenderer::CModel* MakeMemoryModel(const std::string& name, float x, float y, float z, float radius,
                                       std::uint32_t textureFilter = 2);
 
-// Releases every render group, its LOD and member models, and empties
-// RenderGroups.
-void ReleaseRenderGroups();
+// Releases every render group of the list, its LOD and member models, and
+// empties the list.
+void ReleaseRenderGroups(std::vector<RenderGroup*>& groups = RenderGroups);
 
 }  // namespace TestSupport

@@ -1,0 +1,163 @@
+// The per-frame walk's compact copy of the render groups: what culling,
+// levels of detail and streaming read for every group every frame, in
+// contiguous arrays, so that a frame after the game has evicted the caches
+// waits for memory only where it draws, requests or releases.
+//
+// Per group: its LOD's model entry, its member slots, the in-range flag and
+// the out-of-range timer. Per member slot: the model entry (or none) and the
+// member record. Per distinct model the groups hold: its sphere, whether it
+// has geometry, whether it was still loading when last seen, and per mesh
+// its sphere and the visible flag the record holds.
+//
+// The records stay the truth outside the walk. The walk keeps this table in
+// step with them as it goes: it writes every in-range flag it changes back
+// to the group record, and a timer when the group comes into range or its
+// members are released (the running timer of a group out of range lives
+// here; SyncGroupTimers writes them all back), mirrors every visible flag,
+// holds and drops entries as it requests and releases members, and reads a
+// model's record again only while it was loading, until the load is seen to
+// have finished. Whatever else may have changed the records rebuilds the
+// table from them before the next walk: a different group list, a model the
+// table holds destroyed by someone else, or InvalidateGroupTable. A rebuild
+// takes the flags and timers the records hold: where the groups live on,
+// SyncGroupTimers first keeps the running timers.
+//
+// Render thread only, except the destruction notice (any thread).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <unordered_map>
+#include <vector>
+
+#include "maprender/culling.h"
+#include "maprender/render_group.h"
+#include "renderer/mesh.h"
+
+namespace TarnRenderer {
+class CModel;
+}
+
+inline constexpr std::uint32_t kNoEntry = 0xFFFFFFFFu;
+
+// What a model entry's state byte says, as last seen.
+enum EntryState : std::uint8_t {
+    kEntryLoading = 1,      // the record is read again until its load has finished
+    kEntryGeometry = 2,     // a mesh has geometry
+    kEntryAllVisible = 4,   // every mesh's visible flag is set
+    kEntryNoneVisible = 8,  // no mesh's visible flag is set
+    // Set for this frame by MarkSurelyOutOfRange: the range test of a member
+    // (DrawDistance), of a LOD (LODDistance) is known to fail.
+    kEntryMemberOutOfRange = 16,
+    kEntryLodOutOfRange = 32,
+};
+
+// What only acting on an entry reads.
+struct ModelEntry {
+    TarnRenderer::CModel* model;
+    std::uint32_t meshFirst;  // into the table's mesh arrays
+    std::uint32_t meshCount;
+};
+
+class GroupTable {
+public:
+    GroupTable();
+    ~GroupTable();
+
+    // Writes every timer the records do not hold yet back to its group.
+    void SyncGroupTimers();
+    // Takes the in-range flags from the group records, and each timer that
+    // was set there since the table last wrote or read it.
+    void TakeGroupStates();
+
+    // Rebuilds from `groups` unless the table is known to mirror them.
+    void EnsureCurrent(const std::vector<RenderGroup*>& groups);
+    void Rebuild(const std::vector<RenderGroup*>& groups);
+    void Invalidate() { stale_.store(true, std::memory_order_release); }
+
+    // Sets each loaded entry's out-of-range bits for this frame's camera and
+    // limits where the range test surely fails, four entries at a time.
+    void MarkSurelyOutOfRange(const CullParams& params);
+
+    // Reads a loading entry's record again; true while it is still loading.
+    bool StillLoading(std::uint32_t entry) { return (entryState[entry] & kEntryLoading) && !Promote(entry); }
+    // Waits for a loading entry's import, then takes its imported record.
+    void WaitUntilLoaded(std::uint32_t entry);
+
+    // The entry for `model` with one more holder, made (and read from the
+    // record) when new.
+    std::uint32_t Hold(TarnRenderer::CModel* model);
+    // One holder fewer; an entry held by nobody is forgotten at once, so a
+    // model destroyed afterwards does not mark the table stale.
+    void Drop(std::uint32_t entry);
+
+    // The visible flags of an entry's meshes, written to the records only
+    // where they change.
+    void SetAllVisible(std::uint32_t entry, bool visible)
+    {
+        if (!(entryState[entry] & (visible ? kEntryAllVisible : kEntryNoneVisible))) WriteAllVisible(entry, visible);
+    }
+    template <class IsVisible>
+    void SetEachVisible(std::uint32_t entry, IsVisible isVisible)
+    {
+        const ModelEntry& model = models[entry];
+        bool any = false, all = true;
+        for (std::uint32_t mesh = model.meshFirst; mesh < model.meshFirst + model.meshCount; ++mesh) {
+            const bool visible = isVisible(&meshSpheres[4 * mesh], meshSpheres[4 * mesh + 3]);
+            if (meshVisible[mesh] != visible) {
+                meshVisible[mesh] = visible;
+                meshes[mesh]->visible = visible;
+            }
+            any |= visible;
+            all &= visible;
+        }
+        SetVisibility(entry, all, any);
+    }
+
+    // Per group, in list order.
+    std::vector<RenderGroup*> groups;
+    std::vector<std::uint32_t> lodEntry;     // kNoEntry without a LOD
+    std::vector<std::uint32_t> memberFirst;  // the group's slots: memberFirst[g] up to memberFirst[g + 1]
+    std::vector<std::uint8_t> inRange;
+    std::vector<double> outOfRangeSeconds;
+    std::vector<double> recordSeconds;  // the timer as the group record holds it
+    // Per member slot.
+    std::vector<std::uint32_t> slotEntry;  // kNoEntry while the member has no model
+    std::vector<GroupMember*> slotMember;
+    // Per model entry, and per mesh of the loaded entries.
+    std::vector<float> entryX, entryY, entryZ, entryRadius;  // the sphere
+    std::vector<std::uint8_t> entryState;
+    std::vector<ModelEntry> models;
+    std::vector<float> meshSpheres;  // centre and radius
+    std::vector<std::uint8_t> meshVisible;
+    std::vector<TarnRenderer::CMesh*> meshes;
+
+private:
+    // Takes the record of an entry seen loading, if its load has finished.
+    bool Promote(std::uint32_t entry);
+    void WriteAllVisible(std::uint32_t entry, bool visible);
+    void ReadImported(std::uint32_t entry);
+    void SetVisibility(std::uint32_t entry, bool all, bool any)
+    {
+        std::uint8_t& state = entryState[entry];
+        state = (state & ~(kEntryAllVisible | kEntryNoneVisible)) | (all ? kEntryAllVisible : 0) | (any ? 0 : kEntryNoneVisible);
+    }
+    static void ModelDestroyed(TarnRenderer::CModel* model);
+
+    std::atomic<bool> stale_{true};
+    std::vector<std::uint32_t> holders_;  // per entry: slots (LODs and members) holding it
+    std::vector<std::uint32_t> freeEntries_;
+    std::size_t unusedMeshes_ = 0;  // mesh rows of forgotten entries, dropped at the next rebuild
+    // Guards `entryOf_`, which the destruction notice reads from any thread.
+    std::mutex entryLock_;
+    std::unordered_map<TarnRenderer::CModel*, std::uint32_t> entryOf_;
+};
+
+// The table of RenderGroups that UpdateVisibility and DrawRenderGroups use.
+GroupTable& FrameGroupTable();
+
+// For code that changes groups, member slots, in-range flags, timers or
+// mesh visible flags outside the per-frame walk: the next walk rebuilds
+// the table from the records.
+void InvalidateGroupTable();

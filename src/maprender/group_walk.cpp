@@ -1,0 +1,287 @@
+// The per-frame walk over the render groups, on their compact table
+// (group_table.h): UpdateVisibility (culling and levels of detail) and
+// DrawRenderGroups (drawing, member requests, unloading), with exactly the
+// rules, results and order of a walk over the records. Every group's
+// spheres, flags and timer come from the table; a record chain is read only
+// for what is drawn, requested or released and for models seen loading.
+//
+// DrawRenderGroups acts on the in-range flags UpdateVisibility left in the
+// table. Called without UpdateVisibility before it, it takes the flags from
+// the group records instead, and the timers set there, as they may have been.
+#include <algorithm>
+
+#include "config/options.h"
+#include "hooks/host_interface.h"
+#include "maprender/culling.h"
+#include "maprender/culling_rules.h"
+#include "maprender/group_table.h"
+#include "maprender/render_pass.h"
+#include "renderer/model.h"
+
+using TarnRenderer::CMesh;
+using TarnRenderer::CModel;
+
+namespace {
+
+bool VisibilityFresh = false;  // UpdateVisibility ran and DrawRenderGroups has not yet
+
+// CullModelMeshes on a table entry.
+void CullEntry(GroupTable& table, std::uint32_t entry, const CullParams& params)
+{
+    if (entry == kNoEntry || table.StillLoading(entry) || !(table.entryState[entry] & kEntryGeometry)) return;
+    if (!params.AggressiveCulling) {
+        table.SetAllVisible(entry, true);
+        return;
+    }
+    table.SetEachVisible(entry, [&params](const float* center, float radius) {
+        return CullingRules::MeshSphereVisible(center, radius, params);
+    });
+}
+
+// IsModelInRange on a table entry; no entry is a member not requested yet.
+bool EntryInRange(GroupTable& table, std::uint32_t entry, const CullParams& params, bool lod)
+{
+    if (entry == kNoEntry) return true;
+    const std::uint8_t state = table.entryState[entry];
+    if (state & (lod ? kEntryLodOutOfRange : kEntryMemberOutOfRange)) return false;
+    if (state & kEntryLoading) table.WaitUntilLoaded(entry);
+    const float center[3] = {table.entryX[entry], table.entryY[entry], table.entryZ[entry]};
+    return CullingRules::SphereInRange(center, table.entryRadius[entry], params, lod);
+}
+
+// Whether a member with this entry is drawn, as far as the table knows: a
+// load may have finished since it last looked.
+bool Drawable(const GroupTable& table, std::uint32_t entry)
+{
+    return entry != kNoEntry && (table.entryState[entry] & (kEntryLoading | kEntryGeometry)) == kEntryGeometry;
+}
+
+// The models a frame draws, in drawing order, found from the table before
+// the walk. Drawing reads a chain per model (model, mesh list, meshes, their
+// buffers and textures) and the group's settings; asking for each link a few
+// draws ahead, one link per stage and each stage reading only what an
+// earlier stage asked for, keeps many of those loads in flight. Only a hint:
+// the walk draws what the rules say, whatever was asked for.
+class DrawAhead {
+public:
+    void Plan(const GroupTable& table, const std::vector<std::uint32_t>& active)
+    {
+        draws_.clear();
+        next_ = 0;
+        for (const std::uint32_t index : active) {
+            const std::uint32_t first = table.memberFirst[index], end = table.memberFirst[index + 1];
+            if (table.inRange[index]) {
+                bool incomplete = false;
+                for (std::uint32_t slot = first; slot < end; ++slot) {
+                    const std::uint32_t entry = table.slotEntry[slot];
+                    if (Drawable(table, entry)) {
+                        draws_.push_back({table.groups[index], table.models[entry].model});
+                    } else {
+                        incomplete = true;
+                    }
+                }
+                if (!incomplete && first != end) continue;
+            }
+            if (table.lodEntry[index] != kNoEntry) {
+                draws_.push_back({table.groups[index], table.models[table.lodEntry[index]].model});
+            }
+        }
+    }
+
+    // Called before each draw of the walk.
+    void Advance()
+    {
+        const std::size_t at = next_++;
+        if (at == 0) {
+            for (std::size_t ahead = 0; ahead < 4 * kStride; ++ahead) AskFor(ahead, 4 * kStride - ahead);
+        }
+        AskFor(at + 4 * kStride, 4);
+        AskFor(at + 3 * kStride, 3);
+        AskFor(at + 2 * kStride, 2);
+        AskFor(at + kStride, 1);
+    }
+
+private:
+    struct Draw {
+        const RenderGroup* group;
+        const CModel* model;
+    };
+    static constexpr std::size_t kStride = 2;  // draws between two stages
+
+    static void Lines(const void* start, std::size_t bytes)
+    {
+        const char* at = static_cast<const char*>(start);
+        for (std::size_t offset = 0; offset < bytes; offset += 64) __builtin_prefetch(at + offset);
+    }
+
+    // Stage 4 asks for the model and the group's settings, 3 for the model's
+    // settings and mesh list, 2 for the meshes, 1 for their buffers and
+    // textures; a stage reads only what the stages before it asked for.
+    void AskFor(std::size_t index, int stage) const
+    {
+        if (index >= draws_.size()) return;
+        const Draw& draw = draws_[index];
+        switch (stage) {
+        case 4:
+            __builtin_prefetch(draw.model);
+            __builtin_prefetch(&draw.model->loading);
+            Lines(&draw.group->settings, sizeof(DrawSettings));
+            break;
+        case 3:
+            __builtin_prefetch(&draw.model->textureFilter);
+            Lines(&draw.model->drawSettings, sizeof(DrawSettings));
+            if (!draw.model->loading.load(std::memory_order_acquire)) __builtin_prefetch(draw.model->meshes.data());
+            break;
+        case 2:
+            ForEachMesh(draw, [](const CMesh* mesh) {
+                __builtin_prefetch(mesh);
+                __builtin_prefetch(&mesh->visible);
+            });
+            break;
+        default:
+            ForEachMesh(draw, [](const CMesh* mesh) {
+                __builtin_prefetch(mesh->buffers);
+                __builtin_prefetch(mesh->texture);
+            });
+            break;
+        }
+    }
+    // A loading model's mesh list belongs to its import.
+    template <class Visit>
+    static void ForEachMesh(const Draw& draw, Visit visit)
+    {
+        if (draw.model->loading.load(std::memory_order_acquire)) return;
+        for (const CMesh* mesh : draw.model->meshes) visit(mesh);
+    }
+
+    std::vector<Draw> draws_;
+    std::size_t next_ = 0;
+};
+
+DrawAhead FrameDraws;
+std::vector<std::uint32_t> ActiveGroups;  // this frame's groups in range or with a LOD, in list order
+
+void RequestSlot(GroupTable& table, std::uint32_t slot)
+{
+    GroupMember* member = table.slotMember[slot];
+    RequestMemberModel(member);
+    table.slotEntry[slot] = table.Hold(member->model);
+}
+
+// A loading model's meshes belong to its import (another thread may be
+// adding to them): it has no collision data yet.
+bool UsedByCollision(const CModel* model)
+{
+    return !model->loading.load(std::memory_order_acquire) &&
+           std::any_of(model->meshes.begin(), model->meshes.end(),
+                       [](const CMesh* mesh) { return mesh->collisionData != nullptr; });
+}
+
+void ReleaseSlot(GroupTable& table, std::uint32_t slot)
+{
+    const std::uint32_t entry = table.slotEntry[slot];
+    CModel* model = table.models[entry].model;
+    table.slotEntry[slot] = kNoEntry;
+    table.Drop(entry);  // first: the table no longer holds the model if this release destroys it
+    TarnRenderer::ReleaseReference(model);
+    table.slotMember[slot]->model = nullptr;
+}
+
+}  // namespace
+
+void UpdateVisibility()
+{
+    Config::RenderCullMode = Config::CullModeFromOption(Config::Options.ForceCullMode);
+    const CullParams params = MakeCullParams();
+    GroupTable& table = FrameGroupTable();
+    table.EnsureCurrent(RenderGroups);
+    table.MarkSurelyOutOfRange(params);
+    const bool hideLods = Config::Options.DontDrawLODs;
+    const std::size_t count = table.groups.size();
+    for (std::size_t index = 0; index < count; ++index) {
+        const std::uint32_t lod = table.lodEntry[index];
+        if (hideLods) {
+            if (lod != kNoEntry && !table.StillLoading(lod) && (table.entryState[lod] & kEntryGeometry)) {
+                table.SetAllVisible(lod, false);
+            }
+        } else {
+            CullEntry(table, lod, params);
+        }
+        const std::uint32_t first = table.memberFirst[index], end = table.memberFirst[index + 1];
+        for (std::uint32_t slot = first; slot < end; ++slot) CullEntry(table, table.slotEntry[slot], params);
+
+        bool inRange = false;
+        if (lod != kNoEntry) {
+            inRange = EntryInRange(table, lod, params, true);
+        } else {
+            for (std::uint32_t slot = first; slot < end && !inRange; ++slot) {
+                inRange = EntryInRange(table, table.slotEntry[slot], params, false);
+            }
+        }
+        if (table.inRange[index] != inRange) {
+            table.inRange[index] = inRange;
+            table.groups[index]->inRange = inRange;
+        }
+    }
+    VisibilityFresh = true;
+}
+
+void DrawRenderGroups()
+{
+    GroupTable& table = FrameGroupTable();
+    table.EnsureCurrent(RenderGroups);
+    if (!VisibilityFresh) table.TakeGroupStates();
+    VisibilityFresh = false;
+    const std::size_t count = table.groups.size();
+
+    // Timers first, for every group: nothing below reads another group's
+    // timer, so this order acts as the group-by-group one does. A group's
+    // record gets its timer when it comes into range (and on release).
+    // Out of range without a LOD, a group has nothing else to do.
+    const double frameTime = HostGame::At<float>(HostGame::kFrameTimeAddress);
+    ActiveGroups.clear();
+    for (std::size_t index = 0; index < count; ++index) {
+        double& timer = table.outOfRangeSeconds[index];
+        if (!table.inRange[index]) {
+            timer += frameTime;
+            if (table.lodEntry[index] == kNoEntry) continue;
+        } else if (timer != 0.0 || table.recordSeconds[index] != 0.0) {
+            table.groups[index]->outOfRangeSeconds = table.recordSeconds[index] = timer = 0.0;
+        }
+        ActiveGroups.push_back(static_cast<std::uint32_t>(index));
+    }
+
+    FrameDraws.Plan(table, ActiveGroups);
+    for (const std::uint32_t index : ActiveGroups) {
+        const std::uint32_t lod = table.lodEntry[index];
+        RenderGroup* group = table.groups[index];
+        const std::uint32_t first = table.memberFirst[index], end = table.memberFirst[index + 1];
+        if (table.inRange[index]) {
+            bool incomplete = false;
+            for (std::uint32_t slot = first; slot < end; ++slot) {
+                const std::uint32_t entry = table.slotEntry[slot];
+                if (entry == kNoEntry) {
+                    RequestSlot(table, slot);
+                    incomplete = true;
+                } else if (table.StillLoading(entry) || !(table.entryState[entry] & kEntryGeometry)) {
+                    incomplete = true;
+                } else {
+                    FrameDraws.Advance();
+                    DrawModel(table.models[entry].model, group->settings);
+                }
+            }
+            if (!incomplete && first != end) continue;
+        }
+
+        if (lod == kNoEntry) continue;
+        FrameDraws.Advance();
+        DrawModel(table.models[lod].model, group->settings);
+        if (!Config::UnloadCulledModels || !(table.outOfRangeSeconds[index] > 5.0)) continue;
+        for (std::uint32_t slot = first; slot < end; ++slot) {
+            const std::uint32_t entry = table.slotEntry[slot];
+            if (entry == kNoEntry || UsedByCollision(table.models[entry].model)) continue;
+            group->outOfRangeSeconds = table.recordSeconds[index] = table.outOfRangeSeconds[index];
+            ReleaseSlot(table, slot);
+        }
+    }
+}
