@@ -3,10 +3,10 @@
 # everything, then runs vornak_soak under Wine with a virtual display for
 # the real Direct3D device. Three kinds, one line each with its counts and
 # figures, then any failures:
-#   reset     1,000 device resets through the game's reset sites while
-#             member models stream in and out
 #   churn     10,000 acquire, release and import cycles of models and
 #             textures on four threads
+#   reset     1,000 device resets through the game's reset sites while
+#             member models stream in and out
 #   settings  the settings reader against GetPrivateProfileStringA on 10,000
 #             generated files (new ones every run: the first seed is printed)
 # Arguments go to vornak_soak: --resets N, --cycles N, --files N, --seed N,

@@ -1,9 +1,9 @@
 // vornak_soak: long runs of the plug-in's code that tests cannot afford.
 //   vornak_soak [--resets N] [--cycles N] [--files N] [--seed N] [--only reset|churn|settings]
-// reset     N device resets (1000) through the game's reset sites on a real
-//           device while member models stream in and out
 // churn     N acquire, release and import cycles (10000) of models and
 //           textures on four threads
+// reset     N device resets (1000) through the game's reset sites on a real
+//           device while member models stream in and out
 // settings  the settings reader against GetPrivateProfileStringA on N
 //           generated files (10000), from seed N on (default: from the clock,
 //           printed, so that a failing run can be repeated)
@@ -70,8 +70,10 @@ int main(int argc, char** argv)
         ++i;
     }
     bool passed = true;
-    if (only.empty() || only == "reset") passed &= Report("reset", Soak::RunResetSoak(reset));
+    // The churn first: it measures the process's memory, which the real
+    // device's driver (its threads, caches and mappings) would then share.
     if (only.empty() || only == "churn") passed &= Report("churn", Soak::RunChurnSoak(churn));
+    if (only.empty() || only == "reset") passed &= Report("reset", Soak::RunResetSoak(reset));
     if (only.empty() || only == "settings") passed &= Report("settings", Soak::RunSettingsSoak(settings));
     return passed ? 0 : 1;
 }
