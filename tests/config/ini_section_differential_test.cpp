@@ -109,6 +109,9 @@ TEST_F(IniSectionDifferentialTest, LineEndsByteOrderMarkAndHighBytes)
     Check("\xEF\xBB\xBF" "Key=before section\n[Options]\nOther=1\n", kKeys);
     Check("[Options]\nKey=caf\xE9 \x80\x81\x8D\x9D\xA0\xFF\nOther=\xA0value\xA0\nA\xE9=1\n", kKeys);
     Check("[Options]\nKey=\x1A" "ctrlz\x1A\nOther=a\x00" "b\nA=\x00\nk=v  \x00  \n"s, kKeys);
+    // A broken sequence just before the file's last line end swallows it.
+    Check("\xEF\xBB\xBF[Options]\nKey=.\x80\t\xE9\n", kKeys);
+    Check("\xEF\xBB\xBFOther=3-32'\xFFX#\xE9\n", kKeys);
 }
 
 TEST_F(IniSectionDifferentialTest, KeysBeforeTheFirstSectionAndEmptyFiles)
