@@ -221,7 +221,8 @@ struct WideDecoder {
 // decoder swallows the rest of its input into one character when a broken
 // sequence comes within three bytes of the end. Every piece ends before an
 // ASCII byte, so it is decoded followed by as many ASCII bytes as the file
-// still has (at most three), whose characters are then dropped.
+// still has (at most three), whose characters are then dropped, unless the
+// broken sequence swallowed them.
 struct ByteDecoder {
     UINT codePage;
     const char* textEnd;
@@ -240,7 +241,9 @@ struct ByteDecoder {
         if (count <= 0) return wide;
         wide.resize(static_cast<std::size_t>(count));
         MultiByteToWideChar(codePage, 0, bytes.data(), static_cast<int>(bytes.size()), wide.data(), count);
-        wide.resize(wide.size() - std::min(wide.size(), static_cast<std::size_t>(following)));
+        // The line ends added come back as line ends, unless a broken
+        // sequence swallowed them: its character then belongs to the piece.
+        for (std::ptrdiff_t i = 0; i < following && !wide.empty() && wide.back() == L'\n'; ++i) wide.pop_back();
         return wide;
     }
 

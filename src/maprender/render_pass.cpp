@@ -265,14 +265,18 @@ void DrawModel(CModel* model, const DrawSettings& settings)
 
 void ProcessPendingReleases()
 {
-    std::vector<CModel*> models;
+    // Only the models waiting for their release are taken, under the lock:
+    // nobody holds them and nothing but this retry destroys them, so they
+    // outlive the walk. Any other model may be released to its end by
+    // another thread (the collision thread) at any moment after the lock.
+    std::vector<CModel*> pending;
     {
         std::lock_guard<std::mutex> lock(TarnRenderer::ModelCacheLock);
-        models = TarnRenderer::ModelCache;
+        for (CModel* model : TarnRenderer::ModelCache) {
+            if (model->releasePending) pending.push_back(model);
+        }
     }
-    for (CModel* model : models) {
-        if (model->releasePending) TarnRenderer::ReleaseReference(model);
-    }
+    for (CModel* model : pending) TarnRenderer::ReleaseReference(model);
 }
 
 void RenderMap()

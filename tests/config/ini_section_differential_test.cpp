@@ -4,12 +4,11 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "config/ini_section.h"
+#include "random_ini.h"
 #include "test_files.h"
 
 namespace {
@@ -17,46 +16,21 @@ namespace {
 using namespace std::string_literals;
 using TestSupport::TempDirectory;
 
-std::string Platform(const std::string& path, const std::string& section, const std::string& key)
-{
-    char buffer[256];
-    std::memset(buffer, 0x55, sizeof(buffer));
-    GetPrivateProfileStringA(section.c_str(), key.c_str(), "", buffer, sizeof(buffer), path.c_str());
-    return buffer;
-}
-
-std::string Escape(const std::string& bytes)
-{
-    std::string out;
-    for (unsigned char c : bytes) {
-        if (c == '\n') out += "\\n\n";
-        else if (c == '\r') out += "\\r";
-        else if (c == '\t') out += "\\t";
-        else if (c < 0x20 || c >= 0x7F) {
-            char hex[8];
-            std::snprintf(hex, sizeof(hex), "\\x%02X", c);
-            out += hex;
-        } else out += static_cast<char>(c);
-    }
-    return out;
-}
-
-const std::vector<std::string> kSections = {"Options", "options", " OPTIONS\t", "Other", ""};
-
 // Compares every (section, key) answer; returns the number of mismatches.
 int CompareWithPlatform(const std::string& path, const std::string& content, const std::vector<std::string>& keys)
 {
     int mismatches = 0;
-    for (const std::string& section : kSections) {
+    for (const std::string& section : TestSupport::kIniSectionsAsked) {
         Config::IniSection parsed = Config::IniSection::Load(path, section);
         for (const std::string& key : keys) {
-            std::string expected = Platform(path, section, key);
+            std::string expected = TestSupport::PlatformIniValue(path, section, key);
             std::string actual = parsed.Get(key);
             if (expected != actual) {
                 ++mismatches;
                 ADD_FAILURE() << "section [" << section << "] key [" << key << "]\n  platform: ["
-                              << Escape(expected) << "]\n  reader:   [" << Escape(actual) << "]\nfile:\n"
-                              << Escape(content);
+                              << TestSupport::EscapeIniBytes(expected) << "]\n  reader:   ["
+                              << TestSupport::EscapeIniBytes(actual) << "]\nfile:\n"
+                              << TestSupport::EscapeIniBytes(content);
                 if (mismatches > 3) return mismatches;
             }
         }
@@ -135,6 +109,9 @@ TEST_F(IniSectionDifferentialTest, LineEndsByteOrderMarkAndHighBytes)
     Check("\xEF\xBB\xBF" "Key=before section\n[Options]\nOther=1\n", kKeys);
     Check("[Options]\nKey=caf\xE9 \x80\x81\x8D\x9D\xA0\xFF\nOther=\xA0value\xA0\nA\xE9=1\n", kKeys);
     Check("[Options]\nKey=\x1A" "ctrlz\x1A\nOther=a\x00" "b\nA=\x00\nk=v  \x00  \n"s, kKeys);
+    // A broken sequence just before the file's last line end swallows it.
+    Check("\xEF\xBB\xBF[Options]\nKey=.\x80\t\xE9\n", kKeys);
+    Check("\xEF\xBB\xBFOther=3-32'\xFFX#\xE9\n", kKeys);
 }
 
 TEST_F(IniSectionDifferentialTest, KeysBeforeTheFirstSectionAndEmptyFiles)
@@ -162,78 +139,12 @@ TEST_F(IniSectionDifferentialTest, Utf16Files)
     Check(utf16(text, true), kKeys);
 }
 
-// Random files assembled from the pieces that matter to the parser.
-class RandomIniWriter {
-public:
-    explicit RandomIniWriter(unsigned seed) : random_(seed) {}
-
-    std::string File()
-    {
-        std::string out;
-        if (Chance(10)) out += "\xEF\xBB\xBF";
-        int endings = Pick(4);  // CR LF, LF, CR, mixed
-        int lines = 1 + Pick(25);
-        for (int i = 0; i < lines; ++i) {
-            out += Line();
-            int ending = endings == 3 ? Pick(3) : endings;
-            if (i + 1 < lines || Chance(70)) out += ending == 0 ? "\r\n" : ending == 1 ? "\n" : "\r";
-        }
-        return out;
-    }
-
-private:
-    int Pick(int n) { return std::uniform_int_distribution<int>(0, n - 1)(random_); }
-    bool Chance(int percent) { return Pick(100) < percent; }
-    std::string Space()
-    {
-        static const char* spaces[] = {"", "", "", " ", "  ", "\t", " \t ", "\x0B"};
-        return spaces[Pick(8)];
-    }
-    std::string Section()
-    {
-        static const char* names[] = {"Options", "options", "OPTIONS", " Options", "Other", "Opt]ions", "", "Options "};
-        std::string header = Space() + "[" + names[Pick(8)] + (Chance(90) ? "]" : "") + Space();
-        if (Chance(10)) header += "trail";
-        return header;
-    }
-    std::string Key()
-    {
-        static const char* keys[] = {"Key", "key", "KEY", "Other", "Empty", "A", "a b", "k", ";Key", "#Other"};
-        return keys[Pick(10)];
-    }
-    std::string Value()
-    {
-        static const std::string alphabet =
-            std::string("abcXYZ0123456789 \t\"\"''==;;[]#.,-+") + "\xE9\x80\xA0\xFF\xC3\xA9\x1A";
-        int length = Chance(8) ? 250 + Pick(60) : Pick(12);
-        std::string value;
-        for (int i = 0; i < length; ++i) value += alphabet[static_cast<std::size_t>(Pick(static_cast<int>(alphabet.size())))];
-        if (Chance(15)) value = "\"" + value + "\"";
-        else if (Chance(10)) value = "'" + value + "'";
-        if (Chance(2)) value.insert(value.size() / 2, 1, '\0');
-        return value;
-    }
-    std::string Line()
-    {
-        switch (Pick(10)) {
-        case 0: return Section();
-        case 1: return Space() + ";" + Value();
-        case 2: return Space() + Key() + Space();
-        case 3: return Space();
-        default: return Space() + Key() + Space() + "=" + Space() + Value() + Space();
-        }
-    }
-
-    std::mt19937 random_;
-};
-
 TEST_F(IniSectionDifferentialTest, RandomFiles)
 {
-    const std::vector<std::string> keys = {"Key", "KEY", "Other", "Empty", "A", "a b", "k", ";Key", "#Other", "Nope"};
     int failures = 0;
     for (unsigned seed = 1; seed <= 300 && failures < 3; ++seed) {
-        std::string content = RandomIniWriter(seed).File();
-        if (CompareWithPlatform(WriteCase(content), content, keys) > 0) {
+        std::string content = TestSupport::RandomIniWriter(seed).File();
+        if (CompareWithPlatform(WriteCase(content), content, TestSupport::kRandomIniKeysAsked) > 0) {
             ++failures;
             ADD_FAILURE() << "random file with seed " << seed;
         }

@@ -1,0 +1,79 @@
+// vornak_soak: long runs of the plug-in's code that tests cannot afford.
+//   vornak_soak [--resets N] [--cycles N] [--files N] [--seed N] [--only reset|churn|settings]
+// churn     N acquire, release and import cycles (10000) of models and
+//           textures on four threads
+// reset     N device resets (1000) through the game's reset sites on a real
+//           device while member models stream in and out
+// settings  the settings reader against GetPrivateProfileStringA on N
+//           generated files (10000), from seed N on (default: from the clock,
+//           printed, so that a failing run can be repeated)
+// One line per kind with its counts and figures, then the failures; the exit
+// code is 1 when any kind failed, 2 for bad arguments, 3 when the churn's
+// watchdog found the threads stuck.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "churn_soak.h"
+#include "reset_soak.h"
+#include "settings_soak.h"
+
+namespace {
+
+bool Report(const char* kind, const Soak::SoakFindings& findings)
+{
+    std::printf("%s %s\n", findings.Passed() ? "PASS" : "FAIL", findings.summary.c_str());
+    for (const std::string& failure : findings.failures) std::printf("  %s: %s\n", kind, failure.c_str());
+    if (findings.failureCount > findings.failures.size()) {
+        std::printf("  %s: ... %u failures in all\n", kind, findings.failureCount);
+    }
+    std::fflush(stdout);
+    return findings.Passed();
+}
+
+bool ParseCount(const char* text, unsigned& value)
+{
+    char* end = nullptr;
+    unsigned long parsed = std::strtoul(text, &end, 10);
+    if (!*text || *end) return false;
+    value = static_cast<unsigned>(parsed);
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    Soak::ResetSoakConfig reset;
+    Soak::ChurnSoakConfig churn;
+    Soak::SettingsSoakConfig settings;
+    settings.firstSeed = GetTickCount() % 1000000000u;
+    std::string only;
+    for (int i = 1; i < argc; ++i) {
+        const std::string option = argv[i];
+        const char* value = i + 1 < argc ? argv[i + 1] : "";
+        bool ok = true;
+        if (option == "--resets") ok = ParseCount(value, reset.resets);
+        else if (option == "--cycles") ok = ParseCount(value, churn.cycles);
+        else if (option == "--files") ok = ParseCount(value, settings.files);
+        else if (option == "--seed") ok = ParseCount(value, settings.firstSeed) && ParseCount(value, churn.seed);
+        else if (option == "--only" && (!std::strcmp(value, "reset") || !std::strcmp(value, "churn") || !std::strcmp(value, "settings"))) only = value;
+        else ok = false;
+        if (!ok) {
+            std::fprintf(stderr, "usage: vornak_soak [--resets N] [--cycles N] [--files N] [--seed N] "
+                                 "[--only reset|churn|settings]\n");
+            return 2;
+        }
+        ++i;
+    }
+    bool passed = true;
+    // The churn first: it measures the process's memory, which the real
+    // device's driver (its threads, caches and mappings) would then share.
+    if (only.empty() || only == "churn") passed &= Report("churn", Soak::RunChurnSoak(churn));
+    if (only.empty() || only == "reset") passed &= Report("reset", Soak::RunResetSoak(reset));
+    if (only.empty() || only == "settings") passed &= Report("settings", Soak::RunSettingsSoak(settings));
+    return passed ? 0 : 1;
+}

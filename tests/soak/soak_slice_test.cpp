@@ -1,0 +1,54 @@
+// A short slice of each soak run (the full runs are scripts/run-soak.sh):
+// the same code with small counts, so that a fault the soak looks for, or a
+// soak that stopped looking, shows up in every test run.
+#include <gtest/gtest.h>
+
+#include "churn_soak.h"
+#include "reset_soak.h"
+#include "settings_soak.h"
+
+namespace {
+
+std::string Described(const Soak::SoakFindings& findings)
+{
+    std::string text = findings.summary;
+    for (const std::string& failure : findings.failures) text += "\n  " + failure;
+    return text;
+}
+
+TEST(SoakSlice, DeviceResetsThroughTheSitesWhileMembersStreamLoseNothing)
+{
+    Soak::ResetSoakConfig config;
+    config.resets = 25;
+    const Soak::ResetSoakFindings findings = Soak::RunResetSoak(config);
+    EXPECT_TRUE(findings.Passed()) << Described(findings);
+    EXPECT_EQ(findings.resetsOk, 25u);
+    EXPECT_EQ(findings.restoresSameCount, 25u);
+    EXPECT_GT(findings.resetsWithImportsInFlight, 0u);
+    EXPECT_GT(findings.mostLive, 0u);  // the plug-in held objects the resets had to take back
+    EXPECT_GT(findings.modelsDestroyed, 0u);
+    EXPECT_EQ(findings.differingPixels, 0);
+}
+
+TEST(SoakSlice, FourThreadsChurningModelsAndTexturesLeaveNothingBehind)
+{
+    Soak::ChurnSoakConfig config;
+    config.cycles = 800;
+    const Soak::ChurnSoakFindings findings = Soak::RunChurnSoak(config);
+    EXPECT_TRUE(findings.Passed()) << Described(findings);
+    EXPECT_EQ(findings.cycles, 800u);
+    EXPECT_GT(findings.releasesWhileImporting, 0u);
+    EXPECT_GT(findings.importsStarted, 0u);
+}
+
+TEST(SoakSlice, SettingsReaderAnswersAsThePlatformOnGeneratedFiles)
+{
+    Soak::SettingsSoakConfig config;
+    config.files = 100;
+    config.firstSeed = 500000;  // files the tests' own comparison never sees
+    const Soak::SettingsSoakFindings findings = Soak::RunSettingsSoak(config);
+    EXPECT_TRUE(findings.Passed()) << Described(findings);
+    EXPECT_EQ(findings.comparisons, 100u * 5 * 10);
+}
+
+}  // namespace
