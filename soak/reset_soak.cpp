@@ -19,6 +19,7 @@
 #include "maprender/render_pass.h"
 #include "memory_models.h"
 #include "renderer/model.h"
+#include "renderer/streaming_budget.h"
 #include "renderer/texture.h"
 #include "soak_scene.h"
 #include "test_files.h"
@@ -31,10 +32,10 @@ constexpr float kGroupSpacing = 60;
 constexpr float kCameraStep = 15;
 constexpr D3DCOLOR kClearColour = D3DCOLOR_XRGB(20, 30, 40);
 
-std::string Format(const char* format, unsigned a, unsigned b = 0, unsigned c = 0)
+std::string Format(const char* format, unsigned a, unsigned b = 0, unsigned c = 0, unsigned d = 0)
 {
     char text[256];
-    std::snprintf(text, sizeof(text), format, a, b, c);
+    std::snprintf(text, sizeof(text), format, a, b, c, d);
     return text;
 }
 
@@ -216,6 +217,7 @@ ResetSoakFindings RunResetSoak(const ResetSoakConfig& config)
         PlaceCamera(x, config.width, config.height);
         Frame(real.Device());
         const unsigned liveBefore = device.Live();
+        const unsigned halfMadeBefore = TarnRenderer::StreamingCounters.releasedHalfMade.load();
         const int site = static_cast<int>(resetIndex % 5);
         const HRESULT result = Host::PassResetSite(site);
         ++findings.resets;
@@ -225,12 +227,18 @@ ResetSoakFindings RunResetSoak(const ResetSoakConfig& config)
             findings.Fail(Format("reset %u through D%u returned 0x%08X", resetIndex, site + 1, unsigned(result)));
             break;  // a device that failed to reset cannot go on
         }
+        // The half-made buffers and textures of models still streaming are
+        // given back and made again by their steps in later frames, so they
+        // are not expected back from the restore step.
         const unsigned liveAfter = device.Live();
-        if (liveAfter == liveBefore) {
+        const unsigned halfMade = TarnRenderer::StreamingCounters.releasedHalfMade.load() - halfMadeBefore;
+        findings.halfMadeReleased += halfMade;
+        if (liveAfter + halfMade == liveBefore) {
             ++findings.restoresSameCount;
         } else {
-            findings.Fail(Format("reset %u: %u objects before the release step, %u after the restore step", resetIndex,
-                                 liveBefore, liveAfter));
+            findings.Fail(Format("reset %u: %u objects before the release step, %u after the restore step "
+                                 "(%u half-made ones of streaming models given back)",
+                                 resetIndex, liveBefore, liveAfter, halfMade));
         }
         findings.fewestLive = std::min(findings.fewestLive, liveBefore);
         findings.mostLive = std::max(findings.mostLive, liveBefore);
@@ -276,10 +284,12 @@ ResetSoakFindings RunResetSoak(const ResetSoakConfig& config)
     char line[512];
     std::snprintf(line, sizeof(line),
                   "resets: %u through D1..D5, %u returned D3D_OK, %u with imports in flight (up to %u at once); "
-                  "%u..%u objects held, the same count after %u restores; %u created off the render thread; "
+                  "%u..%u objects held, the same count after %u restores (%u half-made objects of streaming models "
+                  "given back and made again); %u created off the render thread; "
                   "%u imports, %u models unloaded; picture after the last reset: %ld of %ld pixels differ; %.1f s",
                   findings.resets, findings.resetsOk, findings.resetsWithImportsInFlight, findings.mostImportsInFlight,
-                  findings.fewestLive, findings.mostLive, findings.restoresSameCount, findings.createdOffRenderThread, findings.importsStarted,
+                  findings.fewestLive, findings.mostLive, findings.restoresSameCount, findings.halfMadeReleased,
+                  findings.createdOffRenderThread, findings.importsStarted,
                   findings.modelsDestroyed, findings.differingPixels, findings.pixels, findings.seconds);
     findings.summary = line;
     return findings;

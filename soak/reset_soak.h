@@ -28,6 +28,7 @@ struct ResetSoakFindings : SoakFindings {
     unsigned mostImportsInFlight = 0;
     unsigned fewestLive = 0, mostLive = 0;   // objects the plug-in held around a reset
     unsigned restoresSameCount = 0;          // resets after which the plug-in held as many as before
+    unsigned halfMadeReleased = 0;           // objects of still-streaming models given back, made again later
     unsigned createdOffRenderThread = 0;
     unsigned importsStarted = 0, modelsDestroyed = 0;
     long differingPixels = -1;               // -1: no picture taken

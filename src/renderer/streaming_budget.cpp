@@ -468,16 +468,23 @@ void WaitForQueuedWork(int milliseconds)
 void ReleaseQueuedDeviceWork()
 {
     std::lock_guard<std::mutex> guard(WorkLock);
+    unsigned released = 0;
+    auto count = [&released](const void* object) { released += object != nullptr; };
     for (auto& work : Queue) {
         for (MeshWork& mesh : work->meshes) {
+            count(mesh.made);
+            count(mesh.staging);
             DropTextureWork(mesh);
             if (mesh.stage == Stage::TextureBands) mesh.stage = Stage::Texture;
             if (!mesh.record) continue;  // nothing made yet
+            count(mesh.record->vertexBuffer);
+            count(mesh.record->indexBuffer);
             DropBuffers(mesh.record);
             mesh.stage = Stage::CreateVertexBuffer;
             mesh.filled = 0;
         }
     }
+    StreamingCounters.releasedHalfMade += released;
 }
 
 }  // namespace TarnRenderer

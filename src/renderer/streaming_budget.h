@@ -54,6 +54,9 @@ struct StreamingTotals {
     std::atomic<unsigned> designedWaits{0};  // waits for a loading model on the render thread
     std::atomic<unsigned> steps{0};
     std::atomic<unsigned> framesWithWorkLeft{0};
+    // Device objects of unfinished models given back by release steps; the
+    // restore step leaves them to the models' steps, which make them again.
+    std::atomic<unsigned> releasedHalfMade{0};
 };
 extern StreamingTotals StreamingCounters;
 
