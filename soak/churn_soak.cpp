@@ -20,6 +20,7 @@
 #include "maprender/render_pass.h"
 #include "renderer/model.h"
 #include "renderer/texture.h"
+#include "cache_counts.h"
 #include "soak_scene.h"
 #include "test_files.h"
 
@@ -196,18 +197,6 @@ void RunThreads(unsigned threads, unsigned cycles, unsigned seed, unsigned stall
         running.emplace_back([&, t, share] { Churn(t, share, seed, files, states[t]); });
     }
     for (std::thread& thread : running) thread.join();
-}
-
-std::size_t CachedModels()
-{
-    std::lock_guard<std::mutex> lock(TarnRenderer::ModelCacheLock);
-    return TarnRenderer::ModelCache.size();
-}
-
-std::size_t CachedTextures()
-{
-    std::lock_guard<std::mutex> lock(TarnRenderer::TextureCacheLock);
-    return TarnRenderer::TextureCache.size();
 }
 
 bool AnyModelLoading()

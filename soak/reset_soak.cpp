@@ -21,6 +21,7 @@
 #include "renderer/model.h"
 #include "renderer/streaming_budget.h"
 #include "renderer/texture.h"
+#include "cache_counts.h"
 #include "soak_scene.h"
 #include "test_files.h"
 #include "tracking_device.h"
@@ -44,18 +45,6 @@ unsigned ModelsLoading()
     std::lock_guard<std::mutex> lock(TarnRenderer::ModelCacheLock);
     return static_cast<unsigned>(std::count_if(TarnRenderer::ModelCache.begin(), TarnRenderer::ModelCache.end(),
                                                [](TarnRenderer::CModel* m) { return m->loading.load(); }));
-}
-
-std::size_t CachedModels()
-{
-    std::lock_guard<std::mutex> lock(TarnRenderer::ModelCacheLock);
-    return TarnRenderer::ModelCache.size();
-}
-
-std::size_t CachedTextures()
-{
-    std::lock_guard<std::mutex> lock(TarnRenderer::TextureCacheLock);
-    return TarnRenderer::TextureCache.size();
 }
 
 // The map: groups along the X axis, each a LOD box and two members (walls
