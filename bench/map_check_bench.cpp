@@ -22,6 +22,7 @@
 
 #include "asset_writer.h"
 #include "renderer/model.h"
+#include "run_program.h"
 #include "test_files.h"
 
 namespace {
@@ -124,26 +125,14 @@ std::string ProgramDirectory()
 // Runs the checker program with `arguments`; its wall time and exit code.
 double RunChecker(const std::string& arguments, DWORD& exitCode)
 {
-    SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-    HANDLE nul = CreateFileA("NUL", GENERIC_WRITE, FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr);
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = nul;
-    startup.hStdError = nul;
-    PROCESS_INFORMATION process{};
-    std::string command = "\"" + ProgramDirectory() + "\\vornak_check_map.exe\" " + arguments;
+    const std::string command = "\"" + ProgramDirectory() + "\\vornak_check_map.exe\" " + arguments;
     const auto start = Clock::now();
-    if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
+    exitCode = TestSupport::RunProgram(command, "NUL", "NUL", INFINITE);
+    const double seconds = Seconds(start);
+    if (exitCode == 0xFFFFFFFF) {
         std::fprintf(stderr, "map_check_bench: cannot start %s\n", command.c_str());
         std::exit(1);
     }
-    WaitForSingleObject(process.hProcess, INFINITE);
-    const double seconds = Seconds(start);
-    GetExitCodeProcess(process.hProcess, &exitCode);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    CloseHandle(nul);
     return seconds;
 }
 

@@ -14,6 +14,7 @@
 #include "map_check.h"
 #include "report_format.h"
 #include "sample_map.h"
+#include "run_program.h"
 #include "test_files.h"
 
 namespace {
@@ -75,28 +76,9 @@ struct Captured {
 // Runs the checker with `arguments`, its output and errors kept in files.
 Captured RunChecker(const TestSupport::TempDirectory& scratch, const std::string& arguments)
 {
-    SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     const std::string outPath = scratch.File("out.txt"), errPath = scratch.File("err.txt");
-    HANDLE out = CreateFileA(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
-    HANDLE err = CreateFileA(errPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = out;
-    startup.hStdError = err;
-    PROCESS_INFORMATION process{};
-    std::string command = "\"" + CheckerProgram() + "\" " + arguments;
     Captured captured;
-    if (CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
-        WaitForSingleObject(process.hProcess, 120000);
-        GetExitCodeProcess(process.hProcess, &captured.exitCode);
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
-    } else {
-        captured.exitCode = 0xFFFFFFFF;
-    }
-    CloseHandle(out);
-    CloseHandle(err);
+    captured.exitCode = TestSupport::RunProgram("\"" + CheckerProgram() + "\" " + arguments, outPath, errPath, 120000);
     captured.out = TestSupport::ReadFile(outPath);
     captured.err = TestSupport::ReadFile(errPath);
     return captured;

@@ -26,31 +26,11 @@ namespace {
 
 using namespace TarnRenderer;
 
-// A flat grid of side x side quads: (side + 1)^2 vertices.
+// A grid of side x side quads, (side + 1)^2 vertices, textured with `texture`.
 TestSupport::MeshPart Grid(const std::string& name, unsigned side, const std::string& texture)
 {
-    TestSupport::MeshPart part;
-    part.name = name;
+    TestSupport::MeshPart part = TestSupport::MakeTerrain(name, 0, 0, side, side, side, side);
     part.textureFile = texture;
-    for (unsigned z = 0; z <= side; ++z) {
-        for (unsigned x = 0; x <= side; ++x) {
-            TestSupport::Vertex v;
-            v.x = float(x);
-            v.z = float(z);
-            v.ny = 1;
-            v.nz = 0;
-            v.u = float(x) / float(side);
-            v.v = float(z) / float(side);
-            part.vertices.push_back(v);
-        }
-    }
-    for (unsigned z = 0; z < side; ++z) {
-        for (unsigned x = 0; x < side; ++x) {
-            unsigned a = z * (side + 1) + x, b = a + 1, c = a + side + 1, d = c + 1;
-            part.triangles.push_back({a, c, b});
-            part.triangles.push_back({b, c, d});
-        }
-    }
     return part;
 }
 
