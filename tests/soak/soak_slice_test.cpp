@@ -16,6 +16,19 @@ std::string Described(const Soak::SoakFindings& findings)
     return text;
 }
 
+// First, as in the soak: once the real device is made, its driver's threads
+// allocate in the background and the memory check would measure them too.
+TEST(SoakSlice, FourThreadsChurningModelsAndTexturesLeaveNothingBehind)
+{
+    Soak::ChurnSoakConfig config;
+    config.cycles = 800;
+    const Soak::ChurnSoakFindings findings = Soak::RunChurnSoak(config);
+    EXPECT_TRUE(findings.Passed()) << Described(findings);
+    EXPECT_EQ(findings.cycles, 800u);
+    EXPECT_GT(findings.releasesWhileImporting, 0u);
+    EXPECT_GT(findings.importsStarted, 0u);
+}
+
 TEST(SoakSlice, DeviceResetsThroughTheSitesWhileMembersStreamLoseNothing)
 {
     Soak::ResetSoakConfig config;
@@ -28,17 +41,6 @@ TEST(SoakSlice, DeviceResetsThroughTheSitesWhileMembersStreamLoseNothing)
     EXPECT_GT(findings.mostLive, 0u);  // the plug-in held objects the resets had to take back
     EXPECT_GT(findings.modelsDestroyed, 0u);
     EXPECT_EQ(findings.differingPixels, 0);
-}
-
-TEST(SoakSlice, FourThreadsChurningModelsAndTexturesLeaveNothingBehind)
-{
-    Soak::ChurnSoakConfig config;
-    config.cycles = 800;
-    const Soak::ChurnSoakFindings findings = Soak::RunChurnSoak(config);
-    EXPECT_TRUE(findings.Passed()) << Described(findings);
-    EXPECT_EQ(findings.cycles, 800u);
-    EXPECT_GT(findings.releasesWhileImporting, 0u);
-    EXPECT_GT(findings.importsStarted, 0u);
 }
 
 TEST(SoakSlice, SettingsReaderAnswersAsThePlatformOnGeneratedFiles)
