@@ -38,9 +38,11 @@ void GroupTable::ModelDestroyed(CModel* model)
 
 void GroupTable::EnsureCurrent(const std::vector<RenderGroup*>& current)
 {
-    const bool sameGroups =
-        current.size() == groups.size() &&
-        (current.empty() || std::memcmp(current.data(), groups.data(), current.size() * sizeof(RenderGroup*)) == 0);
+    // A plain loop: the C library's memcmp under Wine goes a byte at a time.
+    bool sameGroups = current.size() == groups.size();
+    for (std::size_t index = 0; sameGroups && index < current.size(); ++index) {
+        sameGroups = current[index] == groups[index];
+    }
     if (!sameGroups || stale_.load(std::memory_order_acquire) || TooManyUnusedRows(unusedMeshes_, meshes.size())) {
         Rebuild(current);
     }
@@ -147,6 +149,7 @@ void GroupTable::Drop(std::uint32_t entry)
     }
     if (!(entryState[entry] & kEntryLoading)) unusedMeshes_ += model.meshCount;
     model.model = nullptr;
+    entryState[entry] = kEntryLoading;  // what the per-entry passes leave alone
 }
 
 bool GroupTable::Promote(std::uint32_t entry)
@@ -199,16 +202,69 @@ void GroupTable::WriteAllVisible(std::uint32_t entry, bool visible)
 
 namespace {
 
-// The squared distances of four spheres as the range test computes them
-// (the same float operations in the same order), and whether a reach is
-// surely short of them: not positive (a distance never is negative), or its
-// square, rounded and raised by 2^-20, still below the squared distance.
-// Then the true distance exceeds the reach, and so does its rounded root,
-// whatever the rounding: the range test fails. Only sure cases are marked.
+// The range tests of four spheres, lane by lane, with the float operations
+// of CullingRules::SphereInRange in the same order, so with its results.
+struct RangeLanes {
+    int member;  // lane bits: the member's test (DrawDistance) passes
+    int lod;     // the LOD's (LODDistance)
+};
+
+// Whether a reach is surely short of four spheres: not positive (a distance
+// never is negative), or its square, rounded and raised by 2^-20, still
+// below the squared distance. Then the true distance exceeds the reach, and
+// so does its rounded root, whatever the rounding.
 inline int SurelyShortLanes(__m128 squared, __m128 reach)
 {
     const __m128 raised = _mm_mul_ps(_mm_mul_ps(reach, reach), _mm_set1_ps(1.0f + 1.0f / (1 << 20)));
     return _mm_movemask_ps(_mm_or_ps(_mm_cmpngt_ps(reach, _mm_setzero_ps()), _mm_cmpgt_ps(squared, raised)));
+}
+
+inline __m128 Select(__m128 mask, __m128 whereSet, __m128 elsewhere)
+{
+    return _mm_or_ps(_mm_and_ps(mask, whereSet), _mm_andnot_ps(mask, elsewhere));
+}
+
+// This frame's camera and limits, one per lane.
+struct CameraLanes {
+    explicit CameraLanes(const CullParams& params)
+        : x(_mm_set1_ps(params.cameraPosition[0])), y(_mm_set1_ps(params.cameraPosition[1])),
+          z(_mm_set1_ps(params.cameraPosition[2])), forwardX(_mm_set1_ps(params.cameraDirection[0])),
+          forwardY(_mm_set1_ps(params.cameraDirection[1])), forwardZ(_mm_set1_ps(params.cameraDirection[2])),
+          drawDistance(_mm_set1_ps(params.DrawDistance)), lodDistance(_mm_set1_ps(params.LODDistance)),
+          smartCulling(params.SmartCulling)
+    {
+    }
+    __m128 x, y, z, forwardX, forwardY, forwardZ, drawDistance, lodDistance;
+    bool smartCulling;
+};
+
+inline RangeLanes TestFour(const float* x, const float* y, const float* z, const float* radii, const CameraLanes& camera)
+{
+    const __m128 dx = _mm_sub_ps(_mm_loadu_ps(x), camera.x);
+    const __m128 dy = _mm_sub_ps(_mm_loadu_ps(y), camera.y);
+    const __m128 dz = _mm_sub_ps(_mm_loadu_ps(z), camera.z);
+    const __m128 squared = _mm_add_ps(_mm_add_ps(_mm_mul_ps(dx, dx), _mm_mul_ps(dy, dy)), _mm_mul_ps(dz, dz));
+    const __m128 radius = _mm_loadu_ps(radii);
+    const __m128 memberReach = _mm_add_ps(camera.drawDistance, radius);
+    const __m128 lodReach = _mm_add_ps(camera.lodDistance, radius);
+    // Most of a map is far away: no root and no division for it.
+    if ((SurelyShortLanes(squared, memberReach) & SurelyShortLanes(squared, lodReach)) == 0xF) return {0, 0};
+
+    const __m128 distance = _mm_sqrt_ps(squared);
+    __m128 member = _mm_cmpgt_ps(memberReach, distance);
+    __m128 lod = _mm_cmpgt_ps(lodReach, distance);
+    if (camera.smartCulling) {
+        const __m128 away = _mm_cmpgt_ps(squared, _mm_setzero_ps());  // else the way to the centre is +x
+        const __m128 ux = Select(away, _mm_div_ps(dx, distance), _mm_set1_ps(1.0f));
+        const __m128 uy = Select(away, _mm_div_ps(dy, distance), _mm_setzero_ps());
+        const __m128 uz = Select(away, _mm_div_ps(dz, distance), _mm_setzero_ps());
+        const __m128 alignment = _mm_add_ps(_mm_add_ps(_mm_mul_ps(ux, camera.forwardX), _mm_mul_ps(uy, camera.forwardY)),
+                                            _mm_mul_ps(uz, camera.forwardZ));
+        const __m128 seen = _mm_or_ps(_mm_cmpgt_ps(radius, distance), _mm_cmpgt_ps(alignment, _mm_set1_ps(-0.25f)));
+        member = _mm_and_ps(member, seen);
+        lod = _mm_and_ps(lod, seen);
+    }
+    return {_mm_movemask_ps(member), _mm_movemask_ps(lod)};
 }
 
 // Four lane bits as four bytes of 0 or 1, lane 0 in the lowest byte (the
@@ -220,48 +276,45 @@ inline std::uint32_t SpreadLanes(int lanes)
 
 }  // namespace
 
-void GroupTable::MarkSurelyOutOfRange(const CullParams& params)
+bool GroupTable::MarkRanges(const CullParams& params)
 {
-    const std::size_t count = entryState.size();
-    const __m128 cameraX = _mm_set1_ps(params.cameraPosition[0]);
-    const __m128 cameraY = _mm_set1_ps(params.cameraPosition[1]);
-    const __m128 cameraZ = _mm_set1_ps(params.cameraPosition[2]);
-    const __m128 drawDistance = _mm_set1_ps(params.DrawDistance);
-    const __m128 lodDistance = _mm_set1_ps(params.LODDistance);
-    // Four state bytes at a time: the lane masks spread to bytes, cleared
-    // where an entry is loading (it has no sphere yet).
-    auto markFour = [this](std::size_t first, int memberLanes, int lodLanes) {
+    constexpr std::uint32_t kEachByte = 0x01010101u;
+    constexpr std::uint32_t kFrameBits = kEntryRangeKnown | kEntryMemberInRange | kEntryLodInRange | kEntryCulled;
+    const CameraLanes camera(params);
+    std::size_t loading = 0;  // entries, forgotten ones included
+    auto markFour = [&camera, &loading](std::uint8_t* state, const float* x, const float* y, const float* z,
+                                        const float* radius) {
         std::uint32_t states;
-        std::memcpy(&states, &entryState[first], 4);
-        const std::uint32_t loading = (states & 0x01010101u) * (kEntryMemberOutOfRange | kEntryLodOutOfRange);
-        const std::uint32_t marks = (SpreadLanes(memberLanes) * kEntryMemberOutOfRange) |
-                                    (SpreadLanes(lodLanes) * kEntryLodOutOfRange);
-        states = (states & ~(0x01010101u * (kEntryMemberOutOfRange | kEntryLodOutOfRange))) | (marks & ~loading);
-        std::memcpy(&entryState[first], &states, 4);
+        std::memcpy(&states, state, 4);
+        const RangeLanes lanes = TestFour(x, y, z, radius, camera);
+        const std::uint32_t loaded = ~states & kEachByte;  // a loading entry has no sphere yet
+        loading += 4 - (loaded * kEachByte >> 24);     // the bytes summed in the top one
+        const std::uint32_t marks = loaded * kEntryRangeKnown | SpreadLanes(lanes.member) * kEntryMemberInRange |
+                                    SpreadLanes(lanes.lod) * kEntryLodInRange;
+        states = (states & ~(kEachByte * kFrameBits)) | (marks & loaded * 0xFFu);
+        std::memcpy(state, &states, 4);
     };
-    auto mark = [this](std::size_t entry, int memberLanes, int lodLanes) {
-        std::uint8_t& state = entryState[entry];
-        state &= ~(kEntryMemberOutOfRange | kEntryLodOutOfRange);
-        if (state & kEntryLoading) return;
-        if (memberLanes & 1) state |= kEntryMemberOutOfRange;
-        if (lodLanes & 1) state |= kEntryLodOutOfRange;
-    };
+    const std::size_t count = entryState.size();
+    std::uint8_t* states = entryState.data();
+    const float *x = entryX.data(), *y = entryY.data(), *z = entryZ.data(), *radius = entryRadius.data();
     std::size_t first = 0;
-    for (; first + 4 <= count; first += 4) {
-        const __m128 dx = _mm_sub_ps(_mm_loadu_ps(&entryX[first]), cameraX);
-        const __m128 dy = _mm_sub_ps(_mm_loadu_ps(&entryY[first]), cameraY);
-        const __m128 dz = _mm_sub_ps(_mm_loadu_ps(&entryZ[first]), cameraZ);
-        const __m128 squared = _mm_add_ps(_mm_add_ps(_mm_mul_ps(dx, dx), _mm_mul_ps(dy, dy)), _mm_mul_ps(dz, dz));
-        const __m128 radius = _mm_loadu_ps(&entryRadius[first]);
-        markFour(first, SurelyShortLanes(squared, _mm_add_ps(drawDistance, radius)),
-                 SurelyShortLanes(squared, _mm_add_ps(lodDistance, radius)));
+    for (; first + 4 <= count; first += 4) markFour(states + first, x + first, y + first, z + first, radius + first);
+    if (first < count) {
+        // The last one to three entries, through four lanes; the spare lanes'
+        // states say loading, so they get no marks.
+        std::uint8_t lastStates[4] = {kEntryLoading, kEntryLoading, kEntryLoading, kEntryLoading};
+        float lastX[4] = {}, lastY[4] = {}, lastZ[4] = {}, lastRadius[4] = {};
+        const std::size_t lanes = count - first;
+        for (std::size_t lane = 0; lane < lanes; ++lane) {
+            lastStates[lane] = states[first + lane];
+            lastX[lane] = x[first + lane];
+            lastY[lane] = y[first + lane];
+            lastZ[lane] = z[first + lane];
+            lastRadius[lane] = radius[first + lane];
+        }
+        markFour(lastStates, lastX, lastY, lastZ, lastRadius);
+        std::memcpy(states + first, lastStates, lanes);
+        loading -= 4 - lanes;
     }
-    for (; first < count; ++first) {
-        const float dx = entryX[first] - params.cameraPosition[0], dy = entryY[first] - params.cameraPosition[1],
-                    dz = entryZ[first] - params.cameraPosition[2];
-        const __m128 squared = _mm_set_ss(dx * dx + dy * dy + dz * dz);
-        const __m128 radius = _mm_set_ss(entryRadius[first]);
-        mark(first, SurelyShortLanes(squared, _mm_add_ss(drawDistance, radius)),
-             SurelyShortLanes(squared, _mm_add_ss(lodDistance, radius)));
-    }
+    return loading > freeEntries_.size();
 }

@@ -43,14 +43,19 @@ inline constexpr std::uint32_t kNoEntry = 0xFFFFFFFFu;
 
 // What a model entry's state byte says, as last seen.
 enum EntryState : std::uint8_t {
-    kEntryLoading = 1,      // the record is read again until its load has finished
+    kEntryLoading = 1,      // the record is read again until its load has finished; also a forgotten entry
     kEntryGeometry = 2,     // a mesh has geometry
     kEntryAllVisible = 4,   // every mesh's visible flag is set
     kEntryNoneVisible = 8,  // no mesh's visible flag is set
-    // Set for this frame by MarkSurelyOutOfRange: the range test of a member
-    // (DrawDistance), of a LOD (LODDistance) is known to fail.
-    kEntryMemberOutOfRange = 16,
-    kEntryLodOutOfRange = 32,
+    // Set for this frame by MarkRanges on every entry not loading: the range
+    // tests of a member (DrawDistance) and of a LOD (LODDistance) on the
+    // sphere the entry holds. Reading the record again clears them.
+    kEntryRangeKnown = 16,
+    kEntryMemberInRange = 32,
+    kEntryLodInRange = 64,
+    // This frame's mesh culling is done for the entry; cleared by MarkRanges
+    // and by reading the record again.
+    kEntryCulled = 128,
 };
 
 // What only acting on an entry reads.
@@ -76,9 +81,11 @@ public:
     void Rebuild(const std::vector<RenderGroup*>& groups);
     void Invalidate() { stale_.store(true, std::memory_order_release); }
 
-    // Sets each loaded entry's out-of-range bits for this frame's camera and
-    // limits where the range test surely fails, four entries at a time.
-    void MarkSurelyOutOfRange(const CullParams& params);
+    // Sets each loaded entry's range bits for this frame's camera and limits,
+    // four entries at a time, with the float operations of the range test in
+    // its order (so with its results), and clears every culled bit. True if
+    // a model the groups hold is loading.
+    bool MarkRanges(const CullParams& params);
 
     // Reads a loading entry's record again; true while it is still loading.
     bool StillLoading(std::uint32_t entry) { return (entryState[entry] & kEntryLoading) && !Promote(entry); }

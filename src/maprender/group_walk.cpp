@@ -9,6 +9,7 @@
 // table. Called without UpdateVisibility before it, it takes the flags from
 // the group records instead, and the timers set there, as they may have been.
 #include <algorithm>
+#include <cstring>
 
 #include "config/options.h"
 #include "hooks/host_interface.h"
@@ -25,10 +26,13 @@ namespace {
 
 bool VisibilityFresh = false;  // UpdateVisibility ran and DrawRenderGroups has not yet
 
-// CullModelMeshes on a table entry.
+// CullModelMeshes on a table entry, marked done for this frame unless the
+// entry is still loading.
 void CullEntry(GroupTable& table, std::uint32_t entry, const CullParams& params)
 {
-    if (entry == kNoEntry || table.StillLoading(entry) || !(table.entryState[entry] & kEntryGeometry)) return;
+    if (entry == kNoEntry || table.StillLoading(entry)) return;
+    table.entryState[entry] |= kEntryCulled;
+    if (!(table.entryState[entry] & kEntryGeometry)) return;
     if (!params.AggressiveCulling) {
         table.SetAllVisible(entry, true);
         return;
@@ -38,12 +42,43 @@ void CullEntry(GroupTable& table, std::uint32_t entry, const CullParams& params)
     });
 }
 
+// Every entry not loading at the start of the frame, culled once, in entry
+// order. Culling an entry depends only on its meshes and the camera, and
+// neither changes during UpdateVisibility: this acts as culling it at each
+// of its groups does. What is loading now is culled at its groups, in group
+// order, as it may finish loading (or be waited for) on the way.
+void CullLoadedEntries(GroupTable& table, const CullParams& params)
+{
+    constexpr std::uint32_t kEachByte = 0x01010101u;
+    std::uint8_t* states = table.entryState.data();
+    const std::size_t count = table.entryState.size();
+    std::size_t entry = 0;
+    for (; entry + 4 <= count; entry += 4) {
+        // Four at once where all four are settled: not loading, and with every
+        // mesh visible already or none with geometry.
+        std::uint32_t four;
+        std::memcpy(&four, states + entry, 4);
+        const std::uint32_t settled = ~four & (~(four >> 1) | four >> 2) & kEachByte;
+        if (!params.AggressiveCulling && settled == kEachByte) {
+            four |= kEachByte * kEntryCulled;
+            std::memcpy(states + entry, &four, 4);
+            continue;
+        }
+        for (std::size_t one = entry; one < entry + 4; ++one) {
+            if (!(states[one] & kEntryLoading)) CullEntry(table, static_cast<std::uint32_t>(one), params);
+        }
+    }
+    for (; entry < count; ++entry) {
+        if (!(states[entry] & kEntryLoading)) CullEntry(table, static_cast<std::uint32_t>(entry), params);
+    }
+}
+
 // IsModelInRange on a table entry; no entry is a member not requested yet.
 bool EntryInRange(GroupTable& table, std::uint32_t entry, const CullParams& params, bool lod)
 {
     if (entry == kNoEntry) return true;
     const std::uint8_t state = table.entryState[entry];
-    if (state & (lod ? kEntryLodOutOfRange : kEntryMemberOutOfRange)) return false;
+    if (state & kEntryRangeKnown) return state & (lod ? kEntryLodInRange : kEntryMemberInRange);
     if (state & kEntryLoading) table.WaitUntilLoaded(entry);
     const float center[3] = {table.entryX[entry], table.entryY[entry], table.entryZ[entry]};
     return CullingRules::SphereInRange(center, table.entryRadius[entry], params, lod);
@@ -187,6 +222,36 @@ void ReleaseSlot(GroupTable& table, std::uint32_t slot)
     table.slotMember[slot]->model = nullptr;
 }
 
+// The group loop of a frame in which no model the groups hold is loading
+// and LODs are not hidden: all culling is done and every range bit is known,
+// and nothing in the loop can change them.
+void SetInRangeFlagsSettled(GroupTable& table)
+{
+    const std::uint8_t* states = table.entryState.data();
+    const std::uint32_t* lodEntry = table.lodEntry.data();
+    const std::uint32_t* memberFirst = table.memberFirst.data();
+    const std::uint32_t* slotEntry = table.slotEntry.data();
+    std::uint8_t* inRangeFlags = table.inRange.data();
+    RenderGroup* const* groups = table.groups.data();
+    const std::size_t count = table.groups.size();
+    for (std::size_t index = 0; index < count; ++index) {
+        const std::uint32_t lod = lodEntry[index];
+        bool inRange = false;
+        if (lod != kNoEntry) {
+            inRange = states[lod] & kEntryLodInRange;
+        } else {
+            for (std::uint32_t slot = memberFirst[index], end = memberFirst[index + 1]; slot < end && !inRange; ++slot) {
+                const std::uint32_t entry = slotEntry[slot];
+                inRange = entry == kNoEntry || (states[entry] & kEntryMemberInRange);
+            }
+        }
+        if (inRangeFlags[index] != inRange) {
+            inRangeFlags[index] = inRange;
+            groups[index]->inRange = inRange;
+        }
+    }
+}
+
 }  // namespace
 
 void UpdateVisibility()
@@ -195,20 +260,34 @@ void UpdateVisibility()
     const CullParams params = MakeCullParams();
     GroupTable& table = FrameGroupTable();
     table.EnsureCurrent(RenderGroups);
-    table.MarkSurelyOutOfRange(params);
+    const bool anyLoading = table.MarkRanges(params);
+    VisibilityFresh = true;
+    // Hidden LODs are set invisible at their groups, and a model may be one
+    // group's LOD and another's member: then culling keeps the group order.
     const bool hideLods = Config::Options.DontDrawLODs;
+    if (!hideLods) {
+        CullLoadedEntries(table, params);
+        if (!anyLoading) return SetInRangeFlagsSettled(table);
+    }
+
+    // Group by group, in list order: a loading model is culled at its groups
+    // once it has finished, and a range test waits for it.
+    auto cullPending = [&table, &params](std::uint32_t entry) {
+        if (entry != kNoEntry && !(table.entryState[entry] & kEntryCulled)) CullEntry(table, entry, params);
+    };
     const std::size_t count = table.groups.size();
     for (std::size_t index = 0; index < count; ++index) {
         const std::uint32_t lod = table.lodEntry[index];
+        const std::uint32_t first = table.memberFirst[index], end = table.memberFirst[index + 1];
         if (hideLods) {
             if (lod != kNoEntry && !table.StillLoading(lod) && (table.entryState[lod] & kEntryGeometry)) {
                 table.SetAllVisible(lod, false);
             }
+            for (std::uint32_t slot = first; slot < end; ++slot) CullEntry(table, table.slotEntry[slot], params);
         } else {
-            CullEntry(table, lod, params);
+            cullPending(lod);
+            for (std::uint32_t slot = first; slot < end; ++slot) cullPending(table.slotEntry[slot]);
         }
-        const std::uint32_t first = table.memberFirst[index], end = table.memberFirst[index + 1];
-        for (std::uint32_t slot = first; slot < end; ++slot) CullEntry(table, table.slotEntry[slot], params);
 
         bool inRange = false;
         if (lod != kNoEntry) {
@@ -223,7 +302,6 @@ void UpdateVisibility()
             table.groups[index]->inRange = inRange;
         }
     }
-    VisibilityFresh = true;
 }
 
 void DrawRenderGroups()
