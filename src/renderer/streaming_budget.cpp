@@ -11,12 +11,14 @@
 #include <mutex>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "config/options.h"
 #include "hooks/host_interface.h"
 #include "maprender/shading.h"
 #include "renderer/model.h"
+#include "renderer/task_pool.h"
 #include "renderer/texture.h"
 #include "renderer/texture_decode.h"
 
@@ -148,11 +150,22 @@ void DropTextureWork(MeshWork& work)
     work.level = work.row = 0;
 }
 
+// Memory the steps are done with (a texture file, its decoded levels, the
+// baked vertices: tens of megabytes for a large model) is given back on the
+// pool. Returning that much to the system takes milliseconds that the
+// frame cannot spare.
+template <class Spent>
+void FreeOnPool(Spent&& spent)
+{
+    auto held = std::make_shared<std::decay_t<Spent>>(std::forward<Spent>(spent));
+    TaskPool::Shared().SubmitFirst([held]() mutable { held.reset(); });
+}
+
 void FinishMesh(MeshWork& work, CTexture* texture)
 {
     if (!work.mesh->texture) work.mesh->texture = texture;
-    std::string().swap(work.textureBytes);
-    work.decoded.reset();
+    if (work.textureBytes.capacity() > 0) FreeOnPool(std::exchange(work.textureBytes, std::string()));
+    if (work.decoded) FreeOnPool(std::move(work.decoded));
     work.mesh->buffers = work.record;
     work.stage = Stage::Done;
 }
@@ -371,7 +384,8 @@ bool RunModelStep(ModelWork& work)
 void FinishModel(std::vector<std::unique_ptr<ModelWork>>::iterator at)
 {
     CModel* model = (*at)->model;
-    Queue.erase(at);  // the staged vertices go with it
+    FreeOnPool(std::move(*at));  // the staged vertices go with it
+    Queue.erase(at);
     FinishImport(model);
 }
 

@@ -43,7 +43,10 @@ bool TaskHandle::Done() const
 TaskPool& TaskPool::Shared()
 {
     // Never destroyed: its threads may still be waiting when the process ends.
-    static TaskPool* pool = new TaskPool(std::max(2u, std::thread::hardware_concurrency()));
+    // One core fewer than the machine has, and at least one: the host's
+    // render thread keeps a core to itself while models stream in, and a
+    // thread waiting for a task that has not started runs it itself.
+    static TaskPool* pool = new TaskPool(std::max(2u, std::thread::hardware_concurrency()) - 1);
     return *pool;
 }
 
@@ -65,14 +68,22 @@ std::size_t TaskPool::StartedThreads()
     return threads_.size();
 }
 
-TaskHandle TaskPool::Submit(std::function<void()> work)
+TaskHandle TaskPool::Submit(std::function<void()> work) { return Enqueue(std::move(work), false); }
+
+TaskHandle TaskPool::SubmitFirst(std::function<void()> work) { return Enqueue(std::move(work), true); }
+
+TaskHandle TaskPool::Enqueue(std::function<void()> work, bool first)
 {
     TaskHandle handle;
     handle.state_ = std::make_shared<TaskHandle::State>();
     handle.state_->work = std::move(work);
     {
         std::lock_guard<std::mutex> guard(lock_);
-        queue_.push_back(handle.state_);
+        if (first) {
+            queue_.push_front(handle.state_);
+        } else {
+            queue_.push_back(handle.state_);
+        }
         if (threads_.size() < threadCount_) threads_.emplace_back([this] { WorkerLoop(); });
     }
     wake_.notify_one();

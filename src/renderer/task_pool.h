@@ -35,6 +35,9 @@ public:
     static TaskPool& Shared();
 
     TaskHandle Submit(std::function<void()> work);
+    // Queued ahead of every task waiting: for short work that should not
+    // wait behind the imports.
+    TaskHandle SubmitFirst(std::function<void()> work);
     std::size_t ThreadCount() const { return threadCount_; }
     // Threads started so far.
     std::size_t StartedThreads();
@@ -43,6 +46,7 @@ public:
     ~TaskPool();
 
 private:
+    TaskHandle Enqueue(std::function<void()> work, bool first);
     void WorkerLoop();
 
     std::size_t threadCount_;

@@ -1,5 +1,6 @@
 // The task pool: tasks that wait for their own sub-tasks never deadlock it,
-// however many fill it, and it never starts more threads than it has.
+// however many fill it, it never starts more threads than it has, and short
+// work can go ahead of the queue.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -51,6 +52,24 @@ TEST(TaskPool, WaitingRunsAnUnstartedTaskOnTheWaitingThread)
     EXPECT_EQ(ranOn, std::this_thread::get_id());
     release = true;
     blocker.Wait();
+}
+
+TEST(TaskPool, ATaskSubmittedFirstRunsBeforeTheQueuedOnes)
+{
+    TaskPool pool(1);
+    std::atomic<bool> release{false};
+    TaskHandle blocker = pool.Submit([&] {
+        while (!release) std::this_thread::yield();
+    });
+    std::vector<int> order;  // written by the one worker only
+    std::vector<TaskHandle> tasks;
+    tasks.push_back(pool.Submit([&] { order.push_back(1); }));
+    tasks.push_back(pool.Submit([&] { order.push_back(2); }));
+    tasks.push_back(pool.SubmitFirst([&] { order.push_back(3); }));
+    release = true;
+    blocker.Wait();
+    while (!tasks.back().Done() || !tasks.front().Done() || !tasks[1].Done()) std::this_thread::yield();
+    EXPECT_EQ(order, (std::vector<int>{3, 1, 2}));
 }
 
 }  // namespace
