@@ -1,9 +1,10 @@
 // The group walk over its compact table against the walk over the records:
 // two copies of one randomised map, one walked each way, through long runs
 // of camera moves, option changes, member requests, imports finishing,
-// releases (some while still importing), collision marks and group records
-// set from outside. After every step both must have drawn the same meshes in
-// the same order and left the same records and the same model cache.
+// releases (some while still importing), collision marks, group records
+// set from outside and groups trading places in the list. After every step
+// both must have drawn the same meshes in the same order and left the same
+// records and the same model cache.
 #include <map>
 #include <random>
 #include <sstream>
@@ -233,6 +234,13 @@ TEST_F(GroupWalkTest, TheTableWalkDrawsRequestsAndReleasesAsTheRecordWalkDoes)
                     (*copy->groups)[group]->inRange = false;
                     (*copy->groups)[group]->outOfRangeSeconds = 10.0;
                 }
+            }
+            // Now and then the list itself changes behind the table's back:
+            // two groups trade places, the running timers kept first.
+            if (pick(25) == 0) {
+                FrameGroupTable().SyncGroupTimers();
+                const int first = pick(kGroups), second = pick(kGroups);
+                for (MapCopy* copy : {&table_, &records_}) std::swap((*copy->groups)[first], (*copy->groups)[second]);
             }
             std::vector<CModel*> slotsBefore = MemberModels();
             std::string drawn[2];
