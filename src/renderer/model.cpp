@@ -296,19 +296,24 @@ void ReleaseRendererResources()
 
 void RestoreRendererResources()
 {
-    std::lock_guard<std::mutex> models(ModelCacheLock);
-    std::lock_guard<std::mutex> textures(TextureCacheLock);
-    for (CTexture* texture : TextureCache) {
-        if (texture->resource && !texture->resource->texture) {
-            texture->resource->texture = LoadTextureFile(texture->resource->path);
+    {
+        std::lock_guard<std::mutex> models(ModelCacheLock);
+        std::lock_guard<std::mutex> textures(TextureCacheLock);
+        for (CTexture* texture : TextureCache) {
+            if (texture->resource && !texture->resource->texture) {
+                texture->resource->texture = LoadTextureFile(texture->resource->path);
+            }
+        }
+        for (CModel* model : ModelCache) {
+            if (model->loading.load(std::memory_order_acquire)) continue;
+            for (CMesh* mesh : model->meshes) {
+                if (mesh->buffers) RebuildMeshBuffers(mesh->buffers);
+            }
         }
     }
-    for (CModel* model : ModelCache) {
-        if (model->loading.load(std::memory_order_acquire)) continue;
-        for (CMesh* mesh : model->meshes) {
-            if (mesh->buffers) RebuildMeshBuffers(mesh->buffers);
-        }
-    }
+    // After the cache locks, as in the release: a queued step takes the
+    // texture cache's lock inside the queue's.
+    RestoreQueuedDeviceWork();
 }
 
 }  // namespace TarnRenderer

@@ -58,7 +58,27 @@ struct MeshWork {
     MeshBuffers* record = nullptr;
     Stage stage = Stage::CreateVertexBuffer;
     std::size_t filled = 0;  // bytes of the current buffer written
+    // Where the steps had got to when a device reset took the objects they
+    // had made: the restore step makes them again up to here.
+    struct Progress {
+        Stage stage;
+        std::size_t filled;
+        UINT level, row;
+    };
+    bool resume = false;
+    Progress resumeAt{};
+    Progress Now() const { return {stage, filled, level, row}; }
 };
+
+// Whether a mesh's steps have got back to where they were at the reset (or
+// past it, which a failed call can make them skip to).
+bool Reached(const MeshWork& mesh)
+{
+    const MeshWork::Progress& at = mesh.resumeAt;
+    if (mesh.stage != at.stage) return mesh.stage > at.stage;
+    if (mesh.stage == Stage::TextureBands) return mesh.level != at.level ? mesh.level > at.level : mesh.row >= at.row;
+    return mesh.filled >= at.filled;
+}
 
 struct ModelWork {
     CModel* model = nullptr;
@@ -486,6 +506,12 @@ void ReleaseQueuedDeviceWork()
     auto count = [&released](const void* object) { released += object != nullptr; };
     for (auto& work : Queue) {
         for (MeshWork& mesh : work->meshes) {
+            const bool holds = mesh.made || mesh.staging ||
+                               (mesh.record && (mesh.record->vertexBuffer || mesh.record->indexBuffer));
+            if (holds && !mesh.resume) {
+                mesh.resume = true;
+                mesh.resumeAt = mesh.Now();
+            }
             count(mesh.made);
             count(mesh.staging);
             DropTextureWork(mesh);
@@ -499,6 +525,18 @@ void ReleaseQueuedDeviceWork()
         }
     }
     StreamingCounters.releasedHalfMade += released;
+}
+
+void RestoreQueuedDeviceWork()
+{
+    std::lock_guard<std::mutex> guard(WorkLock);
+    for (auto& work : Queue) {
+        for (MeshWork& mesh : work->meshes) {
+            if (!mesh.resume) continue;
+            mesh.resume = false;
+            while (mesh.stage != Stage::Done && !Reached(mesh)) RunMeshStep(mesh);
+        }
+    }
 }
 
 }  // namespace TarnRenderer

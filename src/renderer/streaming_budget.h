@@ -45,17 +45,21 @@ bool FinishQueuedModel(CModel* model);
 // Returns once a model is queued, or after `milliseconds`.
 void WaitForQueuedWork(int milliseconds);
 
-// Device reset: the buffers made so far for queued models are released;
-// their steps start again from the creation of the buffers afterwards.
+// Device reset: the buffers and textures made so far for queued models are
+// released; their steps start again from the creation of the buffers.
 void ReleaseQueuedDeviceWork();
+// After the reset: those steps run again at once, up to where they had got,
+// so that the restore gives back every object the release took and a model
+// keeps its progress however often the device is reset.
+void RestoreQueuedDeviceWork();
 
 // Totals since the process started, for the host's reports.
 struct StreamingTotals {
     std::atomic<unsigned> designedWaits{0};  // waits for a loading model on the render thread
     std::atomic<unsigned> steps{0};
     std::atomic<unsigned> framesWithWorkLeft{0};
-    // Device objects of unfinished models given back by release steps; the
-    // restore step leaves them to the models' steps, which make them again.
+    // Device objects of unfinished models given back by release steps and
+    // made again by the restore steps.
     std::atomic<unsigned> releasedHalfMade{0};
 };
 extern StreamingTotals StreamingCounters;
