@@ -5,7 +5,8 @@
 // at 60 frames a second (each frame paced to its 16.7 ms), so members are
 // requested, imported on the pool, handed to the render thread, drawn, and
 // unloaded behind the camera. The flight runs on a device that does nothing
-// (the standalone recording device, recording off), once with the streaming
+// (the standalone recording device, recording off, its buffers over
+// untouched system pages), once with the streaming
 // budget and once without, in alternating rounds. Reported: the render
 // pass's frames in which streaming work ran (median, 99th percentile,
 // worst) in both, and per model how long it took to appear (request to
@@ -28,6 +29,7 @@
 #include <d3dx9tex.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -104,6 +106,105 @@ GeneratedMap Generate(const TestSupport::TempDirectory& dir, int groups, unsigne
     return map;
 }
 
+// A vertex or index buffer over pages the system hands out zeroed on first
+// touch, as a driver's memory is: making it costs nothing, and writing it
+// costs what the writes cost (the recording device clears its whole
+// storage when it makes a buffer, milliseconds for a large one).
+template <class Interface, class Desc, D3DRESOURCETYPE kType>
+class UntouchedBuffer final : public Interface {
+public:
+    UntouchedBuffer(IDirect3DDevice9* device, UINT length)
+        : device_(device), length_(length),
+          bytes_(static_cast<unsigned char*>(VirtualAlloc(nullptr, length, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE)))
+    {
+    }
+    bool Made() const { return bytes_ != nullptr; }
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** object) override
+    {
+        if (object) *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
+    ULONG STDMETHODCALLTYPE Release() override
+    {
+        const ULONG left = --references_;
+        if (left == 0) delete this;
+        return left;
+    }
+    HRESULT STDMETHODCALLTYPE GetDevice(IDirect3DDevice9** device) override
+    {
+        if (!device) return D3DERR_INVALIDCALL;
+        device_->AddRef();
+        *device = device_;
+        return D3D_OK;
+    }
+    HRESULT STDMETHODCALLTYPE SetPrivateData(REFGUID, const void*, DWORD, DWORD) override { return D3DERR_INVALIDCALL; }
+    HRESULT STDMETHODCALLTYPE GetPrivateData(REFGUID, void*, DWORD*) override { return D3DERR_NOTFOUND; }
+    HRESULT STDMETHODCALLTYPE FreePrivateData(REFGUID) override { return D3DERR_NOTFOUND; }
+    DWORD STDMETHODCALLTYPE SetPriority(DWORD) override { return 0; }
+    DWORD STDMETHODCALLTYPE GetPriority() override { return 0; }
+    void STDMETHODCALLTYPE PreLoad() override {}
+    D3DRESOURCETYPE STDMETHODCALLTYPE GetType() override { return kType; }
+    HRESULT STDMETHODCALLTYPE Lock(UINT offset, UINT size, void** data, DWORD) override
+    {
+        if (!data || offset > length_ || size > length_ - offset) return D3DERR_INVALIDCALL;
+        *data = bytes_ + offset;
+        return D3D_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Unlock() override { return D3D_OK; }
+    HRESULT STDMETHODCALLTYPE GetDesc(Desc* desc) override
+    {
+        if (!desc) return D3DERR_INVALIDCALL;
+        *desc = Desc{};
+        desc->Type = kType;
+        desc->Size = length_;
+        return D3D_OK;
+    }
+
+private:
+    ~UntouchedBuffer()
+    {
+        if (bytes_) VirtualFree(bytes_, 0, MEM_RELEASE);
+    }
+    IDirect3DDevice9* const device_;
+    const UINT length_;
+    unsigned char* const bytes_;
+    std::atomic<ULONG> references_{1};
+};
+
+// The device that does nothing for the flights: the standalone recording
+// device, recording off, with buffers that cost nothing to make.
+class IdleDevice final : public Host::RecordingDevice {
+public:
+    IdleDevice() { SetRecording(false); }
+    HRESULT STDMETHODCALLTYPE CreateVertexBuffer(UINT length, DWORD, DWORD, D3DPOOL, IDirect3DVertexBuffer9** buffer,
+                                                 HANDLE*) override
+    {
+        return Make<UntouchedBuffer<IDirect3DVertexBuffer9, D3DVERTEXBUFFER_DESC, D3DRTYPE_VERTEXBUFFER>>(length, buffer);
+    }
+    HRESULT STDMETHODCALLTYPE CreateIndexBuffer(UINT length, DWORD, D3DFORMAT, D3DPOOL, IDirect3DIndexBuffer9** buffer,
+                                                HANDLE*) override
+    {
+        return Make<UntouchedBuffer<IDirect3DIndexBuffer9, D3DINDEXBUFFER_DESC, D3DRTYPE_INDEXBUFFER>>(length, buffer);
+    }
+
+private:
+    template <class Buffer, class Interface>
+    HRESULT Make(UINT length, Interface** out)
+    {
+        if (!out) return D3DERR_INVALIDCALL;
+        *out = nullptr;
+        auto* buffer = new Buffer(this, length);
+        if (!buffer->Made()) {
+            buffer->Release();
+            return E_OUTOFMEMORY;
+        }
+        *out = buffer;
+        return D3D_OK;
+    }
+};
+
 // The real device with its draws dropped.
 class DrawlessDevice final : public Host::RecordingDevice {
 public:
@@ -177,7 +278,8 @@ FlightResult Fly(const GeneratedMap& map, float budgetMs, Host::HostDevice* real
 {
     Host::HostEnvironment& host = Host::HostEnvironment::Instance();
     std::unique_ptr<Host::RecordingDevice> device =
-        real ? std::make_unique<DrawlessDevice>(real->Device()) : std::make_unique<Host::RecordingDevice>();
+        real ? std::unique_ptr<Host::RecordingDevice>(std::make_unique<DrawlessDevice>(real->Device()))
+             : std::make_unique<IdleDevice>();
     device->SetRecording(false);
     host.SetDevice(device.get());
     host.SetGameFlowState(6);
