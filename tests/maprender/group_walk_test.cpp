@@ -108,7 +108,11 @@ protected:
             models = TarnRenderer::ModelCache;
         }
         for (CModel* model : models) model->loadTask.Wait();
+        // All of them, whatever the streaming budget would leave for later.
+        const float budget = Config::Options.StreamingBudgetMs;
+        Config::Options.StreamingBudgetMs = 0;
         TarnRenderer::CompletePendingRenderData();
+        Config::Options.StreamingBudgetMs = budget;
     }
 
     std::string Key(const std::string& text) const
