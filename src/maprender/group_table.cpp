@@ -11,25 +11,6 @@ using TarnRenderer::CModel;
 
 namespace {
 
-// Whether two lists of pointers hold the same, sixteen bytes at a time
-// without a branch per element: every frame compares the whole group list,
-// and the C library's memcmp under Wine goes a byte at a time.
-bool SameWords(const std::vector<RenderGroup*>& a, const std::vector<RenderGroup*>& b)
-{
-    constexpr std::size_t kLane = sizeof(__m128i) / sizeof(RenderGroup*);
-    const std::size_t count = a.size();
-    std::size_t index = 0;
-    __m128i differ = _mm_setzero_si128();
-    for (; index + kLane <= count; index += kLane) {
-        const __m128i left = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a.data() + index));
-        const __m128i right = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b.data() + index));
-        differ = _mm_or_si128(differ, _mm_xor_si128(left, right));
-    }
-    bool same = _mm_movemask_epi8(_mm_cmpeq_epi8(differ, _mm_setzero_si128())) == 0xFFFF;
-    for (; same && index < count; ++index) same = a[index] == b[index];
-    return same;
-}
-
 // Rows of forgotten entries are left where they are until they outnumber
 // the live ones; then the next walk rebuilds the table.
 bool TooManyUnusedRows(std::size_t unused, std::size_t all) { return unused > 1024 && unused > all / 2; }
@@ -57,7 +38,9 @@ void GroupTable::ModelDestroyed(CModel* model)
 
 void GroupTable::EnsureCurrent(const std::vector<RenderGroup*>& current)
 {
-    const bool sameGroups = current.size() == groups.size() && SameWords(current, groups);
+    const bool sameGroups =
+        current.size() == groups.size() &&
+        (current.empty() || std::memcmp(current.data(), groups.data(), current.size() * sizeof(RenderGroup*)) == 0);
     if (!sameGroups || stale_.load(std::memory_order_acquire) || TooManyUnusedRows(unusedMeshes_, meshes.size())) {
         Rebuild(current);
     }
