@@ -222,10 +222,15 @@ void ReleaseSlot(GroupTable& table, std::uint32_t slot)
     table.slotMember[slot]->model = nullptr;
 }
 
-// The group loop of a frame in which no model the groups hold is loading
-// and LODs are not hidden: all culling is done and every range bit is known,
-// and nothing in the loop can change them.
-void SetInRangeFlagsSettled(GroupTable& table)
+// The group loop, in list order: culling what the per-entry pass left (the
+// models loading at its start, culled at their groups once they have
+// finished, and all of it while LODs are hidden), then each group's range
+// test, written back where it changed. With nothing loading and LODs shown
+// (`kSettled`), all culling is done and every range bit is known, and
+// nothing in the loop can change them: the loop reads the bits alone.
+// Nothing here resizes the arrays it reads through their pointers.
+template <bool kSettled>
+void WalkGroups(GroupTable& table, const CullParams& params, bool hideLods)
 {
     const std::uint8_t* states = table.entryState.data();
     const std::uint32_t* lodEntry = table.lodEntry.data();
@@ -233,17 +238,37 @@ void SetInRangeFlagsSettled(GroupTable& table)
     const std::uint32_t* slotEntry = table.slotEntry.data();
     std::uint8_t* inRangeFlags = table.inRange.data();
     RenderGroup* const* groups = table.groups.data();
+    auto inRangeOf = [&](std::uint32_t entry, bool lod) {
+        if constexpr (kSettled) {
+            return entry == kNoEntry || (states[entry] & (lod ? kEntryLodInRange : kEntryMemberInRange)) != 0;
+        } else {
+            return EntryInRange(table, entry, params, lod);
+        }
+    };
+    auto cullPending = [&table, &params](std::uint32_t entry) {
+        if (entry != kNoEntry && !(table.entryState[entry] & kEntryCulled)) CullEntry(table, entry, params);
+    };
     const std::size_t count = table.groups.size();
     for (std::size_t index = 0; index < count; ++index) {
         const std::uint32_t lod = lodEntry[index];
+        const std::uint32_t first = memberFirst[index], end = memberFirst[index + 1];
+        if constexpr (!kSettled) {
+            if (hideLods) {
+                if (lod != kNoEntry && !table.StillLoading(lod) && (table.entryState[lod] & kEntryGeometry)) {
+                    table.SetAllVisible(lod, false);
+                }
+                for (std::uint32_t slot = first; slot < end; ++slot) CullEntry(table, slotEntry[slot], params);
+            } else {
+                cullPending(lod);
+                for (std::uint32_t slot = first; slot < end; ++slot) cullPending(slotEntry[slot]);
+            }
+        }
+
         bool inRange = false;
         if (lod != kNoEntry) {
-            inRange = states[lod] & kEntryLodInRange;
+            inRange = inRangeOf(lod, true);
         } else {
-            for (std::uint32_t slot = memberFirst[index], end = memberFirst[index + 1]; slot < end && !inRange; ++slot) {
-                const std::uint32_t entry = slotEntry[slot];
-                inRange = entry == kNoEntry || (states[entry] & kEntryMemberInRange);
-            }
+            for (std::uint32_t slot = first; slot < end && !inRange; ++slot) inRange = inRangeOf(slotEntry[slot], false);
         }
         if (inRangeFlags[index] != inRange) {
             inRangeFlags[index] = inRange;
@@ -265,42 +290,11 @@ void UpdateVisibility()
     // Hidden LODs are set invisible at their groups, and a model may be one
     // group's LOD and another's member: then culling keeps the group order.
     const bool hideLods = Config::Options.DontDrawLODs;
-    if (!hideLods) {
-        CullLoadedEntries(table, params);
-        if (!anyLoading) return SetInRangeFlagsSettled(table);
-    }
-
-    // Group by group, in list order: a loading model is culled at its groups
-    // once it has finished, and a range test waits for it.
-    auto cullPending = [&table, &params](std::uint32_t entry) {
-        if (entry != kNoEntry && !(table.entryState[entry] & kEntryCulled)) CullEntry(table, entry, params);
-    };
-    const std::size_t count = table.groups.size();
-    for (std::size_t index = 0; index < count; ++index) {
-        const std::uint32_t lod = table.lodEntry[index];
-        const std::uint32_t first = table.memberFirst[index], end = table.memberFirst[index + 1];
-        if (hideLods) {
-            if (lod != kNoEntry && !table.StillLoading(lod) && (table.entryState[lod] & kEntryGeometry)) {
-                table.SetAllVisible(lod, false);
-            }
-            for (std::uint32_t slot = first; slot < end; ++slot) CullEntry(table, table.slotEntry[slot], params);
-        } else {
-            cullPending(lod);
-            for (std::uint32_t slot = first; slot < end; ++slot) cullPending(table.slotEntry[slot]);
-        }
-
-        bool inRange = false;
-        if (lod != kNoEntry) {
-            inRange = EntryInRange(table, lod, params, true);
-        } else {
-            for (std::uint32_t slot = first; slot < end && !inRange; ++slot) {
-                inRange = EntryInRange(table, table.slotEntry[slot], params, false);
-            }
-        }
-        if (table.inRange[index] != inRange) {
-            table.inRange[index] = inRange;
-            table.groups[index]->inRange = inRange;
-        }
+    if (!hideLods) CullLoadedEntries(table, params);
+    if (!hideLods && !anyLoading) {
+        WalkGroups<true>(table, params, hideLods);
+    } else {
+        WalkGroups<false>(table, params, hideLods);
     }
 }
 
