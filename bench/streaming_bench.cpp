@@ -51,6 +51,7 @@
 #include "renderer/texture.h"
 #include "renderer/texture_decode.h"
 #include "test_files.h"
+#include "thread_schedule.h"
 
 namespace {
 
@@ -261,9 +262,20 @@ void MeasureOnRealDevice(const GeneratedMap& map, Host::HostDevice& device)
     Host::HostEnvironment::Instance().SetDevice(nullptr);
 }
 
+// A frame over the goal, with what the kernel says the render thread did in it.
+struct SlowFrame {
+    double ms;
+    double startedAtMs;  // CLOCK_MONOTONIC
+    bool streaming;
+    BenchSupport::ThreadSchedule schedule;
+};
+
+constexpr double kGoalMs = 4;
+
 struct FlightResult {
     std::vector<double> streamingFrames;  // render pass, frames in which streaming steps ran
     std::vector<double> allFrames;
+    std::vector<SlowFrame> slowFrames;
     std::vector<double> appearMs;  // per group; -1 when never seen to appear
     int framesWithWorkLeft = 0;
     unsigned designedWaits = 0;
@@ -319,11 +331,16 @@ FlightResult Fly(const GeneratedMap& map, float budgetMs, Host::HostDevice* real
         host.SetCameraPosition(position);
         const unsigned stepsBefore = TarnRenderer::StreamingCounters.steps.load();
         const unsigned leftBefore = TarnRenderer::StreamingCounters.framesWithWorkLeft.load();
+        BenchSupport::ThreadSchedule scheduleBefore, scheduleAfter;
+        BenchSupport::ReadThreadSchedule(scheduleBefore);
         auto start = Clock::now();
         RenderMap();
         const double ms = MsSince(start);
+        BenchSupport::ReadThreadSchedule(scheduleAfter);
+        const bool streaming = TarnRenderer::StreamingCounters.steps.load() != stepsBefore;
         result.allFrames.push_back(ms);
-        if (TarnRenderer::StreamingCounters.steps.load() != stepsBefore) result.streamingFrames.push_back(ms);
+        if (streaming) result.streamingFrames.push_back(ms);
+        if (ms > kGoalMs) result.slowFrames.push_back({ms, scheduleBefore.atMs, streaming, scheduleAfter - scheduleBefore});
         result.framesWithWorkLeft += TarnRenderer::StreamingCounters.framesWithWorkLeft.load() != leftBefore;
 
         bool loading = false;
@@ -381,6 +398,20 @@ void PrintFlight(const char* name, const FlightResult& flight)
                 Percentile(flight.streamingFrames, 99), Percentile(flight.streamingFrames, 100),
                 Percentile(flight.allFrames, 99), Percentile(flight.allFrames, 100), flight.framesWithWorkLeft,
                 flight.designedWaits);
+    // Why a frame was slow: on a core (work, page faults included), ready
+    // but without a core (preempted), or neither (blocked, for example on
+    // a lock the pool holds); the rest is the readings' own cost.
+    for (const SlowFrame& slow : flight.slowFrames) {
+        const BenchSupport::ThreadSchedule& s = slow.schedule;
+        if (BenchSupport::UnderWine()) {
+            std::printf("             slow %s frame %.3f ms (at %.3f s): on a core %.3f ms, waiting for a core %.3f ms, blocked %.3f ms; "
+                        "%ld minor faults, blocked %ld times, preempted %ld times\n",
+                        slow.streaming ? "streaming" : "other", slow.ms, slow.startedAtMs / 1e3, s.runMs, s.readyMs,
+                        std::max(0.0, slow.ms - s.runMs - s.readyMs), s.minorFaults, s.blocked, s.preempted);
+        } else {
+            std::printf("             slow %s frame %.3f ms\n", slow.streaming ? "streaming" : "other", slow.ms);
+        }
+    }
     std::fflush(stdout);
 }
 
@@ -444,9 +475,9 @@ int main(int argc, char** argv)
         ratios.push_back(bestWith[i] / bestWithout[i]);
     }
     const double worstRatio = Percentile(ratios, 100);
-    std::printf("\nworst streaming frame of the render pass, with budget %.1f ms: %.3f ms (goal: at most 4 ms); "
+    std::printf("\nworst streaming frame of the render pass, with budget %.1f ms: %.3f ms (goal: at most %.0f ms); "
                 "without budget: %.3f ms (highest of %d round(s))\n",
-                budget, *std::max_element(worstWith.begin(), worstWith.end()),
+                budget, *std::max_element(worstWith.begin(), worstWith.end()), kGoalMs,
                 *std::max_element(worstWithout.begin(), worstWithout.end()), rounds);
     std::printf("time to appear, with budget / without, per model (%zu models, %d not seen in both): median %.3f, "
                 "worst %.3f (goal: at most 1.5); with budget median %.0f ms, without %.0f ms\n",

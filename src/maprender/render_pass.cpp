@@ -52,15 +52,20 @@ int CurrentSetup(int index)
 }
 
 // The first byte of the host's per-frame collision routine: 0xC3 returns at
-// once, the routine's own byte lets it run.
+// once, the routine's own byte lets it run. Written only when it changes:
+// changing a page's protection takes the process's address-space lock,
+// which an import on the pool may hold for milliseconds while it gives
+// back large blocks.
 void SwitchCollisionRoutine()
 {
     const auto& options = Config::Options;
     bool skip = options.CollisionsEnabled && (HostGame::GameFlowState() == 6 || options.MinimizeGameMemoryUsage_VK);
     auto* code = reinterpret_cast<std::uint8_t*>(HostGame::kCollisionStepRoutine);
+    const std::uint8_t wanted = skip ? 0xC3 : HostGame::kCollisionStepFirstByte;
+    if (*code == wanted) return;
     DWORD previous = 0;
     if (!VirtualProtect(code, 1, PAGE_EXECUTE_READWRITE, &previous)) return;
-    *code = skip ? 0xC3 : HostGame::kCollisionStepFirstByte;
+    *code = wanted;
     DWORD ignored = 0;
     VirtualProtect(code, 1, previous, &ignored);
 }

@@ -9,6 +9,7 @@
 
 #include "maprender/shading.h"
 #include "renderer/streaming_budget.h"
+#include "renderer/task_pool.h"
 #include "renderer/texture.h"
 
 namespace TarnRenderer {
@@ -28,6 +29,37 @@ constexpr unsigned kImportFlags = 0x79ACB;
 
 std::mutex LastErrorLock;
 std::string LastError;
+
+// A model's arrays, taken from its meshes when it is unloaded.
+struct MeshArrays {
+    std::vector<float> positions, normals, texCoords;
+    std::vector<std::uint32_t> indices;
+    std::vector<std::uint8_t> colors;
+};
+
+// Arrays of this size are blocks of their own in the heap, and giving them
+// back unmaps their pages: milliseconds for a model of a few hundred
+// thousand triangles. Smaller ones are cheap to free where they are.
+constexpr std::size_t kFreeOnPoolBytes = 1u << 20;
+
+// The arrays of a large model, taken from its meshes to be freed on the
+// pool; nothing for a small one.
+std::vector<MeshArrays> TakeLargeArrays(const std::vector<CMesh*>& meshes)
+{
+    std::size_t bytes = 0;
+    for (const CMesh* mesh : meshes) {
+        bytes += (mesh->positions.capacity() + mesh->normals.capacity() + mesh->texCoords.capacity()) * sizeof(float) +
+                 mesh->indices.capacity() * sizeof(std::uint32_t) + mesh->colors.capacity();
+    }
+    std::vector<MeshArrays> arrays;
+    if (bytes < kFreeOnPoolBytes) return arrays;
+    arrays.reserve(meshes.size());
+    for (CMesh* mesh : meshes) {
+        arrays.push_back({std::move(mesh->positions), std::move(mesh->normals), std::move(mesh->texCoords),
+                          std::move(mesh->indices), std::move(mesh->colors)});
+    }
+    return arrays;
+}
 
 void SetLastImportError(const char* text)
 {
@@ -161,8 +193,12 @@ void CModel::Unload()
         releasePending = true;
         return;
     }
+    // The arrays outlive the meshes until the pool frees them, so anything a
+    // mesh's collision data still points into stays valid while it goes.
+    std::vector<MeshArrays> arrays = TakeLargeArrays(meshes);
     for (CMesh* mesh : meshes) delete mesh;
     meshes.clear();
+    if (!arrays.empty()) FreeOnPool(std::move(arrays));
     auto found = std::find(ModelCache.begin(), ModelCache.end(), this);
     if (found != ModelCache.end()) ModelCache.erase(found);
 }

@@ -170,17 +170,6 @@ void DropTextureWork(MeshWork& work)
     work.level = work.row = 0;
 }
 
-// Memory the steps are done with (a texture file, its decoded levels, the
-// baked vertices: tens of megabytes for a large model) is given back on the
-// pool. Returning that much to the system takes milliseconds that the
-// frame cannot spare.
-template <class Spent>
-void FreeOnPool(Spent&& spent)
-{
-    auto held = std::make_shared<std::decay_t<Spent>>(std::forward<Spent>(spent));
-    TaskPool::Shared().SubmitFirst([held]() mutable { held.reset(); });
-}
-
 void FinishMesh(MeshWork& work, CTexture* texture)
 {
     if (!work.mesh->texture) work.mesh->texture = texture;

@@ -1,10 +1,18 @@
 // Sharing by path: the texture and model caches, references, pending
-// releases, and models whose files are missing or unreadable.
+// releases, models whose files are missing or unreadable, and where a
+// large model's arrays are given back.
+#include <windows.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
+#include <vector>
 
+#include "memory_models.h"
 #include "renderer/model.h"
+#include "renderer/task_pool.h"
 #include "renderer/texture.h"
 #include "test_files.h"
 
@@ -104,6 +112,49 @@ TEST(ModelCache, AModelPendingReleaseIsNeverHandedOutAgain)
     ReleaseReference(stale);
     EXPECT_FALSE(InModelCache(stale));
     ReleaseReference(fresh);
+}
+
+bool Committed(const void* address)
+{
+    MEMORY_BASIC_INFORMATION info{};
+    return VirtualQuery(address, &info, sizeof(info)) == sizeof(info) && info.State == MEM_COMMIT;
+}
+
+float ReadAtRelease = 0;
+
+TEST(ModelCache, ALargeModelsArraysGoBackOnThePoolAfterItsMeshes)
+{
+    // Megabytes of arrays, which the heap keeps in blocks of their own.
+    CModel* model = TestSupport::MakeMemoryModel("large", 0, 0, 0, 1);
+    CMesh* mesh = model->meshes[0];
+    mesh->positions.assign(3 * 200000, 1.5f);
+    mesh->indices.assign(3 * 200000, 7u);
+    const float* positions = mesh->positions.data();
+    // Collision data may point into the arrays: they must outlive it.
+    mesh->collisionData = const_cast<float*>(positions + 3);
+    mesh->collisionDataRelease = [](void* data) { ReadAtRelease = *static_cast<float*>(data); };
+
+    // Every pool thread busy, so that nothing the unload hands over runs yet.
+    TaskPool& pool = TaskPool::Shared();
+    std::atomic<std::size_t> busy{0};
+    std::atomic<bool> release{false};
+    std::vector<TaskHandle> blockers;
+    for (std::size_t i = 0; i < pool.ThreadCount(); ++i) {
+        blockers.push_back(pool.Submit([&] {
+            ++busy;
+            while (!release) std::this_thread::yield();
+        }));
+    }
+    while (busy < pool.ThreadCount()) std::this_thread::yield();
+
+    ReleaseReference(model);
+    EXPECT_EQ(ReadAtRelease, 1.5f);
+    EXPECT_TRUE(Committed(positions)) << "the unloading thread gave the arrays back itself";
+
+    release = true;
+    for (TaskHandle& blocker : blockers) blocker.Wait();
+    for (int wait = 0; wait < 500 && Committed(positions); ++wait) Sleep(10);
+    EXPECT_FALSE(Committed(positions)) << "the pool never gave the arrays back";
 }
 
 }  // namespace
