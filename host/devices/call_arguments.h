@@ -3,6 +3,8 @@
 // as their value (signed ones sign-extended).
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <type_traits>
@@ -29,6 +31,24 @@ template <class... T>
 std::vector<std::uint64_t> CallArguments(T... values)
 {
     return {CallArgument(values)...};
+}
+
+// A call's arguments held in place until the call is recorded, so that a
+// device that is not recording makes no heap allocation per call (the
+// plug-in's worker threads share that heap, and a benchmark on such a
+// device would otherwise time the device's allocations).
+struct PendingCallArguments {
+    static constexpr std::size_t kMost = 16;
+    std::array<std::uint64_t, kMost> values{};
+    std::size_t count = 0;
+    std::vector<std::uint64_t> ToVector() const { return {values.begin(), values.begin() + count}; }
+};
+
+template <class... T>
+PendingCallArguments PendingArguments(T... values)
+{
+    static_assert(sizeof...(T) <= PendingCallArguments::kMost, "more arguments than a pending call holds");
+    return {{CallArgument(values)...}, sizeof...(T)};
 }
 
 }  // namespace Host

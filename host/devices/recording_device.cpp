@@ -17,9 +17,9 @@ namespace {
 // Recording arguments
 
 template <class... T>
-std::vector<std::uint64_t> Args(T... values)
+PendingCallArguments Args(T... values)
 {
-    return CallArguments(values...);
+    return PendingArguments(values...);
 }
 
 DWORD FloatBits(float value)
@@ -1026,12 +1026,12 @@ std::size_t RecordingDevice::LiveObjects() const
                                      [&](const auto& entry) { return entry.second.device == this; }));
 }
 
-bool RecordingDevice::Enter(const char* method, std::vector<std::uint64_t> args, HRESULT* failure)
+bool RecordingDevice::Enter(const char* method, const PendingCallArguments& args, HRESULT* failure)
 {
     std::lock_guard<std::mutex> lock(mutex_);
     if (recording_.load(std::memory_order_relaxed))
-        calls_.push_back(DeviceCall{method, std::move(args)});
-    if (!failure)
+        calls_.push_back(DeviceCall{method, args.ToVector()});
+    if (!failure || failures_->armed.empty())
         return false;
     const auto found = failures_->armed.find(method);
     if (found == failures_->armed.end())

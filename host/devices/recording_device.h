@@ -57,6 +57,8 @@
 #include <string>
 #include <vector>
 
+#include "devices/call_arguments.h"
+
 namespace Host {
 
 struct DeviceCall {
@@ -276,7 +278,7 @@ private:
 
     // Records a call; true, with the result in *failure, when a failure was
     // armed for it.
-    bool Enter(const char* method, std::vector<std::uint64_t> args, HRESULT* failure = nullptr);
+    bool Enter(const char* method, const PendingCallArguments& args, HRESULT* failure = nullptr);
 
     IDirect3DDevice9* const inner_;
     mutable std::mutex mutex_;  // guards everything below
