@@ -6,7 +6,7 @@
 // requested, imported on the pool, handed to the render thread, drawn, and
 // unloaded behind the camera. The flight runs on a device that does nothing
 // (the standalone recording device, recording off, its buffers over
-// untouched system pages), once with the streaming
+// untouched system pages, its state blocks empty), once with the streaming
 // budget and once without, in alternating rounds. Reported: the render
 // pass's frames in which streaming work ran (median, 99th percentile,
 // worst) in both, and per model how long it took to appear (request to
@@ -174,11 +174,52 @@ private:
     std::atomic<ULONG> references_{1};
 };
 
+// A state block that holds nothing. The standalone device's own state
+// blocks copy its maps of state when they capture and apply: hundreds of
+// allocations a frame on the heap the pool's imports use, which a driver's
+// state block does not make.
+class EmptyStateBlock final : public IDirect3DStateBlock9 {
+public:
+    explicit EmptyStateBlock(IDirect3DDevice9* device) : device_(device) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** object) override
+    {
+        if (object) *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
+    ULONG STDMETHODCALLTYPE Release() override
+    {
+        const ULONG left = --references_;
+        if (left == 0) delete this;
+        return left;
+    }
+    HRESULT STDMETHODCALLTYPE GetDevice(IDirect3DDevice9** device) override
+    {
+        if (!device) return D3DERR_INVALIDCALL;
+        device_->AddRef();
+        *device = device_;
+        return D3D_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Capture() override { return D3D_OK; }
+    HRESULT STDMETHODCALLTYPE Apply() override { return D3D_OK; }
+
+private:
+    IDirect3DDevice9* const device_;
+    std::atomic<ULONG> references_{1};
+};
+
 // The device that does nothing for the flights: the standalone recording
-// device, recording off, with buffers that cost nothing to make.
+// device, recording off, with buffers that cost nothing to make and state
+// blocks that hold nothing.
 class IdleDevice final : public Host::RecordingDevice {
 public:
     IdleDevice() { SetRecording(false); }
+    HRESULT STDMETHODCALLTYPE CreateStateBlock(D3DSTATEBLOCKTYPE, IDirect3DStateBlock9** block) override
+    {
+        if (!block) return D3DERR_INVALIDCALL;
+        *block = new EmptyStateBlock(this);
+        return D3D_OK;
+    }
     HRESULT STDMETHODCALLTYPE CreateVertexBuffer(UINT length, DWORD, DWORD, D3DPOOL, IDirect3DVertexBuffer9** buffer,
                                                  HANDLE*) override
     {
