@@ -308,6 +308,7 @@ struct SlowFrame {
     double ms;
     double startedAtMs;  // CLOCK_MONOTONIC
     bool streaming;
+    bool accounted;  // both readings succeeded
     BenchSupport::ThreadSchedule schedule;
 };
 
@@ -373,15 +374,18 @@ FlightResult Fly(const GeneratedMap& map, float budgetMs, Host::HostDevice* real
         const unsigned stepsBefore = TarnRenderer::StreamingCounters.steps.load();
         const unsigned leftBefore = TarnRenderer::StreamingCounters.framesWithWorkLeft.load();
         BenchSupport::ThreadSchedule scheduleBefore, scheduleAfter;
-        BenchSupport::ReadThreadSchedule(scheduleBefore);
+        const bool readBefore = BenchSupport::ReadThreadSchedule(scheduleBefore);
         auto start = Clock::now();
         RenderMap();
         const double ms = MsSince(start);
-        BenchSupport::ReadThreadSchedule(scheduleAfter);
+        const bool readAfter = BenchSupport::ReadThreadSchedule(scheduleAfter);
         const bool streaming = TarnRenderer::StreamingCounters.steps.load() != stepsBefore;
         result.allFrames.push_back(ms);
         if (streaming) result.streamingFrames.push_back(ms);
-        if (ms > kGoalMs) result.slowFrames.push_back({ms, scheduleBefore.atMs, streaming, scheduleAfter - scheduleBefore});
+        if (ms > kGoalMs) {
+            result.slowFrames.push_back(
+                {ms, scheduleBefore.atMs, streaming, readBefore && readAfter, scheduleAfter - scheduleBefore});
+        }
         result.framesWithWorkLeft += TarnRenderer::StreamingCounters.framesWithWorkLeft.load() != leftBefore;
 
         bool loading = false;
@@ -441,10 +445,10 @@ void PrintFlight(const char* name, const FlightResult& flight)
                 flight.designedWaits);
     // Why a frame was slow: on a core (work, page faults included), ready
     // but without a core (preempted), or neither (blocked, for example on
-    // a lock the pool holds); the rest is the readings' own cost.
+    // a lock the pool holds).
     for (const SlowFrame& slow : flight.slowFrames) {
         const BenchSupport::ThreadSchedule& s = slow.schedule;
-        if (BenchSupport::UnderWine()) {
+        if (slow.accounted) {
             std::printf("             slow %s frame %.3f ms (at %.3f s): on a core %.3f ms, waiting for a core %.3f ms, blocked %.3f ms; "
                         "%ld minor faults, blocked %ld times, preempted %ld times\n",
                         slow.streaming ? "streaming" : "other", slow.ms, slow.startedAtMs / 1e3, s.runMs, s.readyMs,

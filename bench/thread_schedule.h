@@ -5,10 +5,11 @@
 // Under Wine the benchmark is a Linux process, and these figures come
 // straight from Linux: the thread's CPU clock, its scheduler statistics
 // (/proc/thread-self/schedstat: the time spent waiting for a core; its run
-// time there lags by up to a tick) and getrusage for the thread, read with the kernel's 32-bit system calls so that the calling
-// thread, not the Wine server, is the one asked (a file opened through
-// Win32 is opened by the server). On Windows, or if the kernel refuses,
-// `Available()` is false and every reading is zero.
+// time there lags by up to a tick) and getrusage for the thread. They are
+// read with the kernel's 32-bit system calls so that the calling thread,
+// not the Wine server, is the one asked (a file opened through Win32 is
+// opened by the server). On Windows, or if the kernel refuses,
+// ReadThreadSchedule returns false and leaves every reading zero.
 #pragma once
 
 #include <windows.h>
