@@ -107,20 +107,12 @@ GeneratedMap Generate(const TestSupport::TempDirectory& dir, int groups, unsigne
     return map;
 }
 
-// A vertex or index buffer over pages the system hands out zeroed on first
-// touch, as a driver's memory is: making it costs nothing, and writing it
-// costs what the writes cost (the recording device clears its whole
-// storage when it makes a buffer, milliseconds for a large one).
-template <class Interface, class Desc, D3DRESOURCETYPE kType>
-class UntouchedBuffer final : public Interface {
+// What every object the flights' device makes shares: a reference count,
+// no interface but its own, and the device it came from.
+template <class Interface>
+class DeviceChild : public Interface {
 public:
-    UntouchedBuffer(IDirect3DDevice9* device, UINT length)
-        : device_(device), length_(length),
-          bytes_(static_cast<unsigned char*>(VirtualAlloc(nullptr, length, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE)))
-    {
-    }
-    bool Made() const { return bytes_ != nullptr; }
-
+    explicit DeviceChild(IDirect3DDevice9* device) : device_(device) {}
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** object) override
     {
         if (object) *object = nullptr;
@@ -140,6 +132,29 @@ public:
         *device = device_;
         return D3D_OK;
     }
+
+protected:
+    virtual ~DeviceChild() = default;
+
+private:
+    IDirect3DDevice9* const device_;
+    std::atomic<ULONG> references_{1};
+};
+
+// A vertex or index buffer over pages the system hands out zeroed on first
+// touch, as a driver's memory is: making it costs nothing, and writing it
+// costs what the writes cost (the recording device clears its whole
+// storage when it makes a buffer, milliseconds for a large one).
+template <class Interface, class Desc, D3DRESOURCETYPE kType>
+class UntouchedBuffer final : public DeviceChild<Interface> {
+public:
+    UntouchedBuffer(IDirect3DDevice9* device, UINT length)
+        : DeviceChild<Interface>(device), length_(length),
+          bytes_(static_cast<unsigned char*>(VirtualAlloc(nullptr, length, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE)))
+    {
+    }
+    bool Made() const { return bytes_ != nullptr; }
+
     HRESULT STDMETHODCALLTYPE SetPrivateData(REFGUID, const void*, DWORD, DWORD) override { return D3DERR_INVALIDCALL; }
     HRESULT STDMETHODCALLTYPE GetPrivateData(REFGUID, void*, DWORD*) override { return D3DERR_NOTFOUND; }
     HRESULT STDMETHODCALLTYPE FreePrivateData(REFGUID) override { return D3DERR_NOTFOUND; }
@@ -164,48 +179,23 @@ public:
     }
 
 private:
-    ~UntouchedBuffer()
+    ~UntouchedBuffer() override
     {
         if (bytes_) VirtualFree(bytes_, 0, MEM_RELEASE);
     }
-    IDirect3DDevice9* const device_;
     const UINT length_;
     unsigned char* const bytes_;
-    std::atomic<ULONG> references_{1};
 };
 
 // A state block that holds nothing. The standalone device's own state
 // blocks copy its maps of state when they capture and apply: hundreds of
 // allocations a frame on the heap the pool's imports use, which a driver's
 // state block does not make.
-class EmptyStateBlock final : public IDirect3DStateBlock9 {
+class EmptyStateBlock final : public DeviceChild<IDirect3DStateBlock9> {
 public:
-    explicit EmptyStateBlock(IDirect3DDevice9* device) : device_(device) {}
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** object) override
-    {
-        if (object) *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        const ULONG left = --references_;
-        if (left == 0) delete this;
-        return left;
-    }
-    HRESULT STDMETHODCALLTYPE GetDevice(IDirect3DDevice9** device) override
-    {
-        if (!device) return D3DERR_INVALIDCALL;
-        device_->AddRef();
-        *device = device_;
-        return D3D_OK;
-    }
+    using DeviceChild::DeviceChild;
     HRESULT STDMETHODCALLTYPE Capture() override { return D3D_OK; }
     HRESULT STDMETHODCALLTYPE Apply() override { return D3D_OK; }
-
-private:
-    IDirect3DDevice9* const device_;
-    std::atomic<ULONG> references_{1};
 };
 
 // The device that does nothing for the flights: the standalone recording
