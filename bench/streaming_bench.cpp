@@ -47,6 +47,7 @@
 #include "maprender/render_pass.h"
 #include "maprender/shading.h"
 #include "renderer/model.h"
+#include "renderer/plain_resource.h"
 #include "renderer/streaming_budget.h"
 #include "renderer/texture.h"
 #include "renderer/texture_decode.h"
@@ -146,22 +147,15 @@ private:
 // costs what the writes cost (the recording device clears its whole
 // storage when it makes a buffer, milliseconds for a large one).
 template <class Interface, class Desc, D3DRESOURCETYPE kType>
-class UntouchedBuffer final : public DeviceChild<Interface> {
+class UntouchedBuffer final : public DeviceChild<TarnRenderer::PlainResource<Interface, kType>> {
 public:
     UntouchedBuffer(IDirect3DDevice9* device, UINT length)
-        : DeviceChild<Interface>(device), length_(length),
+        : DeviceChild<TarnRenderer::PlainResource<Interface, kType>>(device), length_(length),
           bytes_(static_cast<unsigned char*>(VirtualAlloc(nullptr, length, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE)))
     {
     }
     bool Made() const { return bytes_ != nullptr; }
 
-    HRESULT STDMETHODCALLTYPE SetPrivateData(REFGUID, const void*, DWORD, DWORD) override { return D3DERR_INVALIDCALL; }
-    HRESULT STDMETHODCALLTYPE GetPrivateData(REFGUID, void*, DWORD*) override { return D3DERR_NOTFOUND; }
-    HRESULT STDMETHODCALLTYPE FreePrivateData(REFGUID) override { return D3DERR_NOTFOUND; }
-    DWORD STDMETHODCALLTYPE SetPriority(DWORD) override { return 0; }
-    DWORD STDMETHODCALLTYPE GetPriority() override { return 0; }
-    void STDMETHODCALLTYPE PreLoad() override {}
-    D3DRESOURCETYPE STDMETHODCALLTYPE GetType() override { return kType; }
     HRESULT STDMETHODCALLTYPE Lock(UINT offset, UINT size, void** data, DWORD) override
     {
         if (!data || offset > length_ || size > length_ - offset) return D3DERR_INVALIDCALL;

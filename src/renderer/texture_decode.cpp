@@ -5,6 +5,8 @@
 #include <atomic>
 #include <cstring>
 
+#include "renderer/plain_resource.h"
+
 namespace TarnRenderer {
 namespace {
 
@@ -12,7 +14,7 @@ namespace {
 // IDirect3DSurface9 for D3DXLoadSurfaceFromFileInMemory and
 // D3DXLoadSurfaceFromSurface, which lock it and never need its device.
 // Owned by its creator; Release never deletes it.
-class MemorySurface final : public IDirect3DSurface9 {
+class MemorySurface final : public PlainResource<IDirect3DSurface9, D3DRTYPE_SURFACE> {
 public:
     // `bits` holds width x height pixels of 4 bytes, rows packed.
     MemorySurface(UINT width, UINT height, D3DFORMAT format, std::vector<unsigned char>& bits)
@@ -40,13 +42,6 @@ public:
         if (device) *device = nullptr;
         return D3DERR_INVALIDCALL;
     }
-    HRESULT STDMETHODCALLTYPE SetPrivateData(REFGUID, const void*, DWORD, DWORD) override { return D3DERR_INVALIDCALL; }
-    HRESULT STDMETHODCALLTYPE GetPrivateData(REFGUID, void*, DWORD*) override { return D3DERR_NOTFOUND; }
-    HRESULT STDMETHODCALLTYPE FreePrivateData(REFGUID) override { return D3DERR_NOTFOUND; }
-    DWORD STDMETHODCALLTYPE SetPriority(DWORD) override { return 0; }
-    DWORD STDMETHODCALLTYPE GetPriority() override { return 0; }
-    void STDMETHODCALLTYPE PreLoad() override {}
-    D3DRESOURCETYPE STDMETHODCALLTYPE GetType() override { return D3DRTYPE_SURFACE; }
 
     HRESULT STDMETHODCALLTYPE GetContainer(REFIID, void** container) override
     {
