@@ -7,7 +7,9 @@
 // the out-of-range timer. Per member slot: the model entry (or none) and the
 // member record. Per distinct model the groups hold: its sphere, whether it
 // has geometry, whether it was still loading when last seen, and per mesh
-// its sphere and the visible flag the record holds.
+// its sphere and the visible flag the record holds. Per block of entries: a
+// box around their centres and their largest radius, so that the range pass
+// passes over a block far beyond the camera's reach as a whole.
 //
 // The records stay the truth outside the walk. The walk keeps this table in
 // step with them as it goes: it writes every in-range flag it changes back
@@ -83,8 +85,9 @@ public:
 
     // Sets each loaded entry's range bits for this frame's camera and limits,
     // four entries at a time, with the float operations of the range test in
-    // its order (so with its results), and clears every culled bit. True if
-    // a model the groups hold is loading.
+    // its order (so with its results), and clears every culled bit. A block
+    // of entries whose spheres are all surely beyond both reaches gets its
+    // bits without a test. True if a model the groups hold is loading.
     bool MarkRanges(const CullParams& params);
 
     // Reads a loading entry's record again; true while it is still loading.
@@ -155,6 +158,16 @@ private:
     std::atomic<bool> stale_{true};
     std::vector<std::uint32_t> holders_;  // per entry: slots (LODs and members) holding it
     std::vector<std::uint32_t> freeEntries_;
+    // Per block of kBlockEntries entries, every sphere read into the block
+    // since the last rebuild: a box around the centres and the largest
+    // radius. An empty block's box is inverted and its radius -infinity.
+    struct EntryBlock {
+        float low[3], high[3];
+        float radius;
+    };
+    static constexpr std::size_t kBlockEntries = 32;
+    std::vector<EntryBlock> blocks_;
+    static bool BlockOutOfReach(const EntryBlock& block, const float camera[3], float limit);
     std::size_t unusedMeshes_ = 0;  // mesh rows of forgotten entries, dropped at the next rebuild
     // Guards `entryOf_`, which the destruction notice reads from any thread.
     std::mutex entryLock_;

@@ -1,6 +1,12 @@
 // Culling and levels of detail: sphere tests against the camera, per-mesh
 // cone culling, and the in-range decision per group.
+#include <cmath>
+#include <limits>
+#include <random>
+
 #include "maprender/culling.h"
+#include "maprender/culling_rules.h"
+#include "maprender/group_table.h"
 #include "render_fixture.h"
 
 namespace {
@@ -144,6 +150,73 @@ TEST_F(CullingTest, ALongListOfGroupsOfEveryShapeIsWalkedGroupByGroup)
             if (expected[i].hidden) EXPECT_EQ(expected[i].hidden->visible, !aggressive) << "group " << i;
         }
     }
+}
+
+// The per-frame range bits of every entry of the group table against the
+// range rule on the entry's own sphere. Models lie in tight clusters, so that
+// whole blocks of entries are far beyond the reach, near it or inside it;
+// odd spheres sit among them; entries are forgotten and taken up again by
+// models elsewhere; cameras and limits vary, odd limits included.
+TEST_F(CullingTest, EveryEntrysRangeBitsFollowTheRangeRuleForAnyCameraAndLimits)
+{
+    constexpr float kNaN = std::numeric_limits<float>::quiet_NaN(), kInfinity = std::numeric_limits<float>::infinity();
+    std::mt19937 random(77);
+    auto uniform = [&random](float low, float high) { return std::uniform_real_distribution<float>(low, high)(random); };
+    std::vector<std::pair<float, float>> clusters;
+    for (int cluster = 0; cluster < 12; ++cluster) {
+        clusters.push_back({uniform(-2000, 2000), uniform(-2000, 2000)});
+        for (int i = 0; i < 40; ++i) {
+            const float odd[] = {kNaN, kInfinity, -5.0f, 0.0f};
+            const float radius = (i == 7 && cluster % 2) ? odd[cluster / 2 % 4] : uniform(0, 30);
+            const float x = clusters.back().first + uniform(-25, 25), y = clusters.back().second + uniform(-25, 25);
+            AddGroup(nullptr, {MakeModel(x, y, uniform(-5, 5), radius)});
+        }
+    }
+    GroupTable& table = FrameGroupTable();
+    table.Rebuild(RenderGroups);
+    int checked = 0, inRange = 0;
+    for (int step = 0; step < 400; ++step) {
+        if (step % 20 == 19) {
+            for (int k = 0; k < 6; ++k) {
+                const std::uint32_t entry = random() % table.models.size();
+                if (table.models[entry].model) table.Drop(entry);  // held by one member: forgotten
+                table.Hold(MakeModel(uniform(-2500, 2500), uniform(-2500, 2500), 0, uniform(0, 60)));
+            }
+        }
+        CullParams params{};
+        const auto& [x, y] = clusters[random() % clusters.size()];
+        params.cameraPosition[0] = x + uniform(-700, 700);
+        params.cameraPosition[1] = y + uniform(-700, 700);
+        params.cameraPosition[2] = uniform(-10, 10);
+        const float angle = uniform(0, 6.2832f);
+        params.cameraDirection[0] = std::cos(angle);
+        params.cameraDirection[1] = std::sin(angle);
+        const float limits[] = {uniform(0, 600), uniform(0, 600), uniform(0, 600), -100.0f, kNaN, kInfinity};
+        params.DrawDistance = limits[step % 3 ? 0 : random() % 6];
+        params.LODDistance = limits[step % 4 ? 1 : random() % 6];
+        params.SmartCulling = random() % 2;
+        table.MarkRanges(params);
+        for (std::uint32_t entry = 0; entry < table.models.size(); ++entry) {
+            const std::uint8_t state = table.entryState[entry];
+            if (state & kEntryLoading) {
+                ASSERT_FALSE(state & kEntryRangeKnown) << "entry " << entry;
+                continue;
+            }
+            ASSERT_TRUE(state & kEntryRangeKnown) << "entry " << entry;
+            const TarnRenderer::CModel* model = table.models[entry].model;
+            for (bool lod : {false, true}) {
+                const bool expected = CullingRules::SphereInRange(model->center, model->radius, params, lod);
+                ASSERT_EQ((state & (lod ? kEntryLodInRange : kEntryMemberInRange)) != 0, expected)
+                    << "step " << step << ", entry " << entry << (lod ? ", LOD" : ", member");
+                inRange += expected;
+                ++checked;
+            }
+        }
+    }
+    // Many in range and many out, not one or the other throughout.
+    EXPECT_GT(inRange, checked / 50);
+    EXPECT_LT(inRange, checked / 2);
+    InvalidateGroupTable();
 }
 
 }  // namespace
