@@ -179,8 +179,9 @@ void GroupTable::ReadImported(std::uint32_t entry)
     entryY[entry] = model->center[1];
     entryZ[entry] = model->center[2];
     entryRadius[entry] = model->radius;
-    // A NaN is left out: the range test fails on it. An infinity stays in
-    // and makes the block one that is always tested.
+    // A NaN is left out: the range test fails on it. An infinite radius keeps
+    // the block tested; an infinite centre only widens the box, and its own
+    // test fails anyway.
     EntryBlock& block = blocks_[entry / kBlockEntries];
     for (int axis = 0; axis < 3; ++axis) {
         block.low[axis] = std::min(block.low[axis], model->center[axis]);
