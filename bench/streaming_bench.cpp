@@ -495,13 +495,14 @@ int main(int argc, char** argv)
     }
 
     std::vector<double> ratios;
-    int missing = 0;
+    int missing = 0, slowest = -1;
     for (int i = 0; i < groups; ++i) {
         if (bestWith[i] < 0 || bestWithout[i] < 0) {
             ++missing;
             continue;
         }
         ratios.push_back(bestWith[i] / bestWithout[i]);
+        if (slowest < 0 || ratios.back() > bestWith[slowest] / bestWithout[slowest]) slowest = i;
     }
     const double worstRatio = Percentile(ratios, 100);
     std::printf("\nworst streaming frame of the render pass, with budget %.1f ms: %.3f ms (goal: at most %.0f ms); "
@@ -512,5 +513,9 @@ int main(int argc, char** argv)
                 "worst %.3f (goal: at most 1.5); with budget median %.0f ms, without %.0f ms\n",
                 ratios.size(), missing, Percentile(ratios, 50), worstRatio, Percentile(Seen(bestWith), 50),
                 Percentile(Seen(bestWithout), 50));
+    if (slowest >= 0) {
+        std::printf("the model with the highest ratio: group %d (%s texture), %.0f ms with budget, %.0f ms without\n",
+                    slowest, slowest % 2 ? "DDS" : "PNG", bestWith[slowest], bestWithout[slowest]);
+    }
     return 0;
 }
