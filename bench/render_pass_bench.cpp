@@ -163,14 +163,17 @@ RoundResult RunRound(Walk walk, bool cold, int frames, CacheEvictor& evictor)
 }
 
 // DrawModel alone on the models one frame draws, after the same eviction:
-// the share of the drawing stage that is draw submission.
-double DrawSubmissionMs(bool cold, int frames, CacheEvictor& evictor)
+// the share of the drawing stage that is draw submission. With `oneModel`,
+// the first of them is drawn as many times instead, its records always in
+// the nearest cache: what submission costs in instructions alone.
+double DrawSubmissionMs(bool cold, int frames, CacheEvictor& evictor, bool oneModel = false)
 {
     std::vector<std::pair<TarnRenderer::CModel*, const DrawSettings*>> drawn;
     for (RenderGroup* group : RenderGroups) {
         if (!group->inRange) continue;
         for (GroupMember* member : group->members) drawn.push_back({member->model, &group->settings});
     }
+    if (oneModel && !drawn.empty()) drawn.assign(drawn.size(), drawn.front());
     std::vector<double> times;
     for (int frame = 0; frame < frames; ++frame) {
         if (cold) evictor.Evict();
@@ -260,9 +263,11 @@ int main(int argc, char** argv)
                 if (walk == Walk::Table) std::printf("; %.1f x faster", before / frame.lowest);
                 std::printf("\n");
             }
-            std::printf("%6d %-5s %-7s DrawModel alone on the %d models drawn: %.3f ms\n", count, cold ? "cold" : "warm",
-                        "", drawn, DrawSubmissionMs(cold, cold ? coldFrames : warmFrames, evictor));
+            std::printf("%6d %-5s %-7s DrawModel alone on the %d models drawn, in list order: %.3f ms\n", count,
+                        cold ? "cold" : "warm", "", drawn, DrawSubmissionMs(cold, cold ? coldFrames : warmFrames, evictor));
         }
+        std::printf("%6d %-5s %-7s DrawModel on one model as many times, all in the nearest cache: %.3f ms\n", count, "",
+                    "", DrawSubmissionMs(false, warmFrames, evictor, true));
         std::fflush(stdout);
     }
     std::printf("\nmemory latency probe, same run: %.1f ns per dependent load before the rounds, %.1f ns after\n",
