@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 #include <d3dx9effect.h>
+#include <emmintrin.h>
 #include <mutex>
 #include <vector>
 
@@ -40,16 +41,6 @@ struct SetupValues {
     bool valid = false;
 };
 SetupValues LastSetup;
-
-int CurrentSetup(int index)
-{
-    switch (index) {
-    case 0: return CollisionDisplayMode ? 1 : 0;
-    case 1: return Config::RenderCullMode;
-    case 2: return CurrentTextureFilter;
-    default: return DepthTestEnabled;
-    }
-}
 
 // The first byte of the host's per-frame collision routine: 0xC3 returns at
 // once, the routine's own byte lets it run. Written only when it changes:
@@ -210,19 +201,44 @@ void SetupDrawState()
     }
 }
 
-void DrawMeshBuffers(IDirect3DVertexBuffer9* vertexBuffer, IDirect3DIndexBuffer9* indexBuffer,
-                     std::uint32_t vertexCount, std::uint32_t triangleCount, IDirect3DBaseTexture9* texture,
-                     const D3DMATRIX& world)
+namespace {
+
+int CurrentSetupValue(int index)
 {
-    IDirect3DDevice9* device = HostGame::Device();
-    if (!device || !vertexBuffer || !indexBuffer || vertexCount == 0) return;
-    bool unchanged = LastSetup.valid;
-    for (int i = 0; i < 4 && unchanged; ++i) unchanged = LastSetup.values[i] == CurrentSetup(i);
-    if (ForceStateSetup || !unchanged) SetupDrawState();
-    for (int i = 0; i < 4; ++i) LastSetup.values[i] = CurrentSetup(i);
+    switch (index) {
+    case 0: return CollisionDisplayMode ? 1 : 0;
+    case 1: return Config::RenderCullMode;
+    case 2: return CurrentTextureFilter;
+    default: return DepthTestEnabled;
+    }
+}
+
+__attribute__((noinline)) void SetUpAndRecord()
+{
+    SetupDrawState();
+    for (int index = 0; index < 4; ++index) LastSetup.values[index] = CurrentSetupValue(index);
     LastSetup.valid = true;
     ForceStateSetup = false;
+}
 
+// The device state setup a mesh draw needs: the full SetupDrawState once a
+// frame, and again whenever one of the values it depends on has changed
+// since it last ran. Otherwise the record already holds the current values.
+inline void EnsureDrawState()
+{
+    if (ForceStateSetup || !LastSetup.valid || LastSetup.values[0] != CurrentSetupValue(0) ||
+        LastSetup.values[1] != CurrentSetupValue(1) || LastSetup.values[2] != CurrentSetupValue(2) ||
+        LastSetup.values[3] != CurrentSetupValue(3)) {
+        SetUpAndRecord();
+    }
+}
+
+// One mesh's draw calls, once its buffers are known to be drawable and the
+// state is set up.
+inline void SubmitMesh(IDirect3DDevice9* device, IDirect3DVertexBuffer9* vertexBuffer,
+                       IDirect3DIndexBuffer9* indexBuffer, std::uint32_t vertexCount, std::uint32_t triangleCount,
+                       IDirect3DBaseTexture9* texture, const D3DMATRIX& world)
+{
     if (CollisionDisplayMode) texture = nullptr;
     if (Config::UseHostShaders) {
         DrawWithHostEffect(device, vertexBuffer, indexBuffer, vertexCount, triangleCount, texture, world);
@@ -235,6 +251,20 @@ void DrawMeshBuffers(IDirect3DVertexBuffer9* vertexBuffer, IDirect3DIndexBuffer9
     device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 0, vertexCount, 0, triangleCount);
 }
 
+}  // namespace
+
+void DrawMeshBuffers(IDirect3DVertexBuffer9* vertexBuffer, IDirect3DIndexBuffer9* indexBuffer,
+                     std::uint32_t vertexCount, std::uint32_t triangleCount, IDirect3DBaseTexture9* texture,
+                     const D3DMATRIX& world)
+{
+    IDirect3DDevice9* device = HostGame::Device();
+    if (!device || !vertexBuffer || !indexBuffer || vertexCount == 0) return;
+    EnsureDrawState();
+    SubmitMesh(device, vertexBuffer, indexBuffer, vertexCount, triangleCount, texture, world);
+}
+
+// DrawMeshBuffers for each visible mesh, with the device read once: a frame
+// draws thousands of models, and this is most of its instructions.
 void DrawModel(CModel* model, const DrawSettings& settings)
 {
     if (!model || model->loading.load(std::memory_order_acquire)) return;
@@ -247,24 +277,31 @@ void DrawModel(CModel* model, const DrawSettings& settings)
     ++ModelsDrawn;
     model->drawSettings = settings;
 
-    D3DMATRIX world{};
+    // Rows 0 to 2: the transform's row scaled, its last column 0; row 3: the
+    // translation and 1. A row at a time, with the same products.
+    D3DMATRIX world;
+    const __m128 firstThree = _mm_castsi128_ps(_mm_set_epi32(0, -1, -1, -1));
     for (int row = 0; row < 3; ++row) {
-        for (int column = 0; column < 3; ++column) {
-            world.m[row][column] = settings.Scale[row] * settings.Transform.m[row][column];
-        }
+        const __m128 scaled = _mm_mul_ps(_mm_loadu_ps(settings.Transform.m[row]), _mm_set1_ps(settings.Scale[row]));
+        _mm_storeu_ps(world.m[row], _mm_and_ps(scaled, firstThree));
     }
-    for (int column = 0; column < 3; ++column) world.m[3][column] = settings.Transform.m[3][column];
-    world.m[3][3] = 1.0f;
+    _mm_storeu_ps(world.m[3], _mm_or_ps(_mm_and_ps(_mm_loadu_ps(settings.Transform.m[3]), firstThree),
+                                        _mm_set_ps(1.0f, 0.0f, 0.0f, 0.0f)));
 
     CurrentTextureFilter = static_cast<int>(model->textureFilter);
+    IDirect3DDevice9* device = HostGame::Device();
     for (CMesh* mesh : model->meshes) {
         if (!mesh->visible) continue;
         ++MeshesDrawn;
-        if (!mesh->buffers) continue;
+        const TarnRenderer::MeshBuffers* buffers = mesh->buffers;
+        if (!buffers || !device || !buffers->vertexBuffer || !buffers->indexBuffer || buffers->vertexCount == 0) {
+            continue;
+        }
+        EnsureDrawState();
         IDirect3DBaseTexture9* texture = nullptr;
         if (mesh->texture && mesh->texture->resource) texture = mesh->texture->resource->texture;
-        DrawMeshBuffers(mesh->buffers->vertexBuffer, mesh->buffers->indexBuffer, mesh->buffers->vertexCount,
-                        mesh->buffers->faceCount, texture, world);
+        SubmitMesh(device, buffers->vertexBuffer, buffers->indexBuffer, buffers->vertexCount, buffers->faceCount,
+                   texture, world);
     }
 }
 

@@ -44,17 +44,17 @@ public:
     // Appends one more sub-mesh and recomputes the bounds over the whole mesh.
     void AppendSubMesh(const aiScene* scene, unsigned index, const TarnMath::CMatrix& transform, bool raw);
 
+    // What drawing reads for every mesh every frame comes first, so that it
+    // shares a cache line.
     MeshBuffers* buffers = nullptr;
     CTexture* texture = nullptr;  // one reference
+    bool visible = true;
+    float center[3] = {0, 0, 0};
+    float radius = 0;
     ShadingSettings shading = CurrentShadingSettings;
     std::uint32_t vertexCount = 0;
     std::uint32_t indexCount = 0;
     std::uint32_t faceCount = 0;
-    // Read or written by culling every frame: kept beside the arrays whose
-    // emptiness it tests.
-    bool visible = true;
-    float center[3] = {0, 0, 0};
-    float radius = 0;
     std::vector<float> positions;       // 3 per vertex, map model space
     std::vector<std::uint32_t> indices; // 3 per face, offset into this mesh
     std::vector<float> normals;         // 3 per vertex, as in the file

@@ -160,9 +160,9 @@ std::string LastImportError()
 }
 
 CModel::CModel(const ModelLoadParams& params)
-    : path(params.path),
+    : textureFilter(params.textureFilter),
+      path(params.path),
       texturePath(params.texturePath),
-      textureFilter(params.textureFilter),
       scale(params.scale),
       rawGeometry(params.rawGeometry),
       loadAsync(params.loadAsync),

@@ -50,21 +50,21 @@ public:
         return false;
     }
 
-    // What culling reads for every model every frame comes first, so that
-    // it shares a cache line.
+    // What culling and drawing read for every model every frame comes
+    // first, so that it fills as few cache lines as it can.
     std::vector<CMesh*> meshes;  // owned, in creation order
     float center[3] = {0, 0, 0};
     float radius = 0;
     std::atomic<bool> loading{false};  // set with release, read with acquire
+    std::uint32_t textureFilter;
+    DrawSettings drawSettings = CurrentDrawSettings;
 
     std::string path;
     std::string directory;  // path up to and including its last separator
     std::string texturePath;
-    std::uint32_t textureFilter;
     float boundsMin[3] = {0, 0, 0};
     float boundsMax[3] = {0, 0, 0};
     float scale;
-    DrawSettings drawSettings = CurrentDrawSettings;
     bool rawGeometry;
     bool loadAsync;
     bool skipRenderData;
