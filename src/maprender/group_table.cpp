@@ -19,6 +19,26 @@ constexpr float kInfinity = std::numeric_limits<float>::infinity();
 // the live ones; then the next walk rebuilds the table.
 bool TooManyUnusedRows(std::size_t unused, std::size_t all) { return unused > 1024 && unused > all / 2; }
 
+// Whether two group lists are equal, sixteen bytes at a time: the list is
+// compared every frame, and a large map's list is tens of kilobytes.
+bool SameGroups(const std::vector<RenderGroup*>& first, const std::vector<RenderGroup*>& second)
+{
+    if (first.size() != second.size()) return false;
+    const std::size_t bytes = first.size() * sizeof(RenderGroup*);
+    const auto* a = reinterpret_cast<const char*>(first.data());
+    const auto* b = reinterpret_cast<const char*>(second.data());
+    std::size_t at = 0;
+    for (; at + 64 <= bytes; at += 64) {
+        __m128i differ = _mm_setzero_si128();
+        for (std::size_t part = 0; part < 64; part += 16) {
+            differ = _mm_or_si128(differ, _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + at + part)),
+                                                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + at + part))));
+        }
+        if (_mm_movemask_epi8(_mm_cmpeq_epi8(differ, _mm_setzero_si128())) != 0xFFFF) return false;
+    }
+    return std::memcmp(a + at, b + at, bytes - at) == 0;
+}
+
 }  // namespace
 
 GroupTable& FrameGroupTable()
@@ -40,11 +60,9 @@ void GroupTable::ModelDestroyed(CModel* model)
     if (table.entryOf_.count(model)) table.Invalidate();
 }
 
-void GroupTable::EnsureCurrent(const std::vector<RenderGroup*>& current)
+void GroupTable::EnsureCurrent(const std::vector<RenderGroup*>& current, bool sameList)
 {
-    const bool sameGroups =
-        current.size() == groups.size() &&
-        (current.empty() || std::memcmp(current.data(), groups.data(), current.size() * sizeof(RenderGroup*)) == 0);
+    const bool sameGroups = sameList || SameGroups(current, groups);
     if (!sameGroups || stale_.load(std::memory_order_acquire) || TooManyUnusedRows(unusedMeshes_, meshes.size())) {
         Rebuild(current);
     }
@@ -79,13 +97,21 @@ void GroupTable::Rebuild(const std::vector<RenderGroup*>& current)
     recordSeconds.assign(count, 0.0);
     slotEntry.clear();
     slotMember.clear();
+    runs_.assign((count + kRunGroups - 1) / kRunGroups, GroupRun{kNoEntry, 0, 0, 0});
     for (std::size_t index = 0; index < count; ++index) {
         const RenderGroup* group = groups[index];
-        if (group->lod) lodEntry[index] = Hold(group->lod);
+        const auto groupIndex = static_cast<std::uint32_t>(index);
+        if (group->lod) {
+            lodEntry[index] = Hold(group->lod);
+            NoteEntry(groupIndex, lodEntry[index]);
+            ++runs_[index / kRunGroups].lods;
+        }
         memberFirst[index] = static_cast<std::uint32_t>(slotEntry.size());
         for (GroupMember* member : group->members) {
             slotMember.push_back(member);
-            slotEntry.push_back(member->model ? Hold(member->model) : kNoEntry);
+            slotEntry.push_back(kNoEntry);
+            ++runs_[index / kRunGroups].emptySlots;
+            if (member->model) FillSlot(groupIndex, static_cast<std::uint32_t>(slotEntry.size() - 1), member->model);
         }
         inRange[index] = group->inRange;
         outOfRangeSeconds[index] = recordSeconds[index] = group->outOfRangeSeconds;
@@ -142,6 +168,23 @@ std::uint32_t GroupTable::Hold(CModel* model)
     holders_[entry] = 1;
     Promote(entry);
     return entry;
+}
+
+void GroupTable::FillSlot(std::uint32_t group, std::uint32_t slot, CModel* model)
+{
+    slotEntry[slot] = Hold(model);
+    NoteEntry(group, slotEntry[slot]);
+    --runs_[group / kRunGroups].emptySlots;
+}
+
+CModel* GroupTable::EmptySlot(std::uint32_t group, std::uint32_t slot)
+{
+    const std::uint32_t entry = slotEntry[slot];
+    CModel* model = models[entry].model;
+    slotEntry[slot] = kNoEntry;
+    ++runs_[group / kRunGroups].emptySlots;
+    Drop(entry);
+    return model;
 }
 
 void GroupTable::Drop(std::uint32_t entry)
@@ -269,13 +312,29 @@ inline RangeLanes TestFour(const float* x, const float* y, const float* z, const
     __m128 member = _mm_cmpgt_ps(memberReach, distance);
     __m128 lod = _mm_cmpgt_ps(lodReach, distance);
     if (camera.smartCulling) {
-        const __m128 away = _mm_cmpgt_ps(squared, _mm_setzero_ps());  // else the way to the centre is +x
-        const __m128 ux = Select(away, _mm_div_ps(dx, distance), _mm_set1_ps(1.0f));
-        const __m128 uy = Select(away, _mm_div_ps(dy, distance), _mm_setzero_ps());
-        const __m128 uz = Select(away, _mm_div_ps(dz, distance), _mm_setzero_ps());
-        const __m128 alignment = _mm_add_ps(_mm_add_ps(_mm_mul_ps(ux, camera.forwardX), _mm_mul_ps(uy, camera.forwardY)),
-                                            _mm_mul_ps(uz, camera.forwardZ));
-        const __m128 seen = _mm_or_ps(_mm_cmpgt_ps(radius, distance), _mm_cmpgt_ps(alignment, _mm_set1_ps(-0.25f)));
+        const __m128 threshold = _mm_set1_ps(-0.25f);
+        // The alignment as the rule rounds it, component by component, and
+        // the forward part of the way to the centre divided once by the
+        // distance each lie within 2^-22 of the exact value while the squared
+        // distance is a normal float far from overflow: wherever that estimate
+        // is more than 2^-12 from the threshold, both fall on the same side.
+        // Elsewhere all four lanes take the rule's own division.
+        const __m128 forward = _mm_add_ps(_mm_add_ps(_mm_mul_ps(dx, camera.forwardX), _mm_mul_ps(dy, camera.forwardY)),
+                                          _mm_mul_ps(dz, camera.forwardZ));
+        __m128 alignment = _mm_div_ps(forward, distance);
+        const __m128 offThreshold = _mm_cmpgt_ps(_mm_andnot_ps(_mm_set1_ps(-0.0f), _mm_sub_ps(alignment, threshold)),
+                                                 _mm_set1_ps(1.0f / (1 << 12)));
+        const __m128 wellScaled =
+            _mm_and_ps(_mm_cmpge_ps(squared, _mm_set1_ps(1e-30f)), _mm_cmple_ps(squared, _mm_set1_ps(1e30f)));
+        if (_mm_movemask_ps(_mm_and_ps(offThreshold, wellScaled)) != 0xF) {
+            const __m128 away = _mm_cmpgt_ps(squared, _mm_setzero_ps());  // else the way to the centre is +x
+            const __m128 ux = Select(away, _mm_div_ps(dx, distance), _mm_set1_ps(1.0f));
+            const __m128 uy = Select(away, _mm_div_ps(dy, distance), _mm_setzero_ps());
+            const __m128 uz = Select(away, _mm_div_ps(dz, distance), _mm_setzero_ps());
+            alignment = _mm_add_ps(_mm_add_ps(_mm_mul_ps(ux, camera.forwardX), _mm_mul_ps(uy, camera.forwardY)),
+                                   _mm_mul_ps(uz, camera.forwardZ));
+        }
+        const __m128 seen = _mm_or_ps(_mm_cmpgt_ps(radius, distance), _mm_cmpgt_ps(alignment, threshold));
         member = _mm_and_ps(member, seen);
         lod = _mm_and_ps(lod, seen);
     }
@@ -299,34 +358,42 @@ inline std::uint32_t SpreadLanes(int lanes)
 // gap too small to square in single precision settles nothing.
 bool GroupTable::BlockOutOfReach(const EntryBlock& block, const float camera[3], float limit)
 {
+    // Without branches: thousands of blocks a frame, near and far mixed.
+    // At most one of the two distances to a side is positive (none for a
+    // NaN camera), so the larger one, if positive, is the gap.
     double squared = 0.0;
     for (int axis = 0; axis < 3; ++axis) {
         const double below = double(block.low[axis]) - camera[axis], above = double(camera[axis]) - block.high[axis];
-        const double gap = below > 0.0 ? below : above > 0.0 ? above : 0.0;
+        double gap = below > above ? below : above;
+        gap = gap > 0.0 ? gap : 0.0;
         squared += gap * gap;
     }
     const double reach = double(limit) + double(block.radius);
-    if (!(squared > 1e-12)) return false;
-    if (reach < 0.0) return true;
     // Squared: (1 - 2^-20)^2 > 1 - 2^-18 and (1 + 2^-20)^2 < 1 + 2^-18.
-    return squared * (1.0 - 0x1p-18) > reach * reach * (1.0 + 0x1p-18);
+    const bool beyond = squared * (1.0 - 0x1p-18) > reach * reach * (1.0 + 0x1p-18);
+    return (squared > 1e-12) & ((reach < 0.0) | beyond);
 }
 
-bool GroupTable::MarkRanges(const CullParams& params)
+GroupTable::Marks GroupTable::MarkRanges(const CullParams& params, bool cullSettled)
 {
     constexpr std::uint32_t kEachByte = 0x01010101u;
     constexpr std::uint32_t kFrameBits = kEntryRangeKnown | kEntryMemberInRange | kEntryLodInRange | kEntryCulled;
     const CameraLanes camera(params);
-    std::size_t loading = 0;  // entries, forgotten ones included
-    auto markFour = [&camera, &loading](std::uint8_t* state, const float* x, const float* y, const float* z,
-                                        const float* radius) {
+    const std::uint8_t settledMark = cullSettled ? kEntryCulled : 0;
+    std::size_t loading = 0;    // entries, forgotten ones included
+    std::size_t unsettled = 0;  // entries not loading, not settled
+    auto markFour = [&camera, &loading, &unsettled, settledMark](std::uint8_t* state, const float* x, const float* y,
+                                                                  const float* z, const float* radius) {
         std::uint32_t states;
         std::memcpy(&states, state, 4);
         const RangeLanes lanes = TestFour(x, y, z, radius, camera);
         const std::uint32_t loaded = ~states & kEachByte;  // a loading entry has no sphere yet
-        loading += 4 - (loaded * kEachByte >> 24);     // the bytes summed in the top one
+        // Settled: loaded, and without geometry or with every mesh visible.
+        const std::uint32_t settled = loaded & (~(states >> 1) | states >> 2) & kEachByte;
+        loading += 4 - (loaded * kEachByte >> 24);  // the bytes summed in the top one
+        unsettled += ((loaded & ~settled) * kEachByte) >> 24;
         const std::uint32_t marks = loaded * kEntryRangeKnown | SpreadLanes(lanes.member) * kEntryMemberInRange |
-                                    SpreadLanes(lanes.lod) * kEntryLodInRange;
+                                    SpreadLanes(lanes.lod) * kEntryLodInRange | settled * settledMark;
         states = (states & ~(kEachByte * kFrameBits)) | (marks & loaded * 0xFFu);
         std::memcpy(state, &states, 4);
     };
@@ -335,24 +402,33 @@ bool GroupTable::MarkRanges(const CullParams& params)
     const float *x = entryX.data(), *y = entryY.data(), *z = entryZ.data(), *radius = entryRadius.data();
     // A block out of reach, sixteen entries at a time: the same marks as
     // four lanes that all fail.
-    auto markOutOfReach = [&loading](std::uint8_t* state) {
-        const __m128i loadingBits = _mm_set1_epi8(char(kEntryLoading));
+    auto markOutOfReach = [&loading, &unsettled, settledMark](std::uint8_t* state) {
+        const __m128i zero = _mm_setzero_si128();
         for (std::size_t at = 0; at < kBlockEntries; at += 16) {
             auto* sixteen = reinterpret_cast<__m128i*>(state + at);
             const __m128i states = _mm_loadu_si128(sixteen);
-            const __m128i loaded = _mm_cmpeq_epi8(_mm_and_si128(states, loadingBits), _mm_setzero_si128());
-            _mm_storeu_si128(sixteen, _mm_or_si128(_mm_andnot_si128(_mm_set1_epi8(char(kFrameBits)), states),
-                                                   _mm_and_si128(loaded, _mm_set1_epi8(char(kEntryRangeKnown)))));
-            loading += 16 - __builtin_popcount(_mm_movemask_epi8(loaded));
+            auto bitClear = [&](std::uint8_t bit) {
+                return _mm_cmpeq_epi8(_mm_and_si128(states, _mm_set1_epi8(char(bit))), zero);
+            };
+            const __m128i loaded = bitClear(kEntryLoading);
+            const __m128i settled = _mm_and_si128(
+                loaded, _mm_or_si128(bitClear(kEntryGeometry), _mm_xor_si128(bitClear(kEntryAllVisible), _mm_set1_epi8(-1))));
+            const __m128i marks = _mm_or_si128(_mm_and_si128(loaded, _mm_set1_epi8(char(kEntryRangeKnown))),
+                                               _mm_and_si128(settled, _mm_set1_epi8(char(settledMark))));
+            _mm_storeu_si128(sixteen, _mm_or_si128(_mm_andnot_si128(_mm_set1_epi8(char(kFrameBits)), states), marks));
+            const int loadedLanes = _mm_movemask_epi8(loaded);
+            loading += 16 - __builtin_popcount(loadedLanes);
+            unsettled += __builtin_popcount(loadedLanes & ~_mm_movemask_epi8(settled));
         }
     };
     // A NaN limit fails every test, so the other bounds the reach; where the
     // choice falls on a NaN, every block is tested.
     const float limit = params.DrawDistance > params.LODDistance ? params.DrawDistance : params.LODDistance;
     std::size_t first = 0;
-    for (const EntryBlock& block : blocks_) {
-        if (first + kBlockEntries > count) break;
-        if (BlockOutOfReach(block, params.cameraPosition, limit)) {
+    blockOutOfReach_.assign(blocks_.size(), 0);
+    for (std::size_t index = 0; index < blocks_.size() && first + kBlockEntries <= count; ++index) {
+        if (BlockOutOfReach(blocks_[index], params.cameraPosition, limit)) {
+            blockOutOfReach_[index] = 1;
             markOutOfReach(states + first);
             first += kBlockEntries;
             continue;
@@ -379,5 +455,5 @@ bool GroupTable::MarkRanges(const CullParams& params)
         std::memcpy(states + first, lastStates, lanes);
         loading -= 4 - lanes;
     }
-    return loading > freeEntries_.size();
+    return {loading > freeEntries_.size(), unsettled != 0};
 }

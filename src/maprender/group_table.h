@@ -9,7 +9,9 @@
 // has geometry, whether it was still loading when last seen, and per mesh
 // its sphere and the visible flag the record holds. Per block of entries: a
 // box around their centres and their largest radius, so that the range pass
-// passes over a block far beyond the camera's reach as a whole.
+// passes over a block far beyond the camera's reach as a whole. Per run of
+// groups: the blocks its models lie in, so that the group loop settles a run
+// far away as a whole too.
 //
 // The records stay the truth outside the walk. The walk keeps this table in
 // step with them as it goes: it writes every in-range flag it changes back
@@ -27,6 +29,7 @@
 // Render thread only, except the destruction notice (any thread).
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <mutex>
@@ -78,8 +81,10 @@ public:
     // was set there since the table last wrote or read it.
     void TakeGroupStates();
 
-    // Rebuilds from `groups` unless the table is known to mirror them.
-    void EnsureCurrent(const std::vector<RenderGroup*>& groups);
+    // Rebuilds from `groups` unless the table is known to mirror them. With
+    // `sameList`, the caller knows the list is the one the table was last
+    // made or checked for, and only the other reasons are checked.
+    void EnsureCurrent(const std::vector<RenderGroup*>& groups, bool sameList = false);
     void Rebuild(const std::vector<RenderGroup*>& groups);
     void Invalidate() { stale_.store(true, std::memory_order_release); }
 
@@ -87,8 +92,37 @@ public:
     // four entries at a time, with the float operations of the range test in
     // its order (so with its results), and clears every culled bit. A block
     // of entries whose spheres are all surely beyond both reaches gets its
-    // bits without a test. True if a model the groups hold is loading.
-    bool MarkRanges(const CullParams& params);
+    // bits without a test. With `cullSettled` (culling that leaves every
+    // mesh visible), marks culled each entry whose culling would change
+    // nothing: one with every mesh visible, or without geometry.
+    struct Marks {
+        bool loading;    // a model the groups hold is loading
+        bool unsettled;  // an entry not loading is neither of the two above
+    };
+    Marks MarkRanges(const CullParams& params, bool cullSettled = false);
+
+    // Whether every group of run `run` (kRunGroups groups from run x
+    // kRunGroups on, in list order) is surely out of range this frame: each
+    // of its slots holds a model, and every model its groups hold lies in a
+    // block MarkRanges found beyond the reach as a whole. Only meaningful
+    // while no model the groups hold is loading.
+    bool RunOutOfReach(std::size_t run) const
+    {
+        const GroupRun& groupRun = runs_[run];
+        if (groupRun.emptySlots != 0) return false;
+        for (std::uint32_t block = groupRun.firstBlock; block <= groupRun.lastBlock; ++block) {
+            if (!blockOutOfReach_[block]) return false;
+        }
+        return true;
+    }
+    // Whether a group of the run has a LOD.
+    bool RunHasLods(std::size_t run) const { return runs_[run].lods != 0; }
+    static constexpr std::size_t kRunGroups = 16;
+
+    // A member slot takes up its model, or gives it up: the table no longer
+    // holds the model returned, and the caller releases it.
+    void FillSlot(std::uint32_t group, std::uint32_t slot, TarnRenderer::CModel* model);
+    TarnRenderer::CModel* EmptySlot(std::uint32_t group, std::uint32_t slot);
 
     // Reads a loading entry's record again; true while it is still loading.
     bool StillLoading(std::uint32_t entry) { return (entryState[entry] & kEntryLoading) && !Promote(entry); }
@@ -168,6 +202,23 @@ private:
     static constexpr std::size_t kBlockEntries = 32;
     std::vector<EntryBlock> blocks_;
     static bool BlockOutOfReach(const EntryBlock& block, const float camera[3], float limit);
+    std::vector<std::uint8_t> blockOutOfReach_;  // per block, as MarkRanges last found it
+    // Per run of kRunGroups groups: the blocks of the entries its slots and
+    // LODs have held since the last rebuild (none while first > last), its
+    // slots without a model and its LODs.
+    struct GroupRun {
+        std::uint32_t firstBlock, lastBlock;
+        std::uint32_t emptySlots;
+        std::uint32_t lods;
+    };
+    std::vector<GroupRun> runs_;
+    void NoteEntry(std::uint32_t group, std::uint32_t entry)
+    {
+        GroupRun& run = runs_[group / kRunGroups];
+        const std::uint32_t block = static_cast<std::uint32_t>(entry / kBlockEntries);
+        run.firstBlock = std::min(run.firstBlock, block);
+        run.lastBlock = std::max(run.lastBlock, block);
+    }
     std::size_t unusedMeshes_ = 0;  // mesh rows of forgotten entries, dropped at the next rebuild
     // Guards `entryOf_`, which the destruction notice reads from any thread.
     std::mutex entryLock_;

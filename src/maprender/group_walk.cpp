@@ -8,6 +8,8 @@
 // DrawRenderGroups acts on the in-range flags UpdateVisibility left in the
 // table. Called without UpdateVisibility before it, it takes the flags from
 // the group records instead, and the timers set there, as they may have been.
+#include <emmintrin.h>
+
 #include <algorithm>
 #include <cstring>
 
@@ -99,28 +101,36 @@ bool Drawable(const GroupTable& table, std::uint32_t entry)
 // the walk draws what the rules say, whatever was asked for.
 class DrawAhead {
 public:
-    void Plan(const GroupTable& table, const std::vector<std::uint32_t>& active)
+    void Plan(const GroupTable& table, const std::uint32_t* active, std::size_t activeCount)
     {
-        draws_.clear();
+        // At most every slot and every LOD: written in place, counted after.
+        const std::size_t most = table.slotEntry.size() + table.groups.size();
+        if (draws_.size() < most) draws_.resize(most);
+        Draw* out = draws_.data();
+        std::size_t count = 0;
         next_ = 0;
-        for (const std::uint32_t index : active) {
+        for (std::size_t at = 0; at < activeCount; ++at) {
+            const std::uint32_t index = active[at];
+            const RenderGroup* group = table.groups[index];
             const std::uint32_t first = table.memberFirst[index], end = table.memberFirst[index + 1];
             if (table.inRange[index]) {
-                bool incomplete = false;
+                bool incomplete = first == end;
                 for (std::uint32_t slot = first; slot < end; ++slot) {
                     const std::uint32_t entry = table.slotEntry[slot];
-                    if (Drawable(table, entry)) {
-                        draws_.push_back({table.groups[index], table.models[entry].model});
-                    } else {
+                    if (entry == kNoEntry) {
                         incomplete = true;
+                        continue;
                     }
+                    const bool drawable = Drawable(table, entry);
+                    out[count] = {group, table.models[entry].model};
+                    count += drawable;
+                    incomplete |= !drawable;
                 }
-                if (!incomplete && first != end) continue;
+                if (!incomplete) continue;
             }
-            if (table.lodEntry[index] != kNoEntry) {
-                draws_.push_back({table.groups[index], table.models[table.lodEntry[index]].model});
-            }
+            if (table.lodEntry[index] != kNoEntry) out[count++] = {group, table.models[table.lodEntry[index]].model};
         }
+        planned_ = count;
     }
 
     // Called before each draw of the walk.
@@ -154,7 +164,7 @@ private:
     // textures; a stage reads only what the stages before it asked for.
     void AskFor(std::size_t index, int stage) const
     {
-        if (index >= draws_.size()) return;
+        if (index >= planned_) return;
         const Draw& draw = draws_[index];
         switch (stage) {
         case 4:
@@ -189,18 +199,32 @@ private:
         for (const CMesh* mesh : draw.model->meshes) visit(mesh);
     }
 
-    std::vector<Draw> draws_;
+    std::vector<Draw> draws_;  // the first planned_ are this frame's
+    std::size_t planned_ = 0;
     std::size_t next_ = 0;
 };
 
 DrawAhead FrameDraws;
-std::vector<std::uint32_t> ActiveGroups;  // this frame's groups in range or with a LOD, in list order
 
-void RequestSlot(GroupTable& table, std::uint32_t slot)
+// Whether none of a run's in-range flags is set.
+bool NoneInRange(const std::uint8_t* flags)
+{
+    std::uint64_t low, high;
+    static_assert(GroupTable::kRunGroups == 16, "a run's flags are read as two words");
+    std::memcpy(&low, flags, 8);
+    std::memcpy(&high, flags + 8, 8);
+    return (low | high) == 0;
+}
+
+// This frame's groups in range or with a LOD, in list order, at the start of
+// a buffer that only grows.
+std::vector<std::uint32_t> ActiveGroups;
+
+void RequestSlot(GroupTable& table, std::uint32_t group, std::uint32_t slot)
 {
     GroupMember* member = table.slotMember[slot];
     RequestMemberModel(member);
-    table.slotEntry[slot] = table.Hold(member->model);
+    table.FillSlot(group, slot, member->model);
 }
 
 // A loading model's meshes belong to its import (another thread may be
@@ -212,12 +236,11 @@ bool UsedByCollision(const CModel* model)
                        [](const CMesh* mesh) { return mesh->collisionData != nullptr; });
 }
 
-void ReleaseSlot(GroupTable& table, std::uint32_t slot)
+void ReleaseSlot(GroupTable& table, std::uint32_t group, std::uint32_t slot)
 {
-    const std::uint32_t entry = table.slotEntry[slot];
-    CModel* model = table.models[entry].model;
-    table.slotEntry[slot] = kNoEntry;
-    table.Drop(entry);  // first: the table no longer holds the model if this release destroys it
+    // Out of the table first: it no longer holds the model if this release
+    // destroys it.
+    CModel* model = table.EmptySlot(group, slot);
     TarnRenderer::ReleaseReference(model);
     table.slotMember[slot]->model = nullptr;
 }
@@ -225,54 +248,81 @@ void ReleaseSlot(GroupTable& table, std::uint32_t slot)
 // The group loop, in list order: culling what the per-entry pass left (the
 // models loading at its start, culled at their groups once they have
 // finished, and all of it while LODs are hidden), then each group's range
-// test, written back where it changed. With nothing loading and LODs shown
-// (`kSettled`), all culling is done and every range bit is known, and
-// nothing in the loop can change them: the loop reads the bits alone.
-// Nothing here resizes the arrays it reads through their pointers.
-template <bool kSettled>
+// test, written back where it changed.
 void WalkGroups(GroupTable& table, const CullParams& params, bool hideLods)
 {
+    auto cullPending = [&table, &params](std::uint32_t entry) {
+        if (entry != kNoEntry && !(table.entryState[entry] & kEntryCulled)) CullEntry(table, entry, params);
+    };
+    const std::size_t count = table.groups.size();
+    for (std::size_t index = 0; index < count; ++index) {
+        const std::uint32_t lod = table.lodEntry[index];
+        const std::uint32_t first = table.memberFirst[index], end = table.memberFirst[index + 1];
+        if (hideLods) {
+            if (lod != kNoEntry && !table.StillLoading(lod) && (table.entryState[lod] & kEntryGeometry)) {
+                table.SetAllVisible(lod, false);
+            }
+            for (std::uint32_t slot = first; slot < end; ++slot) CullEntry(table, table.slotEntry[slot], params);
+        } else {
+            cullPending(lod);
+            for (std::uint32_t slot = first; slot < end; ++slot) cullPending(table.slotEntry[slot]);
+        }
+
+        bool inRange = false;
+        if (lod != kNoEntry) {
+            inRange = EntryInRange(table, lod, params, true);
+        } else {
+            for (std::uint32_t slot = first; slot < end && !inRange; ++slot) {
+                inRange = EntryInRange(table, table.slotEntry[slot], params, false);
+            }
+        }
+        if (table.inRange[index] != inRange) {
+            table.inRange[index] = inRange;
+            table.groups[index]->inRange = inRange;
+        }
+    }
+}
+
+// The same loop with nothing loading and LODs shown: all culling is done and
+// every range bit is known, and nothing in the loop can change them. A
+// group's range test is then its bits alone, read without branches (testing
+// the members past the first one in range changes nothing), and a run of
+// groups surely out of reach is settled at once. Needs a table with entries.
+void WalkSettledGroups(GroupTable& table)
+{
+    constexpr int kMemberBit = 5, kLodBit = 6;
+    static_assert(kEntryMemberInRange == 1 << kMemberBit && kEntryLodInRange == 1 << kLodBit, "range bits");
     const std::uint8_t* states = table.entryState.data();
     const std::uint32_t* lodEntry = table.lodEntry.data();
     const std::uint32_t* memberFirst = table.memberFirst.data();
     const std::uint32_t* slotEntry = table.slotEntry.data();
     std::uint8_t* inRangeFlags = table.inRange.data();
     RenderGroup* const* groups = table.groups.data();
-    auto inRangeOf = [&](std::uint32_t entry, bool lod) {
-        if constexpr (kSettled) {
-            return entry == kNoEntry || (states[entry] & (lod ? kEntryLodInRange : kEntryMemberInRange)) != 0;
-        } else {
-            return EntryInRange(table, entry, params, lod);
-        }
-    };
-    auto cullPending = [&table, &params](std::uint32_t entry) {
-        if (entry != kNoEntry && !(table.entryState[entry] & kEntryCulled)) CullEntry(table, entry, params);
-    };
-    const std::size_t count = table.groups.size();
-    for (std::size_t index = 0; index < count; ++index) {
-        const std::uint32_t lod = lodEntry[index];
-        const std::uint32_t first = memberFirst[index], end = memberFirst[index + 1];
-        if constexpr (!kSettled) {
-            if (hideLods) {
-                if (lod != kNoEntry && !table.StillLoading(lod) && (table.entryState[lod] & kEntryGeometry)) {
-                    table.SetAllVisible(lod, false);
-                }
-                for (std::uint32_t slot = first; slot < end; ++slot) CullEntry(table, slotEntry[slot], params);
-            } else {
-                cullPending(lod);
-                for (std::uint32_t slot = first; slot < end; ++slot) cullPending(slotEntry[slot]);
-            }
-        }
-
-        bool inRange = false;
-        if (lod != kNoEntry) {
-            inRange = inRangeOf(lod, true);
-        } else {
-            for (std::uint32_t slot = first; slot < end && !inRange; ++slot) inRange = inRangeOf(slotEntry[slot], false);
-        }
+    auto setInRange = [&](std::size_t index, bool inRange) {
         if (inRangeFlags[index] != inRange) {
             inRangeFlags[index] = inRange;
             groups[index]->inRange = inRange;
+        }
+    };
+    const std::size_t count = table.groups.size();
+    for (std::size_t begin = 0; begin < count; begin += GroupTable::kRunGroups) {
+        const std::size_t end = std::min(count, begin + GroupTable::kRunGroups);
+        if (table.RunOutOfReach(begin / GroupTable::kRunGroups)) {
+            if (end - begin == GroupTable::kRunGroups && NoneInRange(inRangeFlags + begin)) continue;
+            for (std::size_t index = begin; index < end; ++index) setInRange(index, false);
+            continue;
+        }
+        for (std::size_t index = begin; index < end; ++index) {
+            unsigned members = 0;  // a member not requested yet counts as in range
+            for (std::uint32_t slot = memberFirst[index]; slot < memberFirst[index + 1]; ++slot) {
+                const std::uint32_t entry = slotEntry[slot];
+                const bool none = entry == kNoEntry;
+                members |= unsigned(none) | (states[none ? 0 : entry] >> kMemberBit & 1u);
+            }
+            const std::uint32_t lod = lodEntry[index];
+            const bool noLod = lod == kNoEntry;
+            const unsigned lodBit = states[noLod ? 0 : lod] >> kLodBit & 1u;
+            setInRange(index, (noLod ? members : lodBit) != 0);
         }
     }
 }
@@ -285,23 +335,25 @@ void UpdateVisibility()
     const CullParams params = MakeCullParams();
     GroupTable& table = FrameGroupTable();
     table.EnsureCurrent(RenderGroups);
-    const bool anyLoading = table.MarkRanges(params);
-    VisibilityFresh = true;
     // Hidden LODs are set invisible at their groups, and a model may be one
     // group's LOD and another's member: then culling keeps the group order.
     const bool hideLods = Config::Options.DontDrawLODs;
-    if (!hideLods) CullLoadedEntries(table, params);
-    if (!hideLods && !anyLoading) {
-        WalkGroups<true>(table, params, hideLods);
+    const GroupTable::Marks marks = table.MarkRanges(params, !hideLods && !params.AggressiveCulling);
+    VisibilityFresh = true;
+    if (!hideLods && (params.AggressiveCulling || marks.unsettled)) CullLoadedEntries(table, params);
+    if (!hideLods && !marks.loading && !table.entryState.empty()) {
+        WalkSettledGroups(table);
     } else {
-        WalkGroups<false>(table, params, hideLods);
+        WalkGroups(table, params, hideLods);
     }
 }
 
 void DrawRenderGroups()
 {
     GroupTable& table = FrameGroupTable();
-    table.EnsureCurrent(RenderGroups);
+    // Right after UpdateVisibility the list is the one it walked (the render
+    // pass changes no list between the two), but models may have gone.
+    table.EnsureCurrent(RenderGroups, VisibilityFresh);
     if (!VisibilityFresh) table.TakeGroupStates();
     VisibilityFresh = false;
     const std::size_t count = table.groups.size();
@@ -311,49 +363,87 @@ void DrawRenderGroups()
     // record gets its timer when it comes into range (and on release).
     // Out of range without a LOD, a group has nothing else to do.
     const double frameTime = HostGame::At<float>(HostGame::kFrameTimeAddress);
-    ActiveGroups.clear();
-    for (std::size_t index = 0; index < count; ++index) {
-        double& timer = table.outOfRangeSeconds[index];
-        if (!table.inRange[index]) {
-            timer += frameTime;
-            if (table.lodEntry[index] == kNoEntry) continue;
-        } else if (timer != 0.0 || table.recordSeconds[index] != 0.0) {
-            table.groups[index]->outOfRangeSeconds = table.recordSeconds[index] = timer = 0.0;
+    if (ActiveGroups.size() < count) ActiveGroups.resize(count);
+    std::uint32_t* active = ActiveGroups.data();
+    std::size_t activeCount = 0;
+    const std::uint8_t* inRangeFlags = table.inRange.data();
+    double* timers = table.outOfRangeSeconds.data();
+    double* recordTimers = table.recordSeconds.data();
+    const std::uint32_t* lods = table.lodEntry.data();
+    // Sixteen groups at a time: every timer moves on, and then the groups in
+    // range (their records' timers cleared where set) and those with a LOD
+    // are taken one by one.
+    const __m128d step = _mm_set1_pd(frameTime);
+    std::size_t index = 0;
+    for (; index + GroupTable::kRunGroups <= count; index += GroupTable::kRunGroups) {
+        static_assert(GroupTable::kRunGroups == 16, "a run's flags are one vector");
+        const __m128i flags = _mm_loadu_si128(reinterpret_cast<const __m128i*>(inRangeFlags + index));
+        const unsigned inRange = ~unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(flags, _mm_setzero_si128()))) & 0xFFFFu;
+        unsigned withLod = 0;
+        if (table.RunHasLods(index / GroupTable::kRunGroups)) {
+            for (unsigned group = 0; group < GroupTable::kRunGroups; ++group) {
+                withLod |= unsigned(lods[index + group] != kNoEntry) << group;
+            }
         }
-        ActiveGroups.push_back(static_cast<std::uint32_t>(index));
+        for (unsigned bits = inRange; bits != 0; bits &= bits - 1) {
+            const std::size_t group = index + __builtin_ctz(bits);
+            if (timers[group] != 0.0 || recordTimers[group] != 0.0) {
+                table.groups[group]->outOfRangeSeconds = recordTimers[group] = 0.0;
+            }
+        }
+        for (std::size_t group = index; group < index + GroupTable::kRunGroups; group += 2) {
+            _mm_storeu_pd(timers + group, _mm_add_pd(_mm_loadu_pd(timers + group), step));
+        }
+        for (unsigned bits = inRange; bits != 0; bits &= bits - 1) timers[index + __builtin_ctz(bits)] = 0.0;
+        for (unsigned bits = inRange | withLod; bits != 0; bits &= bits - 1) {
+            active[activeCount++] = static_cast<std::uint32_t>(index + __builtin_ctz(bits));
+        }
+    }
+    for (; index < count; ++index) {
+        double& timer = timers[index];
+        if (!inRangeFlags[index]) {
+            timer += frameTime;
+            if (lods[index] == kNoEntry) continue;
+        } else if (timer != 0.0 || recordTimers[index] != 0.0) {
+            table.groups[index]->outOfRangeSeconds = recordTimers[index] = timer = 0.0;
+        }
+        active[activeCount++] = static_cast<std::uint32_t>(index);
     }
 
-    FrameDraws.Plan(table, ActiveGroups);
-    for (const std::uint32_t index : ActiveGroups) {
+    FrameDraws.Plan(table, active, activeCount);
+    for (std::size_t at = 0; at < activeCount; ++at) {
+        const std::uint32_t index = active[at];
         const std::uint32_t lod = table.lodEntry[index];
         RenderGroup* group = table.groups[index];
         const std::uint32_t first = table.memberFirst[index], end = table.memberFirst[index + 1];
+        auto draw = [&](CModel* model) {
+            FrameDraws.Advance();
+            DrawModel(model, group->settings);
+        };
         if (table.inRange[index]) {
             bool incomplete = false;
             for (std::uint32_t slot = first; slot < end; ++slot) {
                 const std::uint32_t entry = table.slotEntry[slot];
                 if (entry == kNoEntry) {
-                    RequestSlot(table, slot);
+                    RequestSlot(table, index, slot);
                     incomplete = true;
                 } else if (table.StillLoading(entry) || !(table.entryState[entry] & kEntryGeometry)) {
                     incomplete = true;
                 } else {
-                    FrameDraws.Advance();
-                    DrawModel(table.models[entry].model, group->settings);
+                    draw(table.models[entry].model);
                 }
             }
             if (!incomplete && first != end) continue;
         }
 
         if (lod == kNoEntry) continue;
-        FrameDraws.Advance();
-        DrawModel(table.models[lod].model, group->settings);
+        draw(table.models[lod].model);
         if (!Config::UnloadCulledModels || !(table.outOfRangeSeconds[index] > 5.0)) continue;
         for (std::uint32_t slot = first; slot < end; ++slot) {
             const std::uint32_t entry = table.slotEntry[slot];
             if (entry == kNoEntry || UsedByCollision(table.models[entry].model)) continue;
             group->outOfRangeSeconds = table.recordSeconds[index] = table.outOfRangeSeconds[index];
-            ReleaseSlot(table, slot);
+            ReleaseSlot(table, index, slot);
         }
     }
 }

@@ -220,3 +220,100 @@ TEST_F(CullingTest, EveryEntrysRangeBitsFollowTheRangeRuleForAnyCameraAndLimits)
 }
 
 }  // namespace
+
+// The in-range flag of every group against the rule on its records, on a
+// large map in tight clusters, so that whole runs of groups are far beyond
+// the reach while others are near it or inside it. One cluster lies on the
+// direction threshold as seen from a point: spheres whose cosine, rounded
+// as the rule rounds it, falls on the other side of -0.25 than the forward
+// distance divided by the distance does.
+TEST_F(CullingTest, EveryGroupsRangeFollowsTheRuleWhenWholeRunsAreFarAway)
+{
+    std::mt19937 random(4242);
+    auto uniform = [&random](float low, float high) { return std::uniform_real_distribution<float>(low, high)(random); };
+    std::vector<std::pair<float, float>> clusters;
+    for (int cluster = 0; cluster < 10; ++cluster) {
+        clusters.push_back({uniform(-3000, 3000), uniform(-3000, 3000)});
+        for (int i = 0; i < 40; ++i) {
+            auto nearby = [&] {
+                return MakeModel(clusters.back().first + uniform(-40, 40), clusters.back().second + uniform(-40, 40),
+                                 uniform(-5, 5), uniform(0.5f, 20));
+            };
+            RenderGroup* group = AddGroup(i % 7 == 3 ? nearby() : nullptr, {nearby()});
+            if (i % 3 == 0) {
+                group->members.push_back(new GroupMember{nearby(), "member", "", 2});
+                TakeOver(group->members.back()->model);
+            }
+            if (cluster % 4 == 1 && i == 20) group->members.push_back(new GroupMember{nullptr, "later", "", 2});
+        }
+    }
+    const float coneAt[3] = {5000, 5000, 0}, coneAlong[3] = {0.6f, 0.8f, 0.1f};
+    LookFrom(coneAt[0], coneAt[1], coneAt[2], coneAlong[0], coneAlong[1], coneAlong[2]);
+    const CullParams coneParams = MakeCullParams();
+    int onThreshold = 0;
+    const float* d = coneParams.cameraDirection;
+    const float across[3] = {-d[1], d[0], 0}, acrossLength = std::sqrt(d[0] * d[0] + d[1] * d[1]);
+    const float up[3] = {d[1] * across[2] - d[2] * across[1], d[2] * across[0] - d[0] * across[2],
+                         d[0] * across[1] - d[1] * across[0]};
+    for (int tries = 0; tries < 200000 && onThreshold < 16; ++tries) {
+        // On the cone of cosine -0.25 around the direction, give or take a
+        // few millionths.
+        const float turn = uniform(0, 6.2832f), side = std::sqrt(1 - 0.0625f), wobble = uniform(-3e-6f, 3e-6f);
+        float center[3];
+        for (int axis = 0; axis < 3; ++axis) {
+            const float way = (-0.25f + wobble) * d[axis] +
+                              side * (std::cos(turn) * across[axis] / acrossLength + std::sin(turn) * up[axis] / acrossLength);
+            center[axis] = coneAt[axis] + 100 * way;
+        }
+        float way[3], squared = 0, forward = 0;
+        for (int axis = 0; axis < 3; ++axis) {
+            way[axis] = center[axis] - coneParams.cameraPosition[axis];
+            squared += way[axis] * way[axis];
+            forward += way[axis] * coneParams.cameraDirection[axis];
+        }
+        const bool estimated = forward / std::sqrt(squared) > -0.25f;
+        if (estimated == (CullingRules::ViewOf(center, coneParams).alignment > -0.25f)) continue;
+        AddGroup(nullptr, {MakeModel(center[0], center[1], center[2], 1)});
+        ++onThreshold;
+    }
+    ASSERT_GT(onThreshold, 0);
+    int inRange = 0, checked = 0, runsAway = 0;
+    for (int step = 0; step < 300; ++step) {
+        auto& options = Config::Options;
+        options.SmartCulling = step % 5 != 0;
+        options.DrawDistance = uniform(100, 600);
+        options.LODDistance = step % 3 ? options.DrawDistance : uniform(100, 600);
+        if (step % 10 == 9) {
+            options.SmartCulling = true;
+            LookFrom(coneAt[0], coneAt[1], coneAt[2], coneAlong[0], coneAlong[1], coneAlong[2]);
+        } else {
+            const auto& [x, y] = clusters[random() % clusters.size()];
+            const float angle = uniform(0, 6.2832f);
+            LookFrom(x + uniform(-800, 800), y + uniform(-800, 800), uniform(-10, 10), std::cos(angle),
+                     std::sin(angle), 0);
+        }
+        UpdateVisibility();
+        const CullParams params = MakeCullParams();
+        for (std::size_t index = 0; index < RenderGroups.size(); ++index) {
+            const RenderGroup* group = RenderGroups[index];
+            bool expected = false;
+            if (group->lod) {
+                expected = CullingRules::ModelInRange(group->lod, params, true);
+            } else {
+                for (const GroupMember* member : group->members) {
+                    expected = expected || CullingRules::ModelInRange(member->model, params, false);
+                }
+            }
+            ASSERT_EQ(group->inRange, expected) << "step " << step << ", group " << index;
+            inRange += expected;
+            ++checked;
+        }
+        for (std::size_t run = 0; run * GroupTable::kRunGroups < RenderGroups.size(); ++run) {
+            runsAway += FrameGroupTable().RunOutOfReach(run);
+        }
+    }
+    // Many in range and many out, and most runs passed over whole.
+    EXPECT_GT(inRange, checked / 50);
+    EXPECT_LT(inRange, checked / 2);
+    EXPECT_GT(runsAway, 300 * 26 / 2);
+}
