@@ -109,7 +109,10 @@ public:
     bool RunOutOfReach(std::size_t run) const
     {
         const GroupRun& groupRun = runs_[run];
-        if (groupRun.emptySlots != 0) return false;
+        // A run whose models were scattered over the table by reused entries
+        // is walked group by group instead: the test stays a few bytes long.
+        // So is a run without models (its span wraps).
+        if (groupRun.emptySlots != 0 || groupRun.lastBlock - groupRun.firstBlock >= kRunBlockSpan) return false;
         for (std::uint32_t block = groupRun.firstBlock; block <= groupRun.lastBlock; ++block) {
             if (!blockOutOfReach_[block]) return false;
         }
@@ -118,6 +121,7 @@ public:
     // Whether a group of the run has a LOD.
     bool RunHasLods(std::size_t run) const { return runs_[run].lods != 0; }
     static constexpr std::size_t kRunGroups = 16;
+    static constexpr std::uint32_t kRunBlockSpan = 4;
 
     // A member slot takes up its model, or gives it up: the table no longer
     // holds the model returned, and the caller releases it.
