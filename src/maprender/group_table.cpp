@@ -341,11 +341,16 @@ inline RangeLanes TestFour(const float* x, const float* y, const float* z, const
     return {_mm_movemask_ps(member), _mm_movemask_ps(lod)};
 }
 
-// Four lane bits as four bytes of 0 or 1, lane 0 in the lowest byte (the
-// state bytes are read as one little-endian word).
-inline std::uint32_t SpreadLanes(int lanes)
+// Sixteen lane bits as sixteen bytes, all ones where the bit is set, lane 0
+// in the lowest byte.
+inline __m128i SpreadBits(unsigned bits)
 {
-    return (lanes & 1) | (lanes & 2) << 7 | (lanes & 4) << 14 | (lanes & 8) << 21;
+    const __m128i word = _mm_cvtsi32_si128(static_cast<int>(bits));
+    __m128i bytes = _mm_unpacklo_epi8(word, word);  // each byte twice, then four and eight times
+    bytes = _mm_unpacklo_epi16(bytes, bytes);
+    bytes = _mm_unpacklo_epi32(bytes, bytes);
+    const __m128i select = _mm_set_epi8(-128, 64, 32, 16, 8, 4, 2, 1, -128, 64, 32, 16, 8, 4, 2, 1);
+    return _mm_cmpeq_epi8(_mm_and_si128(bytes, select), select);
 }
 
 }  // namespace
@@ -376,84 +381,112 @@ bool GroupTable::BlockOutOfReach(const EntryBlock& block, const float camera[3],
 
 GroupTable::Marks GroupTable::MarkRanges(const CullParams& params, bool cullSettled)
 {
-    constexpr std::uint32_t kEachByte = 0x01010101u;
     constexpr std::uint32_t kFrameBits = kEntryRangeKnown | kEntryMemberInRange | kEntryLodInRange | kEntryCulled;
     const CameraLanes camera(params);
     const std::uint8_t settledMark = cullSettled ? kEntryCulled : 0;
-    std::size_t loading = 0;    // entries, forgotten ones included
-    std::size_t unsettled = 0;  // entries not loading, not settled
-    auto markFour = [&camera, &loading, &unsettled, settledMark](std::uint8_t* state, const float* x, const float* y,
-                                                                  const float* z, const float* radius) {
-        std::uint32_t states;
-        std::memcpy(&states, state, 4);
-        const RangeLanes lanes = TestFour(x, y, z, radius, camera);
-        const std::uint32_t loaded = ~states & kEachByte;  // a loading entry has no sphere yet
-        // Settled: loaded, and without geometry or with every mesh visible.
-        const std::uint32_t settled = loaded & (~(states >> 1) | states >> 2) & kEachByte;
-        loading += 4 - (loaded * kEachByte >> 24);  // the bytes summed in the top one
-        unsettled += ((loaded & ~settled) * kEachByte) >> 24;
-        const std::uint32_t marks = loaded * kEntryRangeKnown | SpreadLanes(lanes.member) * kEntryMemberInRange |
-                                    SpreadLanes(lanes.lod) * kEntryLodInRange | settled * settledMark;
-        states = (states & ~(kEachByte * kFrameBits)) | (marks & loaded * 0xFFu);
-        std::memcpy(state, &states, 4);
+    // Both counts add up byte by byte, and are summed once at the end.
+    __m128i loadingSums = _mm_setzero_si128();    // entries, forgotten ones included
+    __m128i unsettledSums = _mm_setzero_si128();  // entries not loading, not settled
+    // Sixteen entries' marks from their range bits: none on a loading entry
+    // (it has no sphere yet). Settled: loaded, and without geometry or with
+    // every mesh visible.
+    auto markSixteen = [&loadingSums, &unsettledSums, settledMark](std::uint8_t* state, unsigned memberBits,
+                                                                   unsigned lodBits) {
+        const __m128i zero = _mm_setzero_si128();
+        const __m128i one = _mm_set1_epi8(1);
+        auto* sixteen = reinterpret_cast<__m128i*>(state);
+        const __m128i states = _mm_loadu_si128(sixteen);
+        auto bitClear = [&](std::uint8_t bit) {
+            return _mm_cmpeq_epi8(_mm_and_si128(states, _mm_set1_epi8(char(bit))), zero);
+        };
+        auto each = [](std::uint8_t bits) { return _mm_set1_epi8(char(bits)); };
+        const __m128i loaded = bitClear(kEntryLoading);
+        const __m128i allVisible = _mm_xor_si128(bitClear(kEntryAllVisible), each(0xFF));
+        const __m128i settled = _mm_and_si128(loaded, _mm_or_si128(bitClear(kEntryGeometry), allVisible));
+        const __m128i ranges = _mm_or_si128(_mm_and_si128(SpreadBits(memberBits), each(kEntryMemberInRange)),
+                                            _mm_and_si128(SpreadBits(lodBits), each(kEntryLodInRange)));
+        const __m128i marks = _mm_or_si128(_mm_and_si128(loaded, _mm_or_si128(ranges, each(kEntryRangeKnown))),
+                                           _mm_and_si128(settled, each(settledMark)));
+        _mm_storeu_si128(sixteen, _mm_or_si128(_mm_andnot_si128(each(kFrameBits), states), marks));
+        const __m128i unsettled = _mm_andnot_si128(settled, loaded);
+        loadingSums = _mm_add_epi64(loadingSums, _mm_sad_epu8(_mm_andnot_si128(loaded, one), zero));
+        unsettledSums = _mm_add_epi64(unsettledSums, _mm_sad_epu8(_mm_and_si128(unsettled, one), zero));
+    };
+    // A block tested sphere by sphere, four at a time.
+    auto markBlock = [&camera, &markSixteen](std::uint8_t* state, const float* x, const float* y, const float* z,
+                                             const float* radius) {
+        std::uint32_t member = 0, lod = 0;
+        for (std::size_t at = 0; at < kBlockEntries; at += 4) {
+            const RangeLanes lanes = TestFour(x + at, y + at, z + at, radius + at, camera);
+            member |= std::uint32_t(lanes.member) << at;
+            lod |= std::uint32_t(lanes.lod) << at;
+        }
+        static_assert(kBlockEntries == 32, "a block's bits are one word, marked sixteen at a time");
+        markSixteen(state, member & 0xFFFFu, lod & 0xFFFFu);
+        markSixteen(state + 16, member >> 16, lod >> 16);
     };
     const std::size_t count = entryState.size();
     std::uint8_t* states = entryState.data();
     const float *x = entryX.data(), *y = entryY.data(), *z = entryZ.data(), *radius = entryRadius.data();
-    // A block out of reach, sixteen entries at a time: the same marks as
-    // four lanes that all fail.
-    auto markOutOfReach = [&loading, &unsettled, settledMark](std::uint8_t* state) {
-        const __m128i zero = _mm_setzero_si128();
-        for (std::size_t at = 0; at < kBlockEntries; at += 16) {
-            auto* sixteen = reinterpret_cast<__m128i*>(state + at);
-            const __m128i states = _mm_loadu_si128(sixteen);
-            auto bitClear = [&](std::uint8_t bit) {
-                return _mm_cmpeq_epi8(_mm_and_si128(states, _mm_set1_epi8(char(bit))), zero);
-            };
-            const __m128i loaded = bitClear(kEntryLoading);
-            const __m128i settled = _mm_and_si128(
-                loaded, _mm_or_si128(bitClear(kEntryGeometry), _mm_xor_si128(bitClear(kEntryAllVisible), _mm_set1_epi8(-1))));
-            const __m128i marks = _mm_or_si128(_mm_and_si128(loaded, _mm_set1_epi8(char(kEntryRangeKnown))),
-                                               _mm_and_si128(settled, _mm_set1_epi8(char(settledMark))));
-            _mm_storeu_si128(sixteen, _mm_or_si128(_mm_andnot_si128(_mm_set1_epi8(char(kFrameBits)), states), marks));
-            const int loadedLanes = _mm_movemask_epi8(loaded);
-            loading += 16 - __builtin_popcount(loadedLanes);
-            unsettled += __builtin_popcount(loadedLanes & ~_mm_movemask_epi8(settled));
-        }
-    };
     // A NaN limit fails every test, so the other bounds the reach; where the
     // choice falls on a NaN, every block is tested.
     const float limit = params.DrawDistance > params.LODDistance ? params.DrawDistance : params.LODDistance;
-    std::size_t first = 0;
+    // The whole blocks first, out of reach or not; then the blocks to test
+    // are known, and each asks for the spheres of the one two ahead of it:
+    // after drawing, little of the table is in the nearest caches.
+    const std::size_t wholeBlocks = std::min(blocks_.size(), count / kBlockEntries);
     blockOutOfReach_.assign(blocks_.size(), 0);
-    for (std::size_t index = 0; index < blocks_.size() && first + kBlockEntries <= count; ++index) {
-        if (BlockOutOfReach(blocks_[index], params.cameraPosition, limit)) {
-            blockOutOfReach_[index] = 1;
-            markOutOfReach(states + first);
-            first += kBlockEntries;
+    testedBlocks_.clear();
+    for (std::size_t index = 0; index < wholeBlocks; ++index) {
+        const bool out = BlockOutOfReach(blocks_[index], params.cameraPosition, limit);
+        blockOutOfReach_[index] = out;
+        if (!out) testedBlocks_.push_back(static_cast<std::uint32_t>(index));
+    }
+    auto askFor = [&](std::size_t at) {
+        if (at >= testedBlocks_.size()) return;
+        const std::size_t entry = testedBlocks_[at] * kBlockEntries;
+        for (const float* array : {x, y, z, radius}) {
+            __builtin_prefetch(array + entry);
+            __builtin_prefetch(array + entry + 16);
+        }
+        __builtin_prefetch(states + entry);
+    };
+    askFor(0);
+    askFor(1);
+    std::size_t tested = 0;
+    for (std::size_t index = 0; index < wholeBlocks; ++index) {
+        const std::size_t first = index * kBlockEntries;
+        if (blockOutOfReach_[index]) {
+            markSixteen(states + first, 0, 0);
+            markSixteen(states + first + 16, 0, 0);
             continue;
         }
-        for (const std::size_t end = first + kBlockEntries; first < end; first += 4) {
-            markFour(states + first, x + first, y + first, z + first, radius + first);
-        }
+        askFor(tested + 2);
+        ++tested;
+        markBlock(states + first, x + first, y + first, z + first, radius + first);
     }
-    for (; first + 4 <= count; first += 4) markFour(states + first, x + first, y + first, z + first, radius + first);
+    std::size_t spare = 0;  // the tail's entries that are only copies
+    const std::size_t first = wholeBlocks * kBlockEntries;
     if (first < count) {
-        // The last one to three entries, through four lanes; the spare lanes'
-        // states say loading, so they get no marks.
-        std::uint8_t lastStates[4] = {kEntryLoading, kEntryLoading, kEntryLoading, kEntryLoading};
-        float lastX[4] = {}, lastY[4] = {}, lastZ[4] = {}, lastRadius[4] = {};
-        const std::size_t lanes = count - first;
-        for (std::size_t lane = 0; lane < lanes; ++lane) {
-            lastStates[lane] = states[first + lane];
-            lastX[lane] = x[first + lane];
-            lastY[lane] = y[first + lane];
-            lastZ[lane] = z[first + lane];
-            lastRadius[lane] = radius[first + lane];
-        }
-        markFour(lastStates, lastX, lastY, lastZ, lastRadius);
-        std::memcpy(states + first, lastStates, lanes);
-        loading -= 4 - lanes;
+        // The last entries, fewer than a block, through a block of copies
+        // whose spare entries say loading: they get no marks.
+        std::uint8_t lastStates[kBlockEntries];
+        float lastX[kBlockEntries] = {}, lastY[kBlockEntries] = {}, lastZ[kBlockEntries] = {};
+        float lastRadius[kBlockEntries] = {};
+        std::memset(lastStates, kEntryLoading, kBlockEntries);
+        const std::size_t entries = count - first;
+        std::memcpy(lastStates, states + first, entries);
+        std::memcpy(lastX, x + first, entries * sizeof(float));
+        std::memcpy(lastY, y + first, entries * sizeof(float));
+        std::memcpy(lastZ, z + first, entries * sizeof(float));
+        std::memcpy(lastRadius, radius + first, entries * sizeof(float));
+        markBlock(lastStates, lastX, lastY, lastZ, lastRadius);
+        std::memcpy(states + first, lastStates, entries);
+        spare = kBlockEntries - entries;
     }
-    return {loading > freeEntries_.size(), unsettled != 0};
+    auto sum = [](__m128i sums) {
+        return static_cast<std::size_t>(_mm_cvtsi128_si32(sums)) +
+               static_cast<std::size_t>(_mm_cvtsi128_si32(_mm_unpackhi_epi64(sums, sums)));
+    };
+    return {sum(loadingSums) - spare > freeEntries_.size(), sum(unsettledSums) != 0};
 }

@@ -207,6 +207,7 @@ private:
     std::vector<EntryBlock> blocks_;
     static bool BlockOutOfReach(const EntryBlock& block, const float camera[3], float limit);
     std::vector<std::uint8_t> blockOutOfReach_;  // per block, as MarkRanges last found it
+    std::vector<std::uint32_t> testedBlocks_;   // MarkRanges' blocks within reach, in order
     // Per run of kRunGroups groups: the blocks of the entries its slots and
     // LODs have held since the last rebuild (none while first > last), its
     // slots without a model and its LODs.
