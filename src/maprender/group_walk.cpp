@@ -86,60 +86,92 @@ bool EntryInRange(GroupTable& table, std::uint32_t entry, const CullParams& para
     return CullingRules::SphereInRange(center, table.entryRadius[entry], params, lod);
 }
 
-// Whether a member with this entry is drawn, as far as the table knows: a
-// load may have finished since it last looked.
-bool Drawable(const GroupTable& table, std::uint32_t entry)
-{
-    return entry != kNoEntry && (table.entryState[entry] & (kEntryLoading | kEntryGeometry)) == kEntryGeometry;
-}
+void WalkGroup(GroupTable& table, std::uint32_t index);
 
-// The models a frame draws, in drawing order, found from the table before
-// the walk. Drawing reads a chain per model (model, mesh list, meshes, their
-// buffers and textures) and the group's settings; asking for each link a few
-// draws ahead, one link per stage and each stage reading only what an
-// earlier stage asked for, keeps many of those loads in flight. Only a hint:
-// the walk draws what the rules say, whatever was asked for.
-class DrawAhead {
+// What a frame draws, in drawing order, found from the table once the
+// timers have moved on. A group whose slots all hold models the table knows
+// loaded, and that releases nothing, draws what the table says: its members
+// with geometry, or its LOD where one is missing or it is out of range.
+// Those draws are planned as they are; any other group (it requests, may see
+// a load finish, or releases) is planned as a step of its own, walked by the
+// rules when its turn comes. Nothing a walked group does changes a planned
+// draw: it fills only its own empty slots, a finished load only makes an
+// entry the table saw loading (so in a walked group) drawable, and a model
+// it releases stays held by every other group that holds it.
+//
+// Drawing reads a chain per model (model, mesh list, meshes, their buffers
+// and textures) and the group's settings; asking for each link a few draws
+// ahead, one link per stage and each stage reading only what an earlier
+// stage asked for, keeps many of those loads in flight.
+class FramePlan {
 public:
-    void Plan(const GroupTable& table, const std::uint32_t* active, std::size_t activeCount)
+    struct Step {
+        const RenderGroup* group;
+        CModel* model;  // drawn with the group's settings; none: walk the next group of walks_
+    };
+
+    void Make(GroupTable& table, const std::uint32_t* active, std::size_t activeCount, bool releasing)
     {
         // At most every slot and every LOD: written in place, counted after.
         const std::size_t most = table.slotEntry.size() + table.groups.size();
-        if (draws_.size() < most) draws_.resize(most);
-        Draw* out = draws_.data();
+        if (steps_.size() < most) steps_.resize(most);
+        Step* out = steps_.data();
         std::size_t count = 0;
-        next_ = 0;
+        walks_.clear();
         for (std::size_t at = 0; at < activeCount; ++at) {
             const std::uint32_t index = active[at];
             const RenderGroup* group = table.groups[index];
-            const std::uint32_t first = table.memberFirst[index], end = table.memberFirst[index + 1];
+            const std::size_t groupStart = count;
+            bool walk = false;
             if (table.inRange[index]) {
+                const std::uint32_t first = table.memberFirst[index], end = table.memberFirst[index + 1];
                 bool incomplete = first == end;
                 for (std::uint32_t slot = first; slot < end; ++slot) {
                     const std::uint32_t entry = table.slotEntry[slot];
-                    if (entry == kNoEntry) {
-                        incomplete = true;
-                        continue;
+                    if (entry == kNoEntry || (table.entryState[entry] & kEntryLoading)) {
+                        walk = true;  // it requests, or a load may have finished
+                        break;
                     }
-                    const bool drawable = Drawable(table, entry);
+                    const bool drawable = table.entryState[entry] & kEntryGeometry;
                     out[count] = {group, table.models[entry].model};
                     count += drawable;
                     incomplete |= !drawable;
                 }
-                if (!incomplete) continue;
+                if (!walk && !incomplete) continue;
             }
-            if (table.lodEntry[index] != kNoEntry) out[count++] = {group, table.models[table.lodEntry[index]].model};
+            const std::uint32_t lod = table.lodEntry[index];
+            if (!walk && lod != kNoEntry) {
+                walk = releasing && table.outOfRangeSeconds[index] > 5.0;
+                out[count++] = {group, table.models[lod].model};
+            }
+            if (walk) {
+                count = groupStart;
+                out[count++] = {group, nullptr};
+                walks_.push_back(index);
+            }
         }
         planned_ = count;
+        for (std::size_t ahead = 0; ahead < 4 * kStride; ++ahead) AskFor(ahead, 4 * kStride - ahead);
     }
 
-    // Called before each draw of the walk.
-    void Advance()
+    // The steps in order: each draw with what it reads asked for ahead.
+    void Run(GroupTable& table) const
     {
-        const std::size_t at = next_++;
-        if (at == 0) {
-            for (std::size_t ahead = 0; ahead < 4 * kStride; ++ahead) AskFor(ahead, 4 * kStride - ahead);
+        const std::uint32_t* walk = walks_.data();
+        for (std::size_t at = 0; at < planned_; ++at) {
+            const Step& step = steps_[at];
+            if (step.model) {
+                AskAhead(at);
+                DrawModel(step.model, step.group->settings);
+            } else {
+                WalkGroup(table, *walk++);
+            }
         }
+    }
+
+    // Called before the draw of step `at`.
+    void AskAhead(std::size_t at) const
+    {
         AskFor(at + 4 * kStride, 4);
         AskFor(at + 3 * kStride, 3);
         AskFor(at + 2 * kStride, 2);
@@ -147,10 +179,6 @@ public:
     }
 
 private:
-    struct Draw {
-        const RenderGroup* group;
-        const CModel* model;
-    };
     static constexpr std::size_t kStride = 2;  // draws between two stages
 
     static void Lines(const void* start, std::size_t bytes)
@@ -164,27 +192,27 @@ private:
     // textures; a stage reads only what the stages before it asked for.
     void AskFor(std::size_t index, int stage) const
     {
-        if (index >= planned_) return;
-        const Draw& draw = draws_[index];
+        if (index >= planned_ || !steps_[index].model) return;
+        const Step& step = steps_[index];
         switch (stage) {
         case 4:
-            __builtin_prefetch(draw.model);
-            __builtin_prefetch(&draw.model->loading);
-            Lines(&draw.group->settings, sizeof(DrawSettings));
+            __builtin_prefetch(step.model);
+            __builtin_prefetch(&step.model->loading);
+            Lines(&step.group->settings, sizeof(DrawSettings));
             break;
         case 3:
-            __builtin_prefetch(&draw.model->textureFilter);
-            Lines(&draw.model->drawSettings, sizeof(DrawSettings));
-            if (!draw.model->loading.load(std::memory_order_acquire)) __builtin_prefetch(draw.model->meshes.data());
+            __builtin_prefetch(&step.model->textureFilter);
+            Lines(&step.model->drawSettings, sizeof(DrawSettings));
+            if (!step.model->loading.load(std::memory_order_acquire)) __builtin_prefetch(step.model->meshes.data());
             break;
         case 2:
-            ForEachMesh(draw, [](const CMesh* mesh) {
+            ForEachMesh(step, [](const CMesh* mesh) {
                 __builtin_prefetch(mesh);
                 __builtin_prefetch(&mesh->visible);
             });
             break;
         default:
-            ForEachMesh(draw, [](const CMesh* mesh) {
+            ForEachMesh(step, [](const CMesh* mesh) {
                 __builtin_prefetch(mesh->buffers);
                 __builtin_prefetch(mesh->texture);
             });
@@ -193,18 +221,18 @@ private:
     }
     // A loading model's mesh list belongs to its import.
     template <class Visit>
-    static void ForEachMesh(const Draw& draw, Visit visit)
+    static void ForEachMesh(const Step& step, Visit visit)
     {
-        if (draw.model->loading.load(std::memory_order_acquire)) return;
-        for (const CMesh* mesh : draw.model->meshes) visit(mesh);
+        if (step.model->loading.load(std::memory_order_acquire)) return;
+        for (const CMesh* mesh : step.model->meshes) visit(mesh);
     }
 
-    std::vector<Draw> draws_;  // the first planned_ are this frame's
+    std::vector<Step> steps_;  // the first planned_ are this frame's
+    std::vector<std::uint32_t> walks_;  // the groups walked, in order
     std::size_t planned_ = 0;
-    std::size_t next_ = 0;
 };
 
-DrawAhead FrameDraws;
+FramePlan ThisFramePlan;
 
 // Whether none of a run's in-range flags is set.
 bool NoneInRange(const std::uint8_t* flags)
@@ -327,6 +355,42 @@ void WalkSettledGroups(GroupTable& table)
     }
 }
 
+// A group the plan does not settle, by the rules: members in range drawn,
+// missing ones requested; the LOD drawn where one is missing or the group is
+// out of range; the members released once it has been out of range long
+// enough.
+void WalkGroup(GroupTable& table, std::uint32_t index)
+{
+    const std::uint32_t lod = table.lodEntry[index];
+    RenderGroup* group = table.groups[index];
+    const std::uint32_t first = table.memberFirst[index], end = table.memberFirst[index + 1];
+    if (table.inRange[index]) {
+        bool incomplete = false;
+        for (std::uint32_t slot = first; slot < end; ++slot) {
+            const std::uint32_t entry = table.slotEntry[slot];
+            if (entry == kNoEntry) {
+                RequestSlot(table, index, slot);
+                incomplete = true;
+            } else if (table.StillLoading(entry) || !(table.entryState[entry] & kEntryGeometry)) {
+                incomplete = true;
+            } else {
+                DrawModel(table.models[entry].model, group->settings);
+            }
+        }
+        if (!incomplete && first != end) return;
+    }
+
+    if (lod == kNoEntry) return;
+    DrawModel(table.models[lod].model, group->settings);
+    if (!Config::UnloadCulledModels || !(table.outOfRangeSeconds[index] > 5.0)) return;
+    for (std::uint32_t slot = first; slot < end; ++slot) {
+        const std::uint32_t entry = table.slotEntry[slot];
+        if (entry == kNoEntry || UsedByCollision(table.models[entry].model)) continue;
+        group->outOfRangeSeconds = table.recordSeconds[index] = table.outOfRangeSeconds[index];
+        ReleaseSlot(table, index, slot);
+    }
+}
+
 }  // namespace
 
 void UpdateVisibility()
@@ -410,40 +474,6 @@ void DrawRenderGroups()
         active[activeCount++] = static_cast<std::uint32_t>(index);
     }
 
-    FrameDraws.Plan(table, active, activeCount);
-    for (std::size_t at = 0; at < activeCount; ++at) {
-        const std::uint32_t index = active[at];
-        const std::uint32_t lod = table.lodEntry[index];
-        RenderGroup* group = table.groups[index];
-        const std::uint32_t first = table.memberFirst[index], end = table.memberFirst[index + 1];
-        auto draw = [&](CModel* model) {
-            FrameDraws.Advance();
-            DrawModel(model, group->settings);
-        };
-        if (table.inRange[index]) {
-            bool incomplete = false;
-            for (std::uint32_t slot = first; slot < end; ++slot) {
-                const std::uint32_t entry = table.slotEntry[slot];
-                if (entry == kNoEntry) {
-                    RequestSlot(table, index, slot);
-                    incomplete = true;
-                } else if (table.StillLoading(entry) || !(table.entryState[entry] & kEntryGeometry)) {
-                    incomplete = true;
-                } else {
-                    draw(table.models[entry].model);
-                }
-            }
-            if (!incomplete && first != end) continue;
-        }
-
-        if (lod == kNoEntry) continue;
-        draw(table.models[lod].model);
-        if (!Config::UnloadCulledModels || !(table.outOfRangeSeconds[index] > 5.0)) continue;
-        for (std::uint32_t slot = first; slot < end; ++slot) {
-            const std::uint32_t entry = table.slotEntry[slot];
-            if (entry == kNoEntry || UsedByCollision(table.models[entry].model)) continue;
-            group->outOfRangeSeconds = table.recordSeconds[index] = table.outOfRangeSeconds[index];
-            ReleaseSlot(table, index, slot);
-        }
-    }
+    ThisFramePlan.Make(table, active, activeCount, Config::UnloadCulledModels);
+    ThisFramePlan.Run(table);
 }
