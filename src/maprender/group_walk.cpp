@@ -110,47 +110,56 @@ public:
         CModel* model;  // drawn with the group's settings; none: walk the next group of walks_
     };
 
-    void Make(GroupTable& table, const std::uint32_t* active, std::size_t activeCount, bool releasing)
+    // Groups are added in list order, once their timers have moved on.
+    void Begin(const GroupTable& table, bool releasing)
     {
         // At most every slot and every LOD: written in place, counted after.
         const std::size_t most = table.slotEntry.size() + table.groups.size();
         if (steps_.size() < most) steps_.resize(most);
-        Step* out = steps_.data();
-        std::size_t count = 0;
+        planned_ = 0;
+        releasing_ = releasing;
         walks_.clear();
-        for (std::size_t at = 0; at < activeCount; ++at) {
-            const std::uint32_t index = active[at];
-            const RenderGroup* group = table.groups[index];
-            const std::size_t groupStart = count;
-            bool walk = false;
-            if (table.inRange[index]) {
-                const std::uint32_t first = table.memberFirst[index], end = table.memberFirst[index + 1];
-                bool incomplete = first == end;
-                for (std::uint32_t slot = first; slot < end; ++slot) {
-                    const std::uint32_t entry = table.slotEntry[slot];
-                    if (entry == kNoEntry || (table.entryState[entry] & kEntryLoading)) {
-                        walk = true;  // it requests, or a load may have finished
-                        break;
-                    }
-                    const bool drawable = table.entryState[entry] & kEntryGeometry;
-                    out[count] = {group, table.models[entry].model};
-                    count += drawable;
-                    incomplete |= !drawable;
+    }
+    // A group in range or with a LOD.
+    void Add(const GroupTable& table, std::uint32_t index)
+    {
+        Step* out = steps_.data();
+        std::size_t count = planned_;
+        const RenderGroup* group = table.groups[index];
+        bool walk = false;
+        if (table.inRange[index]) {
+            const std::uint32_t first = table.memberFirst[index], end = table.memberFirst[index + 1];
+            bool incomplete = first == end;
+            for (std::uint32_t slot = first; slot < end; ++slot) {
+                const std::uint32_t entry = table.slotEntry[slot];
+                if (entry == kNoEntry || (table.entryState[entry] & kEntryLoading)) {
+                    walk = true;  // it requests, or a load may have finished
+                    break;
                 }
-                if (!walk && !incomplete) continue;
+                const bool drawable = table.entryState[entry] & kEntryGeometry;
+                out[count] = {group, table.models[entry].model};
+                count += drawable;
+                incomplete |= !drawable;
             }
-            const std::uint32_t lod = table.lodEntry[index];
-            if (!walk && lod != kNoEntry) {
-                walk = releasing && table.outOfRangeSeconds[index] > 5.0;
-                out[count++] = {group, table.models[lod].model};
-            }
-            if (walk) {
-                count = groupStart;
-                out[count++] = {group, nullptr};
-                walks_.push_back(index);
+            if (!walk && !incomplete) {
+                planned_ = count;
+                return;
             }
         }
+        const std::uint32_t lod = table.lodEntry[index];
+        if (!walk && lod != kNoEntry) {
+            walk = releasing_ && table.outOfRangeSeconds[index] > 5.0;
+            out[count++] = {group, table.models[lod].model};
+        }
+        if (walk) {
+            count = planned_;
+            out[count++] = {group, nullptr};
+            walks_.push_back(index);
+        }
         planned_ = count;
+    }
+    void End() const
+    {
         for (std::size_t ahead = 0; ahead < 4 * kStride; ++ahead) AskFor(ahead, 4 * kStride - ahead);
     }
 
@@ -230,6 +239,7 @@ private:
     std::vector<Step> steps_;  // the first planned_ are this frame's
     std::vector<std::uint32_t> walks_;  // the groups walked, in order
     std::size_t planned_ = 0;
+    bool releasing_ = false;
 };
 
 FramePlan ThisFramePlan;
@@ -243,10 +253,6 @@ bool NoneInRange(const std::uint8_t* flags)
     std::memcpy(&high, flags + 8, 8);
     return (low | high) == 0;
 }
-
-// This frame's groups in range or with a LOD, in list order, at the start of
-// a buffer that only grows.
-std::vector<std::uint32_t> ActiveGroups;
 
 void RequestSlot(GroupTable& table, std::uint32_t group, std::uint32_t slot)
 {
@@ -425,11 +431,11 @@ void DrawRenderGroups()
     // Timers first, for every group: nothing below reads another group's
     // timer, so this order acts as the group-by-group one does. A group's
     // record gets its timer when it comes into range (and on release).
-    // Out of range without a LOD, a group has nothing else to do.
+    // Out of range without a LOD, a group has nothing else to do; the
+    // others go into the plan as their timers move on.
     const double frameTime = HostGame::At<float>(HostGame::kFrameTimeAddress);
-    if (ActiveGroups.size() < count) ActiveGroups.resize(count);
-    std::uint32_t* active = ActiveGroups.data();
-    std::size_t activeCount = 0;
+    FramePlan& plan = ThisFramePlan;
+    plan.Begin(table, Config::UnloadCulledModels);
     const std::uint8_t* inRangeFlags = table.inRange.data();
     double* timers = table.outOfRangeSeconds.data();
     double* recordTimers = table.recordSeconds.data();
@@ -460,7 +466,7 @@ void DrawRenderGroups()
         }
         for (unsigned bits = inRange; bits != 0; bits &= bits - 1) timers[index + __builtin_ctz(bits)] = 0.0;
         for (unsigned bits = inRange | withLod; bits != 0; bits &= bits - 1) {
-            active[activeCount++] = static_cast<std::uint32_t>(index + __builtin_ctz(bits));
+            plan.Add(table, static_cast<std::uint32_t>(index + __builtin_ctz(bits)));
         }
     }
     for (; index < count; ++index) {
@@ -471,9 +477,9 @@ void DrawRenderGroups()
         } else if (timer != 0.0 || recordTimers[index] != 0.0) {
             table.groups[index]->outOfRangeSeconds = recordTimers[index] = timer = 0.0;
         }
-        active[activeCount++] = static_cast<std::uint32_t>(index);
+        plan.Add(table, static_cast<std::uint32_t>(index));
     }
 
-    ThisFramePlan.Make(table, active, activeCount, Config::UnloadCulledModels);
-    ThisFramePlan.Run(table);
+    plan.End();
+    plan.Run(table);
 }
