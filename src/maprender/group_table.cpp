@@ -98,6 +98,7 @@ void GroupTable::Rebuild(const std::vector<RenderGroup*>& current)
     slotEntry.clear();
     slotMember.clear();
     runs_.assign((count + kRunGroups - 1) / kRunGroups, GroupRun{kNoEntry, 0, 0, 0});
+    ForgetSettledWalk();
     for (std::size_t index = 0; index < count; ++index) {
         const RenderGroup* group = groups[index];
         const auto groupIndex = static_cast<std::uint32_t>(index);
@@ -117,6 +118,13 @@ void GroupTable::Rebuild(const std::vector<RenderGroup*>& current)
         outOfRangeSeconds[index] = recordSeconds[index] = group->outOfRangeSeconds;
     }
     memberFirst[count] = static_cast<std::uint32_t>(slotEntry.size());
+    blockChanged_.assign(blocks_.size(), 1);
+}
+
+void GroupTable::NoteSettledWalk()
+{
+    runChanged_.assign(runs_.size(), 0);
+    blockChanged_.assign(blocks_.size(), 0);
 }
 
 void GroupTable::SyncGroupTimers()
@@ -129,6 +137,7 @@ void GroupTable::SyncGroupTimers()
 
 void GroupTable::TakeGroupStates()
 {
+    ForgetSettledWalk();
     for (std::size_t index = 0; index < groups.size(); ++index) {
         const RenderGroup* group = groups[index];
         inRange[index] = group->inRange;
@@ -175,6 +184,7 @@ void GroupTable::FillSlot(std::uint32_t group, std::uint32_t slot, CModel* model
     slotEntry[slot] = Hold(model);
     NoteEntry(group, slotEntry[slot]);
     --runs_[group / kRunGroups].emptySlots;
+    runChanged_[group / kRunGroups] = 1;
 }
 
 CModel* GroupTable::EmptySlot(std::uint32_t group, std::uint32_t slot)
@@ -183,6 +193,7 @@ CModel* GroupTable::EmptySlot(std::uint32_t group, std::uint32_t slot)
     CModel* model = models[entry].model;
     slotEntry[slot] = kNoEntry;
     ++runs_[group / kRunGroups].emptySlots;
+    runChanged_[group / kRunGroups] = 1;
     Drop(entry);
     return model;
 }
@@ -389,7 +400,7 @@ GroupTable::Marks GroupTable::MarkRanges(const CullParams& params, bool cullSett
     __m128i unsettledSums = _mm_setzero_si128();  // entries not loading, not settled
     // Sixteen entries' marks from their range bits: none on a loading entry
     // (it has no sphere yet). Settled: loaded, and without geometry or with
-    // every mesh visible.
+    // every mesh visible. Returns whether a range bit changed.
     auto markSixteen = [&loadingSums, &unsettledSums, settledMark](std::uint8_t* state, unsigned memberBits,
                                                                    unsigned lodBits) {
         const __m128i zero = _mm_setzero_si128();
@@ -407,10 +418,14 @@ GroupTable::Marks GroupTable::MarkRanges(const CullParams& params, bool cullSett
                                             _mm_and_si128(SpreadBits(lodBits), each(kEntryLodInRange)));
         const __m128i marks = _mm_or_si128(_mm_and_si128(loaded, _mm_or_si128(ranges, each(kEntryRangeKnown))),
                                            _mm_and_si128(settled, each(settledMark)));
-        _mm_storeu_si128(sixteen, _mm_or_si128(_mm_andnot_si128(each(kFrameBits), states), marks));
+        const __m128i marked = _mm_or_si128(_mm_andnot_si128(each(kFrameBits), states), marks);
+        _mm_storeu_si128(sixteen, marked);
         const __m128i unsettled = _mm_andnot_si128(settled, loaded);
         loadingSums = _mm_add_epi64(loadingSums, _mm_sad_epu8(_mm_andnot_si128(loaded, one), zero));
         unsettledSums = _mm_add_epi64(unsettledSums, _mm_sad_epu8(_mm_and_si128(unsettled, one), zero));
+        const __m128i rangeBits = each(kEntryRangeKnown | kEntryMemberInRange | kEntryLodInRange);
+        const __m128i same = _mm_cmpeq_epi8(_mm_and_si128(states, rangeBits), _mm_and_si128(marked, rangeBits));
+        return _mm_movemask_epi8(same) != 0xFFFF;
     };
     // A block tested sphere by sphere, four at a time.
     auto markBlock = [&camera, &markSixteen](std::uint8_t* state, const float* x, const float* y, const float* z,
@@ -422,8 +437,8 @@ GroupTable::Marks GroupTable::MarkRanges(const CullParams& params, bool cullSett
             lod |= std::uint32_t(lanes.lod) << at;
         }
         static_assert(kBlockEntries == 32, "a block's bits are one word, marked sixteen at a time");
-        markSixteen(state, member & 0xFFFFu, lod & 0xFFFFu);
-        markSixteen(state + 16, member >> 16, lod >> 16);
+        const bool low = markSixteen(state, member & 0xFFFFu, lod & 0xFFFFu);
+        return markSixteen(state + 16, member >> 16, lod >> 16) || low;
     };
     const std::size_t count = entryState.size();
     std::uint8_t* states = entryState.data();
@@ -436,6 +451,7 @@ GroupTable::Marks GroupTable::MarkRanges(const CullParams& params, bool cullSett
     // after drawing, little of the table is in the nearest caches.
     const std::size_t wholeBlocks = std::min(blocks_.size(), count / kBlockEntries);
     blockOutOfReach_.assign(blocks_.size(), 0);
+    blockChanged_.resize(blocks_.size(), 1);
     testedBlocks_.clear();
     for (std::size_t index = 0; index < wholeBlocks; ++index) {
         const bool out = BlockOutOfReach(blocks_[index], params.cameraPosition, limit);
@@ -457,13 +473,13 @@ GroupTable::Marks GroupTable::MarkRanges(const CullParams& params, bool cullSett
     for (std::size_t index = 0; index < wholeBlocks; ++index) {
         const std::size_t first = index * kBlockEntries;
         if (blockOutOfReach_[index]) {
-            markSixteen(states + first, 0, 0);
-            markSixteen(states + first + 16, 0, 0);
+            const bool low = markSixteen(states + first, 0, 0);
+            blockChanged_[index] |= markSixteen(states + first + 16, 0, 0) || low;
             continue;
         }
         askFor(tested + 2);
         ++tested;
-        markBlock(states + first, x + first, y + first, z + first, radius + first);
+        blockChanged_[index] |= markBlock(states + first, x + first, y + first, z + first, radius + first);
     }
     std::size_t spare = 0;  // the tail's entries that are only copies
     const std::size_t first = wholeBlocks * kBlockEntries;
@@ -480,7 +496,7 @@ GroupTable::Marks GroupTable::MarkRanges(const CullParams& params, bool cullSett
         std::memcpy(lastY, y + first, entries * sizeof(float));
         std::memcpy(lastZ, z + first, entries * sizeof(float));
         std::memcpy(lastRadius, radius + first, entries * sizeof(float));
-        markBlock(lastStates, lastX, lastY, lastZ, lastRadius);
+        blockChanged_[wholeBlocks] |= markBlock(lastStates, lastX, lastY, lastZ, lastRadius);
         std::memcpy(states + first, lastStates, entries);
         spare = kBlockEntries - entries;
     }

@@ -118,6 +118,24 @@ public:
         }
         return true;
     }
+    // Whether every group of run `run` still has the in-range flag the last
+    // settled group walk gave it from its entries' range bits: none of its
+    // slots has changed since, nothing else has set its flags, and no range
+    // bit of the blocks its models lie in has changed since. Then the run's
+    // flags follow from the bits as they are.
+    bool RunUnchanged(std::size_t run) const
+    {
+        const GroupRun& groupRun = runs_[run];
+        if (runChanged_[run] || groupRun.lastBlock - groupRun.firstBlock >= kRunBlockSpan) return false;
+        for (std::uint32_t block = groupRun.firstBlock; block <= groupRun.lastBlock; ++block) {
+            if (blockChanged_[block]) return false;
+        }
+        return true;
+    }
+    // A settled group walk has given every group its flag from the range bits
+    // as they are; or a walk that gives flags otherwise has run.
+    void NoteSettledWalk();
+    void ForgetSettledWalk() { runChanged_.assign(runs_.size(), 1); }
     // Whether a group of the run has a LOD.
     bool RunHasLods(std::size_t run) const { return runs_[run].lods != 0; }
     static constexpr std::size_t kRunGroups = 16;
@@ -217,6 +235,10 @@ private:
         std::uint32_t lods;
     };
     std::vector<GroupRun> runs_;
+    // Since the last settled group walk: per run, a slot changed or its flags
+    // were set otherwise; per block, a range bit changed.
+    std::vector<std::uint8_t> runChanged_;
+    std::vector<std::uint8_t> blockChanged_;
     void NoteEntry(std::uint32_t group, std::uint32_t entry)
     {
         GroupRun& run = runs_[group / kRunGroups];

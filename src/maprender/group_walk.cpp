@@ -320,8 +320,10 @@ void WalkGroups(GroupTable& table, const CullParams& params, bool hideLods)
 // The same loop with nothing loading and LODs shown: all culling is done and
 // every range bit is known, and nothing in the loop can change them. A
 // group's range test is then its bits alone, read without branches (testing
-// the members past the first one in range changes nothing), and a run of
-// groups surely out of reach is settled at once. Needs a table with entries.
+// the members past the first one in range changes nothing); a run whose
+// groups and bits are as the last such walk left them keeps its flags, and a
+// run of groups surely out of reach is settled at once. Needs a table with
+// entries.
 void WalkSettledGroups(GroupTable& table)
 {
     constexpr int kMemberBit = 5, kLodBit = 6;
@@ -341,6 +343,7 @@ void WalkSettledGroups(GroupTable& table)
     const std::size_t count = table.groups.size();
     for (std::size_t begin = 0; begin < count; begin += GroupTable::kRunGroups) {
         const std::size_t end = std::min(count, begin + GroupTable::kRunGroups);
+        if (table.RunUnchanged(begin / GroupTable::kRunGroups)) continue;
         if (table.RunOutOfReach(begin / GroupTable::kRunGroups)) {
             if (end - begin == GroupTable::kRunGroups && NoneInRange(inRangeFlags + begin)) continue;
             for (std::size_t index = begin; index < end; ++index) setInRange(index, false);
@@ -413,8 +416,10 @@ void UpdateVisibility()
     if (!hideLods && (params.AggressiveCulling || marks.unsettled)) CullLoadedEntries(table, params);
     if (!hideLods && !marks.loading && !table.entryState.empty()) {
         WalkSettledGroups(table);
+        table.NoteSettledWalk();
     } else {
         WalkGroups(table, params, hideLods);
+        table.ForgetSettledWalk();
     }
 }
 

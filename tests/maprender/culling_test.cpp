@@ -91,6 +91,34 @@ TEST_F(CullingTest, GroupsWithLodFollowTheLodAndOthersAnyMember)
     EXPECT_FALSE(withLod->lod->meshes[0]->visible);
 }
 
+// From one frame to the next a group keeps its flag while nothing it reads
+// has changed. A model arriving in an empty slot is such a change, even one
+// another group holds already, whose range bits stay as they were; so is a
+// flag set on the group's record.
+TEST_F(CullingTest, AGroupWhoseMemberArrivesFollowsItEvenWhenAnotherGroupHoldsIt)
+{
+    TarnRenderer::CModel* distant = MakeModel(2000, 0, 0, 1);
+    AddGroup(nullptr, {distant});
+    RenderGroup* asking = AddGroup(nullptr, {});
+    asking->members.push_back(new GroupMember{nullptr, distant->path, "", 2});
+    UpdateVisibility();
+    DrawRenderGroups();  // not requested yet, so in range: it asks for its model
+    ASSERT_TRUE(asking->inRange);
+    ASSERT_EQ(asking->members[0]->model, distant);
+    UpdateVisibility();
+    EXPECT_FALSE(asking->inRange);
+    ModelsDrawn = 0;
+    DrawRenderGroups();
+    EXPECT_EQ(ModelsDrawn, 0);
+
+    // A flag set on the record and drawn by, then the next frame's range test.
+    asking->inRange = true;
+    DrawRenderGroups();
+    EXPECT_EQ(ModelsDrawn, 1);
+    UpdateVisibility();
+    EXPECT_FALSE(asking->inRange);
+}
+
 // The walk reads ahead of the group it is at; groups of every shape, far
 // more than it reads ahead, must each come out as they would alone.
 TEST_F(CullingTest, ALongListOfGroupsOfEveryShapeIsWalkedGroupByGroup)
