@@ -7,6 +7,9 @@
 // Warm rounds run frame after frame. Cold rounds first walk a 64 MB buffer
 // (not timed) before each frame, as the game's own work does between two
 // frames of the plug-in, so the walk finds little of the map in the caches.
+// Both keep the camera still; "moving" rounds are warm rounds whose camera
+// moves on half a unit and turns a fifth of a degree every frame, as in a
+// car, so that range results change from frame to frame.
 // Memory-bound figures move a lot on a shared machine: each configuration
 // runs in several rounds, interleaved, and the lowest and the middle round
 // median are printed, beside a memory-latency probe of the same run
@@ -114,6 +117,20 @@ std::vector<RenderGroup*> MakeGroups(int count)
 }
 
 enum class Walk { Records, Table };
+enum class Frames { Warm, Cold, Moving };
+
+// The camera at (0, 0, 10) looking along x, or, for frame `frame` of a
+// moving round, moved and turned on from there.
+void PlaceCamera(int frame)
+{
+    const float yaw = 0.2f * float(frame % 300) * 3.14159265f / 180.0f;
+    const float position[3] = {0.5f * float(frame % 300), 0, 10};
+    float view[16] = {};
+    view[2] = std::cos(yaw);  // the third column is the direction
+    view[6] = std::sin(yaw);
+    Host::HostEnvironment::Instance().SetCameraPosition(position);
+    Host::HostEnvironment::Instance().SetViewMatrix(view);
+}
 
 struct FrameTimes {
     double visibilityMs;
@@ -146,14 +163,16 @@ struct RoundResult {
     double drawingMs;
 };
 
-RoundResult RunRound(Walk walk, bool cold, int frames, CacheEvictor& evictor)
+RoundResult RunRound(Walk walk, Frames kind, int frames, CacheEvictor& evictor)
 {
     // The table walk rebuilds its table after the record walk ran: not timed.
+    PlaceCamera(0);
     InvalidateGroupTable();
     for (int frame = 0; frame < 3; ++frame) RunFrame(walk);
     std::vector<double> total, visibility, drawing;
     for (int frame = 0; frame < frames; ++frame) {
-        if (cold) evictor.Evict();
+        if (kind == Frames::Cold) evictor.Evict();
+        if (kind == Frames::Moving) PlaceCamera(frame + 1);
         FrameTimes times = RunFrame(walk);
         total.push_back(times.visibilityMs + times.drawingMs);
         visibility.push_back(times.visibilityMs);
@@ -215,11 +234,7 @@ int main(int argc, char** argv)
     Config::UseHostShaders = false;
     Config::Options.DrawDistance = 400;
     Config::Options.LODDistance = 400;
-    const float position[3] = {0, 0, 10};
-    float view[16] = {};
-    view[2] = 1;  // looking along x
-    host.SetCameraPosition(position);
-    host.SetViewMatrix(view);
+    PlaceCamera(0);
 
     const int sizes[] = {1024, 8192, 32768};
     std::vector<std::vector<RenderGroup*>> maps;
@@ -233,40 +248,46 @@ int main(int argc, char** argv)
                 warmFrames, coldFrames);
     std::printf("per frame: lowest round median [middle round median]; share of a 60 Hz frame and time per group "
                 "from the lowest\n\n");
-    std::printf("%6s %-5s %-7s %20s %8s %9s   %s\n", "groups", "", "walk", "ms per frame", "60 Hz", "ns/group",
+    std::printf("%6s %-6s %-7s %20s %8s %9s   %s\n", "groups", "", "walk", "ms per frame", "60 Hz", "ns/group",
                 "stages, lowest round medians (ms)");
     for (std::size_t map = 0; map < maps.size(); ++map) {
         RenderGroups = maps[map];
         const int count = sizes[map];
-        std::vector<RoundResult> results[2][2];  // [cold][walk]
+        std::vector<RoundResult> results[3][2];  // [frames][walk]
         for (int round = 0; round < rounds; ++round) {
-            for (int cold = 0; cold < 2; ++cold) {
-                const int frames = cold ? coldFrames : warmFrames;
+            for (Frames kind : {Frames::Warm, Frames::Cold, Frames::Moving}) {
+                const int frames = kind == Frames::Cold ? coldFrames : warmFrames;
                 for (Walk walk : {Walk::Records, Walk::Table}) {
-                    results[cold][int(walk)].push_back(RunRound(walk, cold, frames, evictor));
+                    results[int(kind)][int(walk)].push_back(RunRound(walk, kind, frames, evictor));
                 }
             }
         }
+        // The submission lines draw what the still camera sees.
+        PlaceCamera(0);
+        for (Walk walk : {Walk::Records, Walk::Table}) RunRound(walk, Frames::Warm, 1, evictor);
         const int drawn = ModelsDrawn;
-        for (int cold = 0; cold < 2; ++cold) {
+        for (int kind = 0; kind < 3; ++kind) {
+            const bool cold = kind == int(Frames::Cold);
+            const char* name = kind == int(Frames::Moving) ? "moving" : cold ? "cold" : "warm";
             double before = 0;
             for (Walk walk : {Walk::Records, Walk::Table}) {
-                const auto& rows = results[cold][int(walk)];
+                const auto& rows = results[kind][int(walk)];
                 Summary frame = Summarise(rows, &RoundResult::frameMs);
                 Summary visibility = Summarise(rows, &RoundResult::visibilityMs);
                 Summary drawing = Summarise(rows, &RoundResult::drawingMs);
                 if (walk == Walk::Records) before = frame.lowest;
-                std::printf("%6d %-5s %-7s %9.3f [%8.3f] %7.2f%% %9.1f   UpdateVisibility %.3f, DrawRenderGroups %.3f",
-                            count, cold ? "cold" : "warm", walk == Walk::Records ? "records" : "table", frame.lowest,
+                std::printf("%6d %-6s %-7s %9.3f [%8.3f] %7.2f%% %9.1f   UpdateVisibility %.3f, DrawRenderGroups %.3f",
+                            count, name, walk == Walk::Records ? "records" : "table", frame.lowest,
                             frame.middle, 100.0 * frame.lowest / kFrameMs, frame.lowest * 1e6 / count,
                             visibility.lowest, drawing.lowest);
                 if (walk == Walk::Table) std::printf("; %.1f x faster", before / frame.lowest);
                 std::printf("\n");
             }
-            std::printf("%6d %-5s %-7s DrawModel alone on the %d models drawn, in list order: %.3f ms\n", count,
-                        cold ? "cold" : "warm", "", drawn, DrawSubmissionMs(cold, cold ? coldFrames : warmFrames, evictor));
+            if (kind == int(Frames::Moving)) continue;
+            std::printf("%6d %-6s %-7s DrawModel alone on the %d models drawn, in list order: %.3f ms\n", count, name, "",
+                        drawn, DrawSubmissionMs(cold, cold ? coldFrames : warmFrames, evictor));
         }
-        std::printf("%6d %-5s %-7s DrawModel on one model as many times, all in the nearest cache: %.3f ms\n", count, "",
+        std::printf("%6d %-6s %-7s DrawModel on one model as many times, all in the nearest cache: %.3f ms\n", count, "",
                     "", DrawSubmissionMs(false, warmFrames, evictor, true));
         std::fflush(stdout);
     }
