@@ -9,9 +9,11 @@
 // has geometry, whether it was still loading when last seen, and per mesh
 // its sphere and the visible flag the record holds. Per block of entries: a
 // box around their centres and their largest radius, so that the range pass
-// passes over a block far beyond the camera's reach as a whole. Per run of
+// passes over a block far beyond the camera's reach as a whole, and whether
+// a range bit in it changed since the last settled group walk. Per run of
 // groups: the blocks its models lie in, so that the group loop settles a run
-// far away as a whole too.
+// far away as a whole too, and passes over a run whose slots and bits are
+// as that walk left them.
 //
 // The records stay the truth outside the walk. The walk keeps this table in
 // step with them as it goes: it writes every in-range flag it changes back
