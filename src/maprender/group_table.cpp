@@ -372,7 +372,8 @@ inline __m128i SpreadBits(unsigned bits)
 // least the camera's distance to the box of centres: that distance lowered
 // by 2^-20 beyond the block's largest reach raised by 2^-20 settles it. A
 // gap too small to square in single precision settles nothing.
-__attribute__((always_inline)) inline bool GroupTable::BlockOutOfReach(const EntryBlock& block, const float camera[3], float limit)
+__attribute__((always_inline)) inline bool GroupTable::BlockOutOfReach(const EntryBlock& block, const float camera[3],
+                                                                      float limit)
 {
     // Without branches: thousands of blocks a frame, near and far mixed.
     // At most one of the two distances to a side is positive (none for a
