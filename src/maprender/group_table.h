@@ -110,15 +110,7 @@ public:
     // while no model the groups hold is loading.
     bool RunOutOfReach(std::size_t run) const
     {
-        const GroupRun& groupRun = runs_[run];
-        // A run whose models were scattered over the table by reused entries
-        // is walked group by group instead: the test stays a few bytes long.
-        // So is a run without models (its span wraps).
-        if (groupRun.emptySlots != 0 || groupRun.lastBlock - groupRun.firstBlock >= kRunBlockSpan) return false;
-        for (std::uint32_t block = groupRun.firstBlock; block <= groupRun.lastBlock; ++block) {
-            if (!blockOutOfReach_[block]) return false;
-        }
-        return true;
+        return runs_[run].emptySlots == 0 && EveryBlockOfRun(run, blockOutOfReach_, 1);
     }
     // Whether every group of run `run` still has the in-range flag the last
     // settled group walk gave it from its entries' range bits: none of its
@@ -127,12 +119,7 @@ public:
     // flags follow from the bits as they are.
     bool RunUnchanged(std::size_t run) const
     {
-        const GroupRun& groupRun = runs_[run];
-        if (runChanged_[run] || groupRun.lastBlock - groupRun.firstBlock >= kRunBlockSpan) return false;
-        for (std::uint32_t block = groupRun.firstBlock; block <= groupRun.lastBlock; ++block) {
-            if (blockChanged_[block]) return false;
-        }
-        return true;
+        return !runChanged_[run] && EveryBlockOfRun(run, blockChanged_, 0);
     }
     // A settled group walk has given every group its flag from the range bits
     // as they are; or a walk that gives flags otherwise has run.
@@ -159,6 +146,14 @@ public:
     // One holder fewer; an entry held by nobody is forgotten at once, so a
     // model destroyed afterwards does not mark the table stale.
     void Drop(std::uint32_t entry);
+
+    // A group's in-range flag, written to its record only where it changes.
+    void SetInRange(std::size_t group, bool flag)
+    {
+        if (inRange[group] == flag) return;
+        inRange[group] = flag;
+        groups[group]->inRange = flag;
+    }
 
     // The visible flags of an entry's meshes, written to the records only
     // where they change.
@@ -241,6 +236,18 @@ private:
     // were set otherwise; per block, a range bit changed.
     std::vector<std::uint8_t> runChanged_;
     std::vector<std::uint8_t> blockChanged_;
+    // Whether every block a run's models lie in has `value` in `perBlock`.
+    // A run whose models were scattered over the table by reused entries
+    // never has: the test stays a few bytes long.
+    bool EveryBlockOfRun(std::size_t run, const std::vector<std::uint8_t>& perBlock, std::uint8_t value) const
+    {
+        const GroupRun& groupRun = runs_[run];
+        if (groupRun.lastBlock - groupRun.firstBlock >= kRunBlockSpan) return false;
+        for (std::uint32_t block = groupRun.firstBlock; block <= groupRun.lastBlock; ++block) {
+            if (perBlock[block] != value) return false;
+        }
+        return true;
+    }
     void NoteEntry(std::uint32_t group, std::uint32_t entry)
     {
         GroupRun& run = runs_[group / kRunGroups];

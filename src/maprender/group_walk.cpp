@@ -310,10 +310,7 @@ void WalkGroups(GroupTable& table, const CullParams& params, bool hideLods)
                 inRange = EntryInRange(table, table.slotEntry[slot], params, false);
             }
         }
-        if (table.inRange[index] != inRange) {
-            table.inRange[index] = inRange;
-            table.groups[index]->inRange = inRange;
-        }
+        table.SetInRange(index, inRange);
     }
 }
 
@@ -332,21 +329,14 @@ void WalkSettledGroups(GroupTable& table)
     const std::uint32_t* lodEntry = table.lodEntry.data();
     const std::uint32_t* memberFirst = table.memberFirst.data();
     const std::uint32_t* slotEntry = table.slotEntry.data();
-    std::uint8_t* inRangeFlags = table.inRange.data();
-    RenderGroup* const* groups = table.groups.data();
-    auto setInRange = [&](std::size_t index, bool inRange) {
-        if (inRangeFlags[index] != inRange) {
-            inRangeFlags[index] = inRange;
-            groups[index]->inRange = inRange;
-        }
-    };
+    const std::uint8_t* inRangeFlags = table.inRange.data();
     const std::size_t count = table.groups.size();
     for (std::size_t begin = 0; begin < count; begin += GroupTable::kRunGroups) {
         const std::size_t end = std::min(count, begin + GroupTable::kRunGroups);
         if (table.RunUnchanged(begin / GroupTable::kRunGroups)) continue;
         if (table.RunOutOfReach(begin / GroupTable::kRunGroups)) {
             if (end - begin == GroupTable::kRunGroups && NoneInRange(inRangeFlags + begin)) continue;
-            for (std::size_t index = begin; index < end; ++index) setInRange(index, false);
+            for (std::size_t index = begin; index < end; ++index) table.SetInRange(index, false);
             continue;
         }
         for (std::size_t index = begin; index < end; ++index) {
@@ -359,7 +349,7 @@ void WalkSettledGroups(GroupTable& table)
             const std::uint32_t lod = lodEntry[index];
             const bool noLod = lod == kNoEntry;
             const unsigned lodBit = states[noLod ? 0 : lod] >> kLodBit & 1u;
-            setInRange(index, (noLod ? members : lodBit) != 0);
+            table.SetInRange(index, (noLod ? members : lodBit) != 0);
         }
     }
 }
