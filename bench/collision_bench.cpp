@@ -25,14 +25,14 @@
 #include <string>
 #include <vector>
 
-#include "reference_reads.h"
 #include "collision/barriers.h"
 #include "collision/collision_query.h"
 #include "collision/collision_world.h"
 #include "config/options.h"
 #include "game/host_environment.h"
-#include "loading/map_loading.h"
+#include "map/map_loading.h"
 #include "memory_models.h"
+#include "reference_reads.h"
 
 namespace {
 

@@ -13,12 +13,12 @@
 #include <string>
 #include <vector>
 
+#include "base/game_directory.h"
 #include "config/ini_reader.h"
 #include "config/map_definition.h"
 #include "config/options.h"
+#include "hooks/startup.h"
 #include "image/simulated_host.h"
-#include "startup/game_directory.h"
-#include "startup/startup.h"
 #include "test_files.h"
 
 namespace {

@@ -33,13 +33,14 @@
 #include "devices/null_device.h"
 #include "devices/recording_device.h"
 #include "game/host_environment.h"
-#include "maprender/culling.h"
-#include "maprender/group_table.h"
-#include "maprender/render_counters.h"
-#include "maprender/render_group.h"
-#include "maprender/render_pass.h"
+#include "map/culling.h"
+#include "map/group_table.h"
+#include "map/render_pass.h"
 #include "memory_models.h"
 #include "record_walk.h"
+#include "renderer/draw_model.h"
+#include "renderer/render_counters.h"
+#include "renderer/render_group.h"
 
 namespace {
 

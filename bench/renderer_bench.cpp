@@ -28,11 +28,11 @@
 
 #include "asset_writer.h"
 #include "config/options.h"
-#include "game/host_environment.h"
-#include "maprender/shading.h"
 #include "devices/recording_device.h"
+#include "game/host_environment.h"
 #include "renderer/mesh.h"
 #include "renderer/model.h"
+#include "renderer/shading.h"
 #include "test_files.h"
 
 namespace {

@@ -15,12 +15,12 @@
 #include <thread>
 #include <vector>
 
+#include "cache_counts.h"
 #include "devices/recording_device.h"
 #include "game/host_environment.h"
-#include "maprender/render_pass.h"
+#include "map/render_pass.h"
 #include "renderer/model.h"
 #include "renderer/texture.h"
-#include "cache_counts.h"
 #include "soak_scene.h"
 #include "test_files.h"
 

@@ -10,18 +10,18 @@
 #include <thread>
 #include <vector>
 
+#include "cache_counts.h"
 #include "config/options.h"
 #include "devices/host_device.h"
 #include "game/host_environment.h"
 #include "hooks/patch_table.h"
 #include "image/host_sites.h"
-#include "maprender/render_group.h"
-#include "maprender/render_pass.h"
+#include "map/render_pass.h"
 #include "memory_models.h"
 #include "renderer/model.h"
+#include "renderer/render_group.h"
 #include "renderer/streaming_budget.h"
 #include "renderer/texture.h"
-#include "cache_counts.h"
 #include "soak_scene.h"
 #include "test_files.h"
 #include "tracking_device.h"

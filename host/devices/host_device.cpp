@@ -6,8 +6,8 @@
 #define STB_IMAGE_WRITE_IMPLEMENTATION
 #include <stb_image_write.h>
 
+#include "base/host_view.h"
 #include "game/host_environment.h"
-#include "hooks/host_interface.h"
 
 namespace Host {
 namespace {

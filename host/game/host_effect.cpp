@@ -10,8 +10,8 @@
 #include <type_traits>
 #include <utility>
 
+#include "base/host_view.h"
 #include "game/host_environment.h"
-#include "hooks/host_interface.h"
 
 namespace Host {
 namespace {

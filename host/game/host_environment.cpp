@@ -5,7 +5,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "hooks/host_interface.h"
+#include "base/host_view.h"
 
 namespace Host {
 namespace {

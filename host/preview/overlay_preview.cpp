@@ -2,14 +2,14 @@
 
 #include <d3d9.h>
 
+#include "base/host_view.h"
 #include "config/options.h"
 #include "devices/host_device.h"
-#include "game/host_environment.h"
-#include "loading/loading_screen.h"
-#include "overlay/debug_display.h"
-#include "overlay/overlay.h"
 #include "devices/recording_device.h"
-#include "hooks/host_interface.h"
+#include "game/host_environment.h"
+#include "map/debug_display.h"
+#include "overlay/loading_screen.h"
+#include "overlay/overlay.h"
 
 namespace Host {
 

@@ -6,11 +6,11 @@
 #include <cstring>
 #include <utility>
 
+#include "base/host_view.h"
 #include "config/options.h"
-#include "hooks/host_interface.h"
-#include "loading/map_loading.h"
-#include "maprender/render_group.h"
+#include "renderer/draw_settings.h"
 #include "renderer/model.h"
+#include "renderer/render_group.h"
 
 using TarnRenderer::CMesh;
 using TarnRenderer::CModel;

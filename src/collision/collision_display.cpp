@@ -3,11 +3,10 @@
 #include <cmath>
 #include <cstdint>
 
+#include "base/host_view.h"
 #include "collision/collision_world.h"
-#include "hooks/host_interface.h"
-#include "loading/map_loading.h"
-#include "maprender/draw_settings.h"
-#include "maprender/render_pass.h"
+#include "renderer/draw_model.h"
+#include "renderer/draw_settings.h"
 #include "renderer/model.h"
 
 namespace {

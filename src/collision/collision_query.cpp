@@ -3,10 +3,10 @@
 #include <cmath>
 #include <cstring>
 
+#include "base/host_view.h"
 #include "collision/collision_world.h"
 #include "collision/surface.h"
 #include "config/options.h"
-#include "hooks/host_interface.h"
 
 namespace BulletCol {
 

@@ -5,11 +5,11 @@
 #include <cstring>
 #include <unordered_map>
 
+#include "base/host_view.h"
 #include "collision/barriers.h"
 #include "config/map_definition.h"
 #include "config/options.h"
-#include "hooks/host_interface.h"
-#include "loading/loading_screen.h"
+#include "overlay/loading_screen.h"
 #include "renderer/model.h"
 
 using TarnRenderer::CMesh;

@@ -11,8 +11,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "base/matrix.h"
 #include "collision/surface.h"
-#include "math/matrix.h"
 
 namespace TarnRenderer {
 class CMesh;

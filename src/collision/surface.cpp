@@ -1,6 +1,6 @@
 #include "collision/surface.h"
 
-#include "hooks/host_interface.h"
+#include "base/host_view.h"
 
 namespace BulletCol {
 

@@ -6,9 +6,9 @@
 #include <stdexcept>
 #include <utility>
 
+#include "base/game_directory.h"
 #include "config/config_keys.h"
 #include "config/ini_section.h"
-#include "startup/game_directory.h"
 
 namespace Config {
 

@@ -6,10 +6,10 @@
 #include <map>
 #include <optional>
 
+#include "base/log.h"
 #include "config/config_keys.h"
 #include "config/ini_reader.h"
 #include "config/options.h"
-#include "startup/log.h"
 
 namespace Config {
 

@@ -2,10 +2,10 @@
 
 #include <windows.h>
 
+#include "base/log.h"
+#include "base/version.h"
 #include "config/ini_reader.h"
 #include "config/map_definition.h"
-#include "startup/log.h"
-#include "startup/version.h"
 
 namespace Config {
 

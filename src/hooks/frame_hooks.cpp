@@ -1,12 +1,12 @@
 #include "hooks/frame_hooks.h"
 
+#include "base/host_view.h"
 #include "collision/collision_display.h"
 #include "config/options.h"
-#include "hooks/host_interface.h"
 #include "hooks/host_stubs.h"
-#include "loading/map_loading.h"
-#include "maprender/render_pass.h"
-#include "overlay/debug_display.h"
+#include "map/debug_display.h"
+#include "map/map_loading.h"
+#include "map/render_pass.h"
 #include "overlay/overlay.h"
 #include "renderer/model.h"
 

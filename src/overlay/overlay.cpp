@@ -11,8 +11,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "base/host_view.h"
 #include "overlay/embedded_font.h"
-#include "hooks/host_interface.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "maprender/draw_settings.h"
-#include "math/matrix.h"
+#include "base/matrix.h"
+#include "renderer/draw_settings.h"
 
 struct aiScene;
 struct aiMaterial;

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <new>
 
-#include "maprender/shading.h"
+#include "renderer/shading.h"
 #include "renderer/streaming_budget.h"
 #include "renderer/task_pool.h"
 #include "renderer/texture.h"

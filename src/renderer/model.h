@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "maprender/draw_settings.h"
-#include "math/matrix.h"
+#include "base/matrix.h"
+#include "renderer/draw_settings.h"
 #include "renderer/mesh.h"
 #include "renderer/task_pool.h"
 #include "renderer/thread_safe_base.h"

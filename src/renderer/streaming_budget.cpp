@@ -14,10 +14,10 @@
 #include <utility>
 #include <vector>
 
+#include "base/host_view.h"
 #include "config/options.h"
-#include "hooks/host_interface.h"
-#include "maprender/shading.h"
 #include "renderer/model.h"
+#include "renderer/shading.h"
 #include "renderer/task_pool.h"
 #include "renderer/texture.h"
 #include "renderer/texture_decode.h"

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "hooks/host_interface.h"
+#include "base/host_view.h"
 
 namespace TarnRenderer {
 

@@ -10,9 +10,10 @@
 #include "collision/collision_display.h"
 #include "collision_fixture.h"
 #include "hooks/frame_hooks.h"
-#include "maprender/draw_settings.h"
-#include "maprender/render_pass.h"
+#include "map/render_pass.h"
 #include "memory_models.h"
+#include "renderer/draw_model.h"
+#include "renderer/draw_settings.h"
 
 namespace {
 

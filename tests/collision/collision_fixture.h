@@ -16,10 +16,10 @@
 #include "config/options.h"
 #include "frame_noting_device.h"
 #include "game/host_environment.h"
-#include "loading/map_loading.h"
-#include "maprender/render_group.h"
+#include "map/map_loading.h"
 #include "overlay/overlay_queues.h"
 #include "renderer/model.h"
+#include "renderer/render_group.h"
 
 // Notes the overlay texts of each presented frame and, at each indexed
 // draw, what the draw used: the bytes of the bound vertex and index

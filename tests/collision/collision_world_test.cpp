@@ -13,8 +13,8 @@
 #include <thread>
 
 #include "asset_writer.h"
+#include "base/host_view.h"
 #include "collision_fixture.h"
-#include "hooks/host_interface.h"
 #include "memory_models.h"
 #include "test_files.h"
 

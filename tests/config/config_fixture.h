@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "base/game_directory.h"
+#include "base/log.h"
 #include "config/ini_reader.h"
 #include "config/map_definition.h"
 #include "config/options.h"
-#include "startup/game_directory.h"
-#include "startup/log.h"
 #include "test_files.h"
 
 class ConfigTest : public ::testing::Test {

@@ -2,9 +2,9 @@
 
 #include <cctype>
 
+#include "base/version.h"
 #include "config/config_keys.h"
 #include "config_fixture.h"
-#include "startup/version.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 
 #include <cmath>
 
+#include "base/version.h"
 #include "config_fixture.h"
-#include "startup/version.h"
 
 namespace {
 

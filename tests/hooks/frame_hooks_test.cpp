@@ -12,13 +12,13 @@
 #include "hooks/frame_hooks.h"
 #include "hooks/patch_table.h"
 #include "image/host_sites.h"
-#include "loading/map_loading.h"
-#include "maprender/render_group.h"
+#include "map/map_loading.h"
+#include "memory_models.h"
 #include "overlay/overlay.h"
 #include "real_device_fixture.h"
 #include "renderer/model.h"
+#include "renderer/render_group.h"
 #include "renderer/texture.h"
-#include "memory_models.h"
 #include "test_files.h"
 
 namespace {

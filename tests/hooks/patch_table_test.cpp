@@ -11,7 +11,7 @@
 #include "config/options.h"
 #include "hook_fixture.h"
 #include "hooks/patch_memory.h"
-#include "startup/startup.h"
+#include "hooks/startup.h"
 
 namespace {
 

@@ -18,11 +18,11 @@
 #include <thread>
 #include <vector>
 
+#include "base/host_view.h"
 #include "devices/host_device.h"
+#include "devices/recording_device.h"
 #include "game/host_effect.h"
 #include "game/host_environment.h"
-#include "devices/recording_device.h"
-#include "hooks/host_interface.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 // view of the host (fixed addresses, calling conventions).
 #include <gtest/gtest.h>
 
+#include "base/host_view.h"
 #include "game/host_environment.h"
-#include "hooks/host_interface.h"
 
 namespace {
 

@@ -9,10 +9,10 @@
 #include <cstring>
 #include <string>
 
+#include "base/host_view.h"
+#include "devices/recording_device.h"
 #include "overlay/overlay.h"
 #include "overlay_fixture.h"
-#include "devices/recording_device.h"
-#include "hooks/host_interface.h"
 
 namespace {
 

@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
+#include "base/host_view.h"
 #include "devices/host_device.h"
 #include "game/host_environment.h"
 #include "overlay/overlay.h"
 #include "preview/overlay_preview.h"
-#include "hooks/host_interface.h"
 
 namespace OverlayTest {
 

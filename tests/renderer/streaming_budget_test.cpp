@@ -11,12 +11,12 @@
 #include <d3dx9tex.h>
 
 #include "asset_writer.h"
-#include "real_device_fixture.h"
 #include "config/options.h"
 #include "devices/recording_device.h"
 #include "game/host_environment.h"
-#include "maprender/shading.h"
+#include "real_device_fixture.h"
 #include "renderer/model.h"
+#include "renderer/shading.h"
 #include "renderer/streaming_budget.h"
 #include "renderer/texture.h"
 #include "renderer/texture_decode.h"

@@ -1,11 +1,11 @@
 #include "memory_models.h"
 
-#include "maprender/group_table.h"
-#include "maprender/render_group.h"
+#include "map/group_table.h"
+#include "renderer/render_group.h"
 
 #include <assimp/scene.h>
 
-#include "maprender/shading.h"
+#include "renderer/shading.h"
 
 namespace TestSupport {
 

@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "maprender/render_group.h"
 #include "renderer/model.h"
+#include "renderer/render_group.h"
 
 namespace TestSupport {
 

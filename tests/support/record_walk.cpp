@@ -2,11 +2,12 @@
 
 #include <algorithm>
 
+#include "base/host_view.h"
 #include "config/options.h"
-#include "hooks/host_interface.h"
-#include "maprender/culling.h"
-#include "maprender/culling_rules.h"
-#include "maprender/render_pass.h"
+#include "map/culling.h"
+#include "map/culling_rules.h"
+#include "map/render_pass.h"
+#include "renderer/draw_model.h"
 #include "renderer/model.h"
 
 namespace TestSupport {

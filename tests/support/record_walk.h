@@ -8,7 +8,7 @@
 
 #include <vector>
 
-#include "maprender/render_group.h"
+#include "renderer/render_group.h"
 
 namespace TestSupport {
 

@@ -7,10 +7,10 @@
 #include <cstdio>
 #include <exception>
 
+#include "base/game_directory.h"
 #include "config/options.h"
 #include "model_inspection.h"
 #include "pipe_lines.h"
-#include "startup/game_directory.h"
 #include "worker_protocol.h"
 
 namespace MapChecker {

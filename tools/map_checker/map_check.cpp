@@ -6,6 +6,7 @@
 #include <map>
 #include <set>
 
+#include "base/game_directory.h"
 #include "config/ini_reader.h"
 #include "config/map_definition.h"
 #include "config/options.h"
@@ -13,7 +14,6 @@
 #include "ini_layout.h"
 #include "progress_line.h"
 #include "settings_check.h"
-#include "startup/game_directory.h"
 #include "texture_check.h"
 
 namespace MapChecker {

@@ -5,7 +5,7 @@
 // that file wherever it is started, such as in a game directory.
 #include <string>
 
-#include "startup/log.h"
+#include "base/log.h"
 
 namespace Startup {
 

@@ -1,4 +1,0 @@
-#include "maprender/draw_settings.h"
-
-DrawSettings CurrentDrawSettings;
-ShadingSettings CurrentShadingSettings;

@@ -1,3 +1,0 @@
-#include "maprender/render_group.h"
-
-std::vector<RenderGroup*> RenderGroups;

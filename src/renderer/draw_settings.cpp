@@ -1,0 +1,5 @@
+#include "renderer/draw_settings.h"
+
+DrawSettings CurrentDrawSettings;
+ShadingSettings CurrentShadingSettings;
+TarnMath::CMatrix MapTransform = {};

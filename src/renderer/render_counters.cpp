@@ -1,0 +1,4 @@
+#include "renderer/render_counters.h"
+
+int ModelsDrawn = 0;
+int MeshesDrawn = 0;

@@ -1,0 +1,3 @@
+#include "renderer/render_group.h"
+
+std::vector<RenderGroup*> RenderGroups;
