@@ -163,7 +163,7 @@ btRigidBody* CreateMeshBody(CMesh* mesh, std::uint32_t surfaceKey)
     auto* motion = new btDefaultMotionState(identity, identity);
     btRigidBody::btRigidBodyConstructionInfo info(0.0, motion, data->shape, btVector3(0, 0, 0));
     auto* body = new CustomRigidBody_WithMaterial(info);
-    body->surface = ResolveSurface(HostGame::NameKey(kSurfaceClassName), surfaceKey);
+    body->surface = ResolveSurface(surfaceKey);
     CollisionWorld.world->addRigidBody(body);
     body->setActivationState(DISABLE_DEACTIVATION);
     return body;

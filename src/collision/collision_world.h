@@ -108,6 +108,6 @@ void AddWeldedTriangles(btTriangleMesh& mesh, const float* positions, const std:
 // infinite or NaN corner are left out of the Bullet mesh).
 btRigidBody* CreateMeshBody(TarnRenderer::CMesh* mesh, std::uint32_t surfaceKey);
 
-// ResolveSurface (class key, name key): collision/surface.h.
+// ResolveSurface (name key): collision/surface.h.
 
 }  // namespace BulletCol

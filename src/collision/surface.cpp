@@ -7,19 +7,14 @@ namespace BulletCol {
 void* DefaultSurface = nullptr;
 void* CurrentSurface = nullptr;
 
-void* ResolveSurface(std::uint32_t classKey, std::uint32_t nameKey)
+void* ResolveSurface(std::uint32_t nameKey)
 {
     void* database = HostGame::AttributeDatabase();
     if (!database) return nullptr;
-    if (!HostGame::HasClass(database, classKey)) return nullptr;
-    return HostGame::FindRecord(classKey, nameKey);
+    if (!HostGame::HasClass(database, HostGame::NameKey(kSurfaceClassName))) return nullptr;
+    return HostGame::FindRecord(HostGame::NameKey(kSurfaceClassName), nameKey);
 }
 
-void* LookupSurface(const char* name)
-{
-    const std::uint32_t nameKey = HostGame::NameKey(name);
-    const std::uint32_t classKey = HostGame::NameKey(kSurfaceClassName);
-    return ResolveSurface(classKey, nameKey);
-}
+void* LookupSurface(const char* name) { return ResolveSurface(HostGame::NameKey(name)); }
 
 }  // namespace BulletCol

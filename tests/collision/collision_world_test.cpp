@@ -16,6 +16,7 @@
 #include "base/host_view.h"
 #include "collision_fixture.h"
 #include "memory_models.h"
+#include "surface_calls.h"
 #include "test_files.h"
 
 namespace {
@@ -307,7 +308,11 @@ TEST_F(CollisionWorldTest, MeshBodiesCarryTheSurfaceTheHostDatabaseKnows)
     EXPECT_EQ(surfaceFor("gravel"), host.FindRecord("simsurface", "gravel"));
     EXPECT_EQ(surfaceFor("lava"), nullptr);  // unknown name
     host.SetAttributeDatabasePresent(false);
+    host.ClearCalls();
     EXPECT_EQ(surfaceFor("gravel"), nullptr);
+    // Without a database the host is asked for nothing but the surface's own key.
+    EXPECT_EQ(TestSupport::SurfaceCalls(host.Calls(), {"gravel", "simsurface"}),
+              (std::vector<std::string>{"key gravel"}));
     host.SetAttributeDatabasePresent(true);
     host.RemoveClass("simsurface");
     EXPECT_EQ(surfaceFor("gravel"), nullptr);

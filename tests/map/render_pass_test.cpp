@@ -10,6 +10,7 @@
 #include "collision/surface.h"
 #include "map/culling.h"
 #include "render_fixture.h"
+#include "surface_calls.h"
 #include "test_files.h"
 
 namespace {
@@ -125,12 +126,20 @@ TEST_F(RenderPassTest, SkyLoadsOnceAndTheDefaultSurfaceIsLookedUpUntilFound)
     Host::HostEnvironment& host = Host::HostEnvironment::Instance();
     BulletCol::DefaultSurface = BulletCol::CurrentSurface = nullptr;
     host.SetAttributeDatabasePresent(false);
+    host.ClearCalls();
     RenderMap();
     EXPECT_EQ(BulletCol::DefaultSurface, nullptr);
+    // The class's key only once there is a database to ask, and again for the lookup.
+    const auto names = {"asphalt_no_leaves", "simsurface"};
+    EXPECT_EQ(TestSupport::SurfaceCalls(host.Calls(), names), (std::vector<std::string>{"key asphalt_no_leaves"}));
     host.SetAttributeDatabasePresent(true);
+    host.ClearCalls();
     RenderMap();
     EXPECT_EQ(BulletCol::DefaultSurface, host.FindRecord("simsurface", "asphalt_no_leaves"));
     EXPECT_EQ(BulletCol::CurrentSurface, BulletCol::DefaultSurface);
+    EXPECT_EQ(TestSupport::SurfaceCalls(host.Calls(), names),
+              (std::vector<std::string>{"key asphalt_no_leaves", "key simsurface", "has class simsurface",
+                                        "key simsurface", "record simsurface asphalt_no_leaves"}));
 
     Config::Options.MinimizeGameMemoryUsage_VK = true;
     SkyPending = true;
