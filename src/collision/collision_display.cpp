@@ -57,11 +57,17 @@ void DrawDebugTriangle(const float a[3], const float b[3], const float c[3])
     IDirect3DDevice9* device = HostGame::Device();
     if (!device || !CreateDebugBuffers(device)) return;
 
+    // A lock that succeeds is always undone, also when it gave no memory.
     void* vertexBytes = nullptr;
-    if (FAILED(DebugVertexBuffer->Lock(0, 0, &vertexBytes, D3DLOCK_DISCARD)) || !vertexBytes) return;
+    if (FAILED(DebugVertexBuffer->Lock(0, 0, &vertexBytes, D3DLOCK_DISCARD))) return;
     void* indexBytes = nullptr;
-    if (FAILED(DebugIndexBuffer->Lock(0, 0, &indexBytes, D3DLOCK_DISCARD)) || !indexBytes) {
+    if (FAILED(DebugIndexBuffer->Lock(0, 0, &indexBytes, D3DLOCK_DISCARD))) {
         DebugVertexBuffer->Unlock();
+        return;
+    }
+    if (!vertexBytes || !indexBytes) {
+        DebugVertexBuffer->Unlock();
+        DebugIndexBuffer->Unlock();
         return;
     }
     float normal[3];
@@ -101,8 +107,21 @@ void ReleaseDebugTriangleBuffers()
 
 void DrawCollisionDisplay()
 {
-    CollisionDisplayMode = true;
-    DepthTestEnabled = 0;
+    // The map's drawing state comes back however the display ends: a draw
+    // that throws must not leave every later frame in wireframe without a
+    // depth test.
+    struct DisplayState {
+        DisplayState()
+        {
+            CollisionDisplayMode = true;
+            DepthTestEnabled = 0;
+        }
+        ~DisplayState()
+        {
+            CollisionDisplayMode = false;
+            DepthTestEnabled = 1;
+        }
+    } displayState;
 
     DrawSettings settings;
     settings.Transform = MapTransform;
@@ -123,7 +142,4 @@ void DrawCollisionDisplay()
             DrawDebugTriangle(bottom, belowTop, top);
         }
     }
-
-    CollisionDisplayMode = false;
-    DepthTestEnabled = 1;
 }

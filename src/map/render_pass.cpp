@@ -97,6 +97,16 @@ void RenderMap()
         saved->Release();
         return;
     }
+    // The host's device state is put back however the pass ends, also when
+    // a draw throws on its way out to the render entry.
+    struct RestoreHostState {
+        IDirect3DStateBlock9* saved;
+        ~RestoreHostState()
+        {
+            saved->Apply();
+            saved->Release();
+        }
+    } restore{saved};
 
     CapturedView = view;
     CapturedProjection = projection;
@@ -109,7 +119,4 @@ void RenderMap()
     DrawRenderGroups();
     if (Config::Options.ShowCollisions) DrawCollisionDisplay();
     ProcessPendingReleases();
-
-    saved->Apply();
-    saved->Release();
 }

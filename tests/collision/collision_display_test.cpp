@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <stdexcept>
 
 #include "collision/collision_display.h"
 #include "collision_fixture.h"
@@ -144,6 +145,98 @@ TEST_F(CollisionDisplayTest, ABarrierIsTwoBlueTrianglesCoveringItsWall)
         EXPECT_EQ(vertex.normal[1], 0.0f);
         EXPECT_EQ(vertex.normal[2], 0.0f);
     }
+}
+
+TEST_F(CollisionDisplayTest, ADrawThatThrowsLeavesTheMapsStateAndTheHostsDeviceStateAsTheyWere)
+{
+    Config::Options.ShowCollisions = true;
+    CollisionModels.push_back(TestSupport::MakeMemoryModel("collision display", 0, 0, 0, 1));
+    AddWall();
+    device_.SetRenderState(D3DRS_FILLMODE, D3DFILL_POINT);  // the host's own state
+    device_.SetRenderState(D3DRS_ZENABLE, D3DZB_TRUE);
+    const std::size_t liveBefore = device_.LiveObjects();
+    device_.throwAtDraw = true;
+    EXPECT_THROW(RenderMap(), std::runtime_error);  // the render entry's stub catches it
+    device_.throwAtDraw = false;
+    EXPECT_EQ(device_.LiveObjects(), liveBefore);  // the saved device state was given back
+    EXPECT_FALSE(CollisionDisplayMode);
+    EXPECT_EQ(DepthTestEnabled, 1);
+    DWORD fill = 0, depth = 0;
+    device_.GetRenderState(D3DRS_FILLMODE, &fill);
+    device_.GetRenderState(D3DRS_ZENABLE, &depth);
+    EXPECT_EQ(fill, DWORD(D3DFILL_POINT));
+    EXPECT_EQ(depth, DWORD(D3DZB_TRUE));
+
+    // The next frame draws the whole display again.
+    device_.draws.clear();
+    RenderMap();
+    ASSERT_EQ(device_.draws.size(), 3u);
+    EXPECT_EQ(device_.draws[0].fillMode, DWORD(D3DFILL_WIREFRAME));
+    EXPECT_EQ(device_.draws[0].depthTest, 0u);
+}
+
+// Locks like a recorded buffer, but a successful lock hands out no memory.
+class NullLockingBuffer final : public IDirect3DVertexBuffer9 {
+public:
+    explicit NullLockingBuffer(IDirect3DVertexBuffer9* inner) : inner_(inner) {}
+    IDirect3DVertexBuffer9* Inner() const { return inner_; }
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override { return inner_->QueryInterface(riid, object); }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++count_; }
+    ULONG STDMETHODCALLTYPE Release() override
+    {
+        const ULONG left = --count_;
+        if (left == 0) {
+            inner_->Release();
+            delete this;
+        }
+        return left;
+    }
+    HRESULT STDMETHODCALLTYPE GetDevice(IDirect3DDevice9** device) override { return inner_->GetDevice(device); }
+    HRESULT STDMETHODCALLTYPE SetPrivateData(REFGUID g, const void* d, DWORD n, DWORD f) override { return inner_->SetPrivateData(g, d, n, f); }
+    HRESULT STDMETHODCALLTYPE GetPrivateData(REFGUID g, void* d, DWORD* n) override { return inner_->GetPrivateData(g, d, n); }
+    HRESULT STDMETHODCALLTYPE FreePrivateData(REFGUID g) override { return inner_->FreePrivateData(g); }
+    DWORD STDMETHODCALLTYPE SetPriority(DWORD priority) override { return inner_->SetPriority(priority); }
+    DWORD STDMETHODCALLTYPE GetPriority() override { return inner_->GetPriority(); }
+    void STDMETHODCALLTYPE PreLoad() override { inner_->PreLoad(); }
+    D3DRESOURCETYPE STDMETHODCALLTYPE GetType() override { return inner_->GetType(); }
+    HRESULT STDMETHODCALLTYPE Lock(UINT offset, UINT size, void** data, DWORD flags) override
+    {
+        const HRESULT result = inner_->Lock(offset, size, data, flags);
+        if (data) *data = nullptr;
+        return result;
+    }
+    HRESULT STDMETHODCALLTYPE Unlock() override { return inner_->Unlock(); }
+    HRESULT STDMETHODCALLTYPE GetDesc(D3DVERTEXBUFFER_DESC* desc) override { return inner_->GetDesc(desc); }
+
+private:
+    IDirect3DVertexBuffer9* inner_;
+    ULONG count_ = 1;
+};
+
+class NullLockRecorder final : public CollisionRecorder {
+public:
+    NullLockingBuffer* made = nullptr;
+    HRESULT STDMETHODCALLTYPE CreateVertexBuffer(UINT length, DWORD usage, DWORD fvf, D3DPOOL pool,
+                                                 IDirect3DVertexBuffer9** buffer, HANDLE* shared) override
+    {
+        const HRESULT result = CollisionRecorder::CreateVertexBuffer(length, usage, fvf, pool, buffer, shared);
+        if (SUCCEEDED(result)) *buffer = made = new NullLockingBuffer(*buffer);
+        return result;
+    }
+};
+
+TEST_F(CollisionDisplayTest, ALockThatGivesNoMemoryIsUndoneAndTheTriangleSkipped)
+{
+    NullLockRecorder device;
+    Host::HostEnvironment::Instance().SetDevice(&device);
+    const float a[3] = {0, 0, 0}, b[3] = {1, 0, 0}, c[3] = {0, 1, 0};
+    DrawDebugTriangle(a, b, c);
+    ASSERT_NE(device.made, nullptr);
+    EXPECT_EQ(Host::RecordedBufferLockCount(device.made->Inner()), 0);
+    EXPECT_TRUE(device.draws.empty());
+    ReleaseDebugTriangleBuffers();
+    Host::HostEnvironment::Instance().SetDevice(&device_);
 }
 
 TEST_F(CollisionDisplayTest, DebugBuffersAreReleasedAtAResetAndMadeAgain)

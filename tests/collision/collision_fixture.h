@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -24,7 +25,7 @@
 // Notes the overlay texts of each presented frame and, at each indexed
 // draw, what the draw used: the bytes of the bound vertex and index
 // buffers, the world transform and the fill and depth states.
-class CollisionRecorder final : public FrameNotingDevice {
+class CollisionRecorder : public FrameNotingDevice {
 public:
     struct Draw {
         std::vector<unsigned char> vertices, indices;
@@ -33,10 +34,12 @@ public:
         IDirect3DBaseTexture9* texture;
     };
     std::vector<Draw> draws;
+    bool throwAtDraw = false;  // an indexed draw throws instead, as a failing driver call might
 
     HRESULT STDMETHODCALLTYPE DrawIndexedPrimitive(D3DPRIMITIVETYPE type, INT base, UINT minIndex, UINT count,
                                                    UINT start, UINT primitives) override
     {
+        if (throwAtDraw) throw std::runtime_error("draw failed");
         Draw draw{};
         IDirect3DVertexBuffer9* vertexBuffer = nullptr;
         UINT offset = 0, stride = 0;
