@@ -30,7 +30,12 @@ void Initialise()
     // reading it got to.
     Hooks::InstallPatchGroup(options.UseGameShaders ? Hooks::PatchGroup::RenderEntryA : Hooks::PatchGroup::RenderEntryB);
     Config::UseHostShaders = options.UseGameShaders;
-    Hooks::RegisterFrameCallback(&OnFrame);
+    try {
+        Hooks::RegisterFrameCallback(&OnFrame);
+    } catch (...) {
+        // No memory for the list: the host runs without the map, but the
+        // library entry still returns normally.
+    }
     Hooks::InstallPatchGroup(Hooks::PatchGroup::DeviceReset);
 }
 

@@ -4,14 +4,30 @@
 // the plug-in, the five reset sites to one detour that calls the routine the
 // first site called.
 #include <algorithm>
+#include <atomic>
+#include <cstdlib>
 #include <map>
+#include <new>
 #include <utility>
 
 #include "config/ini_reader.h"
 #include "config/options.h"
 #include "hook_fixture.h"
+#include "hooks/host_events.h"
 #include "hooks/patch_memory.h"
 #include "hooks/startup.h"
+
+// Every allocation of this program fails while this is set.
+std::atomic<bool> FailAllocations{false};
+
+void* operator new(std::size_t size)
+{
+    if (FailAllocations.load(std::memory_order_relaxed)) throw std::bad_alloc();
+    if (void* memory = std::malloc(size ? size : 1)) return memory;
+    throw std::bad_alloc();
+}
+void operator delete(void* memory) noexcept { std::free(memory); }
+void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
 
 namespace {
 
@@ -174,6 +190,38 @@ TEST(PatchTable, StartUpWritesTheRowsInTableOrderOpcodeBeforeDisplacement)
         EXPECT_EQ(Writes, expected);
         EXPECT_EQ(Config::UseHostShaders, options.gameShaders);
     }
+    Host::WriteHostSites();
+}
+
+TEST(PatchTable, AStartUpWithoutMemoryReturnsNormallyAndStillWritesTheLastPatches)
+{
+    TestSupport::TempDirectory game;
+    char previous[MAX_PATH];
+    GetCurrentDirectoryA(MAX_PATH, previous);
+    SetCurrentDirectoryA(game.Path().c_str());
+    Host::WriteHostSites();
+    const std::vector<std::uint8_t> before = HookTest::HostBytes();
+    Config::Options = Config::OptionsRecord{};
+    auto& callbacks = Hooks::FrameEvents.callbacks;
+    callbacks.shrink_to_fit();  // registering the frame callback must allocate
+    const std::size_t registered = callbacks.size();
+
+    bool threw = false;
+    FailAllocations = true;
+    try {
+        Startup::RunStartup();
+    } catch (...) {
+        threw = true;
+    }
+    FailAllocations = false;
+    SetCurrentDirectoryA(previous);
+
+    EXPECT_FALSE(threw) << "an exception left the library entry";
+    EXPECT_EQ(callbacks.size(), registered);
+    // The device-reset rows come after the frame callback's registration.
+    const std::size_t reset = Host::FindPatchSite("D1").address - HookTest::kHostBegin;
+    const std::vector<std::uint8_t> after = HookTest::HostBytes();
+    EXPECT_FALSE(std::equal(before.begin() + reset, before.begin() + reset + 5, after.begin() + reset));
     Host::WriteHostSites();
 }
 
