@@ -66,9 +66,13 @@ if [[ $both == 1 ]]; then
   rm -f "$second/game/VornakMapLoader.log"
 fi
 
+# The plug-in's test build: the released DLL plus the two streaming counters
+# that mark the report's frames (designedWait, streamingLeft).
+plugin=$(winepath -w "$bin/VornakMapLoader_test.dll")
 preview() {  # game directory, output directory, extra arguments...
   local dir=$1 to=$2; shift 2
-  wine "$bin/vornak_host.exe" --game "$(winepath -w "$dir")" --out "$(winepath -w "$to")" "${path_args[@]}" "$@"
+  wine "$bin/vornak_host.exe" --game "$(winepath -w "$dir")" --out "$(winepath -w "$to")" --plugin "$plugin" \
+    "${path_args[@]}" "$@"
   cp "$dir/VornakMapLoader.log" "$to/VornakMapLoader.log"
 }
 
@@ -87,7 +91,7 @@ if [[ $# -eq 0 ]]; then
   rm -f "$third/game/VornakMapLoader.log"
   printf '0 131.6 -71.9 12 160.4 -19.2 0\n4 131.6 -71.9 12 160.4 -19.2 0\n' >"$third/path.txt"
   wine "$bin/vornak_host.exe" --game "$(winepath -w "$third/game")" --out "$(winepath -w "$third")" \
-    --camera-path "$(winepath -w "$third/path.txt")" --reset-at -1 --show-collisions 4
+    --plugin "$plugin" --camera-path "$(winepath -w "$third/path.txt")" --reset-at -1 --show-collisions 4
   cp "$third/game/VornakMapLoader.log" "$third/VornakMapLoader.log"
   cp "$third/collisions.png" "$out/collisions.png"
 fi

@@ -276,7 +276,8 @@ struct FrameRecord {
     bool streamingLeft;  // the plug-in left streaming work for the next frame
 };
 
-// The plug-in's counters behind its exports (zero when it has none).
+// The streaming counters that the plug-in's test build exports; the
+// released DLL has none, and the report then says the frames are unmarked.
 class PluginCounters {
 public:
     explicit PluginCounters(HMODULE plugin)
@@ -286,6 +287,7 @@ public:
     }
     unsigned DesignedWaits() const { return designedWaits_ ? designedWaits_() : 0; }
     unsigned FramesWithStreamingLeft() const { return streamingLeft_ ? streamingLeft_() : 0; }
+    bool Available() const { return designedWaits_ && streamingLeft_; }
 
 private:
     using Counter = unsigned(__cdecl*)();
@@ -710,7 +712,7 @@ bool RunMapPreview(const PreviewConfig& config, std::string& error)
 
     std::ostringstream out;
     out << "{\n  \"renderEntry\": \"" << (entryA ? "R1" : "R2") << "\", \"useGameShaders\": " << (entryA ? "true" : "false")
-        << ",\n  \"patchedSites\": [";
+        << ", \"pluginCounters\": " << (counters.Available() ? "true" : "false") << ",\n  \"patchedSites\": [";
     for (std::size_t i = 0; i < patched.size(); ++i) out << (i ? ", " : "") << '"' << patched[i] << '"';
     out << "],\n  \"siteLog\": {\"frameEventRoutineCalls\": " << sites.eventCalls[1]
         << ", \"renderRoutineACalls\": " << sites.renderRoutineCalls

@@ -1,5 +1,6 @@
-// Counters a host may read through the plug-in's exports (the simulated
-// host's reports mark frames by them); the game itself never asks. Each
+// The test build's only difference from the released plug-in: two counters
+// the simulated host's preview reads through exports to mark the frames of
+// its report. The released DLL exports nothing; the game never asks. Each
 // returns a total since the plug-in loaded.
 #include "renderer/streaming_budget.h"
 
