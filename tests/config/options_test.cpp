@@ -36,6 +36,65 @@ TEST_F(ConfigTest, SettingsWithOnlyMapPathLogsHooksOnAndTheMapLine)
     EXPECT_EQ(Config::ConfigPath, dir_.File("maps\\none.ini"));
 }
 
+// Every option at its documented default, written out here rather than
+// taken from the record, after reading a settings file and a map file that
+// set nothing: once without the keys, once with each key present and empty.
+TEST_F(ConfigTest, UnsetOptionsHaveTheirDocumentedDefaults)
+{
+    const std::string settingsKeys[] = {"UseGameShaders", "CollisionsEnabled", "GenerateBarriers", "ShowCollisions",
+                                        "DebugDisplay", "DontUnloadCulledModels", "DontDrawLODs",
+                                        "LoadTrack_TrackID", "LoadTrack_CarName", "GlobalShadingMultiplier"};
+    const std::string mapKeys[] = {"SmartCulling", "AggressiveCulling", "MinimizeGameMemoryUsage_VK", "DrawDistance",
+                                   "LODDistance", "ForceCullMode", "IgnoreVertexColor", "UseShading",
+                                   "ShadingMultiplier", "SunPosX", "SunPosY", "SunPosZ", "SunColorR", "SunColorG",
+                                   "SunColorB", "ShadowColorR", "ShadowColorG", "ShadowColorB", "MapOffsetX",
+                                   "MapOffsetY", "MapOffsetZ"};
+    for (bool emptyKeys : {false, true}) {
+        SCOPED_TRACE(emptyKeys ? "keys present and empty" : "keys missing");
+        SetUp();
+        std::string settings = "[Options]\nMapPath=map.ini\n", map = "[Options]\n";
+        if (emptyKeys) {
+            for (const std::string& key : settingsKeys) settings += key + "=\n";
+            for (const std::string& key : mapKeys) map += key + "=\n";
+        }
+        WriteSettings(settings);
+        WriteGameFile("map.ini", map);
+        Config::LoadSettings();
+
+        EXPECT_EQ(Options.UseGameShaders, true);
+        EXPECT_EQ(Options.CollisionsEnabled, true);
+        EXPECT_EQ(Options.GenerateBarriers, true);
+        EXPECT_EQ(Options.ShowCollisions, false);
+        EXPECT_EQ(Options.DebugDisplay, false);
+        EXPECT_EQ(Options.DontUnloadCulledModels, false);
+        EXPECT_EQ(Options.DontDrawLODs, false);
+        EXPECT_EQ(Options.LoadTrack_TrackID, 0);
+        EXPECT_EQ(Options.LoadTrack_CarName, "");
+        EXPECT_EQ(Options.GlobalShadingMultiplier, 1.0f);
+
+        EXPECT_EQ(Options.SmartCulling, true);
+        EXPECT_EQ(Options.AggressiveCulling, false);
+        EXPECT_EQ(Options.MinimizeGameMemoryUsage_VK, false);
+        EXPECT_EQ(Options.DrawDistance, 500.0f);
+        EXPECT_EQ(Options.LODDistance, 500.0f);
+        EXPECT_EQ(Options.ForceCullMode, 1);
+        EXPECT_EQ(Options.IgnoreVertexColor, false);
+        EXPECT_EQ(Options.UseShading, false);
+        EXPECT_FLOAT_EQ(Options.ShadingMultiplier, 0.45f);
+        const float sunPos[3] = {0.15f, -0.25f, 0.95f};
+        const float sunColor[3] = {255.0f, 255.0f, 255.0f};
+        const float shadowColor[3] = {59.0f, 72.0f, 102.0f};
+        for (int k = 0; k < 3; ++k) {
+            EXPECT_FLOAT_EQ(Options.SunPos[k], sunPos[k]) << k;
+            EXPECT_EQ(Options.SunColor[k], sunColor[k]) << k;
+            EXPECT_EQ(Options.ShadowColor[k], shadowColor[k]) << k;
+            EXPECT_EQ(Options.MapOffset[k], 0.0f) << k;
+            EXPECT_EQ(Config::MapOffsetCopy[k], 0.0f) << k;
+        }
+        EXPECT_EQ(Config::UnloadCulledModels, true);
+    }
+}
+
 TEST_F(ConfigTest, EveryHookLineReportsItsOwnOption)
 {
     WriteSettings("[Options]\nCollisionsEnabled=0\nGenerateBarriers=1\n");
