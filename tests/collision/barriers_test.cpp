@@ -10,6 +10,7 @@
 #include <cstring>
 #include <atomic>
 #include <cstdlib>
+#include <iterator>
 #include <limits>
 #include <new>
 #include <random>
@@ -157,6 +158,34 @@ TEST_F(BarrierTest, SteepTrianglesMakeSegmentsAndEachMeshARecord)
     BulletCol::GenerateMeshBarriers();
     EXPECT_EQ(CollisionMeshRecords.size(), 1u);
     EXPECT_EQ(CollisionModels.size(), 1u);
+}
+
+TEST_F(BarrierTest, AWallIsSteepWhicheverWayItsFaceLeans)
+{
+    // Triangles about 3 high whose normals have z = nz, sloping up (nz > 0, a
+    // ramp's top side) or down (nz < 0, an overhang or a ramp's underside),
+    // on both sides of the 0.1 limit; triangle i starts at model x = 2i.
+    const float normalZ[] = {0.05f, -0.05f, 0.09f, -0.09f, 0.11f, -0.11f, 0.45f, -0.45f};
+    std::vector<std::array<float, 9>> triangles;
+    for (std::size_t i = 0; i < std::size(normalZ); ++i) {
+        const float nz = normalZ[i], x = 2.0f * i, c = std::sqrt(1.0f - nz * nz);
+        // (P0 - P2) x (P1 - P2) = 3 (0, -nz, c) x (1, 0, 0) = 3 (0, c, nz)
+        triangles.push_back({x, -3 * nz, 3 * c, x + 1, 0, 0, x, 0, 0});
+    }
+    Config::Options.ShowCollisions = true;  // keeps the model to look at its planes
+    TarnRenderer::CModel* model = MakeCollisionModel(triangles);
+    CollisionModels.push_back(model);
+    BulletCol::GenerateMeshBarriers();
+
+    const MeshCollisionData& data = DataOf(model);
+    ASSERT_NE(data.planes, nullptr);
+    for (std::size_t i = 0; i < std::size(normalZ); ++i) EXPECT_NEAR(data.planes[i].normal[2], normalZ[i], 1e-6f) << i;
+    // Only |nz| < 0.1 makes a wall: the first four, one segment each, whose
+    // bottom is at the first corner, map x = model x + 10.
+    ASSERT_EQ(CollisionMeshRecords.size(), 1u);
+    const std::vector<BarrierSegment>& segments = CollisionMeshRecords[0].barriers;
+    ASSERT_EQ(segments.size(), 4u);
+    for (std::size_t i = 0; i < segments.size(); ++i) EXPECT_EQ(segments[i].bottom[2], 10.0f + 2.0f * i) << i;
 }
 
 TEST_F(BarrierTest, ModelsGoBackUnlessARenderGroupHoldsThem)
