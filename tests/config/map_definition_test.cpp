@@ -66,6 +66,28 @@ TEST_F(MapDefinitionTest, GroupMembersBelongToADeclaredModelOnly)
                                              "Registered group model m7.obj with texture m7.dds"}));
 }
 
+TEST_F(MapDefinitionTest, AnEmptyMemberKeySkipsOnlyThatMember)
+{
+    // Both readers: the cached one visits only the members whose keys the file
+    // names, so there the empty key is the first member it reads.
+    for (bool platform : {false, true}) {
+        SCOPED_TRACE(platform ? "platform reader" : "cached reader");
+        SetUp();
+        std::unique_ptr<Config::IniSource> previous;
+        if (platform) previous = Config::SetActiveIniSource(Config::MakePlatformIniSource());
+        auto log = LoadMap("MapModel2Path=main.obj\nMapModel2Path3=\nMapModel2TexturePath3=t3.png\n"
+                           "MapModel2Path7=m7.obj\nMapModel2TexturePath7=t7.png\n");
+        if (platform) Config::SetActiveIniSource(std::move(previous));
+        ASSERT_EQ(MapModels.size(), 1u);
+        const auto& parts = MapModels[0].Parts;
+        ASSERT_EQ(parts.size(), 2u);
+        EXPECT_EQ(parts[1].Path, "m7.obj");
+        EXPECT_EQ(parts[1].TexturePath, "t7.png");
+        EXPECT_EQ(log, (std::vector<std::string>{"Registered model main.obj",
+                                                 "Registered group model m7.obj with texture t7.png"}));
+    }
+}
+
 TEST_F(MapDefinitionTest, LogLinesNameTextureAndLodOnlyWhenSet)
 {
     auto log = LoadMap("MapModel0Path=plain.obj\nMapModel1Path=lod.obj\nMapModel1LODPath=lod_far.obj\n"
