@@ -4,6 +4,7 @@
 // game-flow state gate.
 #include <cmath>
 #include <cstring>
+#include <initializer_list>
 #include <iterator>
 #include <utility>
 
@@ -28,18 +29,25 @@ protected:
     // A square floor of side 20 around the model-space origin at height z,
     // two triangles, written as an OBJ collision file (the file's second
     // axis is up).
-    std::string Floor(const std::string& name, float z)
+    std::string Floor(const std::string& name, float z) { return Floors(name, {z}); }
+
+    // One such floor at each height, all in the file's one mesh.
+    std::string Floors(const std::string& name, std::initializer_list<float> heights)
     {
         TestSupport::MeshPart part;
         part.name = name;
-        for (auto [x, y] : {std::pair{-10.0f, -10.0f}, {10.0f, -10.0f}, {10.0f, 10.0f}, {-10.0f, 10.0f}}) {
-            TestSupport::Vertex vertex;
-            vertex.x = x;
-            vertex.y = z;
-            vertex.z = y;
-            part.vertices.push_back(vertex);
+        for (float z : heights) {
+            const unsigned first = static_cast<unsigned>(part.vertices.size());
+            for (auto [x, y] : {std::pair{-10.0f, -10.0f}, {10.0f, -10.0f}, {10.0f, 10.0f}, {-10.0f, 10.0f}}) {
+                TestSupport::Vertex vertex;
+                vertex.x = x;
+                vertex.y = z;
+                vertex.z = y;
+                part.vertices.push_back(vertex);
+            }
+            part.triangles.push_back({first, first + 1, first + 2});
+            part.triangles.push_back({first, first + 2, first + 3});
         }
-        part.triangles = {{0, 1, 2}, {0, 2, 3}};
         TestSupport::WriteObj(dir_.File(name + ".obj"), {part});
         return dir_.File(name + ".obj");
     }
@@ -132,6 +140,22 @@ TEST_F(CollisionQueryTest, TheCloserOfTwoHitsMissesAndTheStateGate)
     Body(1)->surface = nullptr;
     ASSERT_TRUE(Ask(down[0], down[1]));
     EXPECT_EQ(BulletCol::CurrentSurface, asphalt);
+}
+
+TEST_F(CollisionQueryTest, TheCloserOfTwoFloorsInOneBody)
+{
+    // Within one body the hit is the first face along the ray, whichever
+    // face the mesh lists first: cast down from above and up from below.
+    Config::MapCollisions = {Floors("stacked", {0, 5})};
+    const float above[3] = {0, 20, 0}, below[3] = {0, -20, 0};
+    ASSERT_TRUE(Ask(above, below));
+    EXPECT_EQ(BodiesAdded(), 1);
+    EXPECT_FLOAT_EQ(distance_, 15.0f);
+    for (int corner = 0; corner < 3; ++corner) EXPECT_FLOAT_EQ(triangle_[4 * corner + 1], 5.0f) << corner;
+
+    ASSERT_TRUE(Ask(below, above));
+    EXPECT_FLOAT_EQ(distance_, 20.0f);
+    for (int corner = 0; corner < 3; ++corner) EXPECT_FLOAT_EQ(triangle_[4 * corner + 1], 0.0f) << corner;
 }
 
 }  // namespace
