@@ -29,6 +29,13 @@ namespace {
 
 bool VisibilityFresh = false;  // UpdateVisibility ran and DrawRenderGroups has not yet
 
+// A group's members go once it has been out of range for longer than this.
+constexpr double kUnloadAfterSeconds = 5.0;
+
+// Whether a group out of range for `seconds` releases its members (when
+// unloading is on at all); false for a timer that is not a number.
+bool UnloadDue(double seconds) { return seconds > kUnloadAfterSeconds; }
+
 // CullModelMeshes on a table entry, marked done for this frame unless the
 // entry is still loading.
 void CullEntry(GroupTable& table, std::uint32_t entry, const CullParams& params)
@@ -149,7 +156,7 @@ public:
         }
         const std::uint32_t lod = table.lodEntry[index];
         if (!walk && lod != kNoEntry) {
-            walk = releasing_ && table.outOfRangeSeconds[index] > 5.0;
+            walk = releasing_ && UnloadDue(table.outOfRangeSeconds[index]);
             out[count++] = {group, table.models[lod].model};
         }
         if (walk) {
@@ -382,7 +389,7 @@ void WalkGroup(GroupTable& table, std::uint32_t index)
 
     if (lod == kNoEntry) return;
     DrawModel(table.models[lod].model, group->settings);
-    if (!Config::UnloadCulledModels || !(table.outOfRangeSeconds[index] > 5.0)) return;
+    if (!Config::UnloadCulledModels || !UnloadDue(table.outOfRangeSeconds[index])) return;
     for (std::uint32_t slot = first; slot < end; ++slot) {
         const std::uint32_t entry = table.slotEntry[slot];
         if (entry == kNoEntry || UsedByCollision(table.models[entry].model)) continue;
