@@ -90,6 +90,10 @@ cp /usr/include/stb/stb_image.h "$assimp_src/contrib/stb/"
 #   assimp-terragen-chunk-loop.patch  the Terragen (.ter) reader's padding
 #     step went backwards in a 32-bit build, so its chunk loop never ended
 #     and a map naming such a file hung its load.
+#   assimp-ply-face-index.patch  the PLY reader kept face indices beyond
+#     the vertex array, and the post-processing steps read the vertices
+#     through them: a bad index crashed the host with the import. Such a
+#     file now fails to import.
 for fix in "$here"/patches/assimp-*.patch; do
   patch -p1 --forward --batch --fuzz=0 -d "$assimp_src" <"$fix" >>"$log" 2>&1 || {
     echo "build-deps: $(basename "$fix") does not apply to Assimp $ASSIMP_VERSION; last lines of $log:" >&2

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <future>
@@ -295,6 +296,28 @@ TEST_F(ModelImportTest, RejectedMeshlessAndPointCloudFilesImportWithNothingToDra
     stl += std::string("\xE8\x03\0\0", 4) + std::string(50, '\0');
     TestSupport::WriteFile(dir_.File("short.stl"), stl);
     TestSupport::WriteFile(dir_.File("cut.dae"), "<?xml version=\"1.0\"?><COLLADA version=\"1.4.1\"><library_geometries>");
+    // A face index of 200000000 beyond three vertices, in text, in binary and
+    // in a triangle strip: every step after the reader looks the vertices up
+    // through the face indices, far outside the array.
+    const std::string plyVertices = "element vertex 3\nproperty float x\nproperty float y\nproperty float z\n";
+    TestSupport::WriteFile(dir_.File("far_index.ply"),
+                           "ply\nformat ascii 1.0\n" + plyVertices +
+                               "element face 2\nproperty list uchar int vertex_indices\nend_header\n"
+                               "0 0 0\n1 0 0\n0 1 0\n3 0 1 2\n3 0 1 200000000\n");
+    TestSupport::WriteFile(dir_.File("far_strip.ply"),
+                           "ply\nformat ascii 1.0\n" + plyVertices +
+                               "element tristrips 1\nproperty list int int vertex_indices\nend_header\n"
+                               "0 0 0\n1 0 0\n0 1 0\n4 0 1 2 200000000\n");
+    std::string binaryPly = "ply\nformat binary_little_endian 1.0\n" + plyVertices +
+                            "element face 2\nproperty list uchar int vertex_indices\nend_header\n";
+    const float corners[9] = {0, 0, 0, 1, 0, 0, 0, 1, 0};
+    binaryPly.append(reinterpret_cast<const char*>(corners), sizeof(corners));
+    for (const std::int32_t last : {2, 200000000}) {
+        const std::int32_t face[3] = {0, 1, last};
+        binaryPly += '\3';
+        binaryPly.append(reinterpret_cast<const char*>(face), sizeof(face));
+    }
+    TestSupport::WriteFile(dir_.File("far_index_binary.ply"), binaryPly);
     // Read, without a mesh.
     TestSupport::SceneNode empty;
     empty.name = "empty";
@@ -309,7 +332,8 @@ TEST_F(ModelImportTest, RejectedMeshlessAndPointCloudFilesImportWithNothingToDra
     ObservedFatal.clear();
     auto previous = SetFatalErrorHandler(&ObserveFatal);
     for (const char* name :
-         {"truncated.ter", "short.stl", "cut.dae", "nodes_only.dae", "names_only.obj", "cloud.ply", "cloud.obj"}) {
+         {"truncated.ter", "short.stl", "cut.dae", "far_index.ply", "far_strip.ply", "far_index_binary.ply",
+          "nodes_only.dae", "names_only.obj", "cloud.ply", "cloud.obj"}) {
         CModel* model = nullptr;
         EXPECT_NO_THROW(model = AcquireGuarded({dir_.File(name)})) << name;
         if (!model) continue;
