@@ -6,7 +6,8 @@
 #   scripts/check-map.sh [CHECKER OPTIONS] GAME_DIR
 #   scripts/check-map.sh [CHECKER OPTIONS] --sample | --broken-sample
 #       generate the sample game, or a broken one with one of each mistake,
-#       into out/check-map/ and check that
+#       into out/check-map/ and check that (the broken game's importer crash
+#       is forced with the checker's test-only --test-crash-on)
 # Exit code: the checker's (0 clean, 1 warnings, 2 something fatal or an
 # importer crash, 3 the check could not run).
 set -euo pipefail
@@ -21,7 +22,10 @@ options=("${@:1:$#-1}")
 generate=()
 case $target in
   --sample) generate=() ;;
-  --broken-sample) generate=(--broken) ;;
+  --broken-sample)
+    generate=(--broken)
+    options+=(--test-crash-on 'maps\broken\crash.ply')
+    ;;
   *)
     if [[ ! -d $target ]]; then
       echo "check-map: no game directory $target" >&2

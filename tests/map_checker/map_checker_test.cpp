@@ -1,7 +1,9 @@
 // The map checker on generated game directories: the broken game names each
 // of its mistakes and nothing else, a MapPath that gives no map is named,
 // the sample map is clean, a crashing and a hanging import are reported
-// while the check goes on, and the program's exit codes and outputs.
+// while the check goes on, and the program's exit codes and outputs. The
+// crash is the workers' test-only one: the importer as built crashes on no
+// file we know of.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -50,6 +52,9 @@ CheckReport Check(const std::string& game, std::vector<std::string> workerArgume
     return report;
 }
 
+// The broken game's importer crash (broken_map.cpp).
+const std::vector<std::string> kCrashOnCrashPly = {"--test-crash-on", "maps\\broken\\crash.ply"};
+
 // Every finding as (file, code).
 std::multiset<std::pair<std::string, std::string>> Named(const CheckReport& report)
 {
@@ -88,7 +93,7 @@ TEST(MapCheckerTest, BrokenGameNamesEachMistakeAndNothingElse)
 {
     TestSupport::TempDirectory game;
     MapGen::WriteBrokenGame(game.Path());
-    const CheckReport report = Check(game.Path());
+    const CheckReport report = Check(game.Path(), kCrashOnCrashPly);
 
     const std::multiset<std::pair<std::string, std::string>> expected = {
         {"VornakMapLoader_Config.ini", "unknown-key"},
@@ -194,7 +199,9 @@ TEST(MapCheckerTest, HangingImportIsEndedAndReportedWhileTheCheckGoesOn)
 {
     TestSupport::TempDirectory game;
     MapGen::WriteBrokenGame(game.Path());
-    const CheckReport report = Check(game.Path(), {"--test-hang-on", "maps\\broken\\good_lod.obj"}, 3);
+    std::vector<std::string> faults = kCrashOnCrashPly;
+    faults.insert(faults.end(), {"--test-hang-on", "maps\\broken\\good_lod.obj"});
+    const CheckReport report = Check(game.Path(), faults, 3);
 
     auto named = Named(report);
     EXPECT_EQ(named.count({"maps\\broken\\good_lod.obj", "importer-timeout"}), 1u);
@@ -220,10 +227,11 @@ TEST(MapCheckerTest, ProgramExitCodesAndOutputs)
 
     TestSupport::TempDirectory game;
     MapGen::WriteBrokenGame(game.Path());
-    Captured broken = RunChecker(scratch, "--json \"" + game.Path() + "\"");
+    Captured broken = RunChecker(scratch, "--json --test-crash-on maps\\broken\\crash.ply \"" + game.Path() + "\"");
     EXPECT_EQ(broken.exitCode, 2u);
     EXPECT_NE(broken.out.find("\"exitCode\": 2"), std::string::npos);
     EXPECT_NE(broken.out.find("{\"severity\": \"fatal\", \"code\": \"no-normals\""), std::string::npos);
+    EXPECT_NE(broken.out.find("{\"severity\": \"fatal\", \"code\": \"importer-crash\""), std::string::npos);
     EXPECT_NE(broken.err.find("checking model files: "), std::string::npos);
     // No log of the plug-in lands in the game directory.
     EXPECT_EQ(GetFileAttributesA(game.File("VornakMapLoader.log").c_str()), INVALID_FILE_ATTRIBUTES);

@@ -25,8 +25,11 @@ LONG WINAPI EndWithExceptionCode(EXCEPTION_POINTERS* exception)
     return EXCEPTION_EXECUTE_HANDLER;
 }
 
-void HangForTest(const WorkerArguments& arguments, const ImportJob& job)
+void FaultForTest(const WorkerArguments& arguments, const ImportJob& job)
 {
+    if (!arguments.testCrashOn.empty() && job.path == arguments.testCrashOn) {
+        RaiseException(EXCEPTION_ACCESS_VIOLATION, EXCEPTION_NONCONTINUABLE, 0, nullptr);
+    }
     if (!arguments.testHangOn.empty() && job.path == arguments.testHangOn) Sleep(INFINITE);
 }
 
@@ -66,7 +69,7 @@ int RunImportWorker(const WorkerArguments& arguments)
             std::fprintf(stderr, "import worker: not a job: %s\n", line.c_str());
             return 3;
         }
-        HangForTest(arguments, *job);
+        FaultForTest(arguments, *job);
         ImportResult result;
         try {
             result = InspectModelFile(*job);

@@ -11,10 +11,12 @@ namespace MapChecker {
 
 struct WorkerArguments {
     std::string gameDirectory;
-    // Test only: when a job's path equals this, the worker never answers,
-    // so that a test can prove that a hanging import is reported and the
-    // check goes on (no real file hangs the importer reliably; a crash has
-    // a real file). Empty in normal use.
+    // Test only: when a job's path equals one of these, the worker crashes
+    // with an access violation or never answers, so that a test (and the
+    // broken game's demonstration) can show that a crashing or hanging
+    // import is reported and the check goes on. No file we know of crashes
+    // or hangs the importer as it is built here. Empty in normal use.
+    std::string testCrashOn;
     std::string testHangOn;
 };
 

@@ -70,10 +70,14 @@ bool Parse(int argc, char** argv, Arguments& arguments, std::string& error)
         } else if (argument == "--worker" && hasValue) {
             arguments.worker = true;
             arguments.workerArguments.gameDirectory = argv[++i];
-        } else if (argument == "--test-hang-on" && hasValue) {
-            // Test only: a worker that never answers (import_worker.h).
-            arguments.workerArguments.testHangOn = argv[++i];
-            arguments.request.workers.extraArguments = {argument, arguments.workerArguments.testHangOn};
+        } else if ((argument == "--test-crash-on" || argument == "--test-hang-on") && hasValue) {
+            // Test only: a worker that crashes or never answers on that file
+            // (import_worker.h).
+            const std::string path = argv[++i];
+            (argument == "--test-crash-on" ? arguments.workerArguments.testCrashOn
+                                           : arguments.workerArguments.testHangOn) = path;
+            arguments.request.workers.extraArguments.insert(arguments.request.workers.extraArguments.end(),
+                                                            {argument, path});
         } else if (!argument.empty() && argument[0] == '-') {
             return error = "unknown option " + argument, false;
         } else if (directory.empty()) {

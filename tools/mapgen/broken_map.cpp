@@ -36,13 +36,15 @@ void WriteBrokenGame(const std::string& game)
     TestSupport::WriteFile(file("no_normals.obj"),
                            "o body\nv 0 0 0\nv 1 0 0\nv 0 1 0\nvn 0 0 1\nf 1//1 2//1 3//1\no wire\nl 1 2\n");
     TestSupport::WriteFile(file("garbage.3ds"), "this was never a model file\n");
-    // A face index far beyond the three vertices: Assimp's PLY reader reads
-    // outside its vertex array and crashes.
+    // A correct triangle. No file we know of crashes the importer as it is
+    // built here: the checker's demonstration (scripts/check-map.sh
+    // --broken-sample) and its tests crash the import worker on this file
+    // with the test-only --test-crash-on.
     TestSupport::WriteFile(file("crash.ply"),
                            "ply\nformat ascii 1.0\nelement vertex 3\nproperty float x\nproperty float y\n"
                            "property float z\nproperty float nx\nproperty float ny\nproperty float nz\n"
-                           "element face 2\nproperty list uchar int vertex_indices\nend_header\n"
-                           "0 0 0 0 0 1\n1 0 0 0 0 1\n0 1 0 0 0 1\n3 0 1 2\n3 0 1 200000000\n");
+                           "element face 1\nproperty list uchar int vertex_indices\nend_header\n"
+                           "0 0 0 0 0 1\n1 0 0 0 0 1\n0 1 0 0 0 1\n3 0 1 2\n");
 
     TestSupport::WriteFile(game + "\\VornakMapLoader_Config.ini",
                            "[Options]\r\n"
