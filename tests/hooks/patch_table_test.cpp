@@ -193,15 +193,63 @@ TEST(PatchTable, StartUpWritesTheRowsInTableOrderOpcodeBeforeDisplacement)
     Host::WriteHostSites();
 }
 
+// Reads "UseGameShaders" as 0, then fails on the next key.
+class FailingSource final : public Config::IniSource {
+public:
+    std::string Read(const std::string&, const char*, const char* key) override
+    {
+        if (std::string(key) == "UseGameShaders") return "0";
+        throw std::runtime_error("unreadable");
+    }
+};
+
+// One start-up in a game directory of its own: the host's sites freshly
+// written (their bytes kept in `before`) and the options at their defaults;
+// the directory and the sites are put back at the end of the scope.
+struct StartUpScene {
+    explicit StartUpScene(const TestSupport::TempDirectory& game)
+    {
+        GetCurrentDirectoryA(MAX_PATH, previous);
+        SetCurrentDirectoryA(game.Path().c_str());
+        Host::WriteHostSites();
+        before = HookTest::HostBytes();
+        Config::Options = Config::OptionsRecord{};
+    }
+    ~StartUpScene()
+    {
+        SetCurrentDirectoryA(previous);
+        Host::WriteHostSites();
+    }
+    char previous[MAX_PATH];
+    std::vector<std::uint8_t> before;
+};
+
+TEST(PatchTable, AStartUpThatFailsAfterReadingUseGameShadersKeepsTheDrawPathAndEntryTogether)
+{
+    TestSupport::TempDirectory game;
+    TestSupport::WriteFile(game.File("VornakMapLoader_Config.ini"), "[Options]\nUseGameShaders=0\n");
+    StartUpScene scene(game);
+    const std::vector<std::uint8_t>& before = scene.before;
+    Config::UseHostShaders = true;
+    auto original = Config::SetActiveIniSource(std::make_unique<FailingSource>());
+    Startup::RunStartup();
+    Config::SetActiveIniSource(std::move(original));
+
+    EXPECT_FALSE(Config::Options.UseGameShaders);
+    EXPECT_FALSE(Config::UseHostShaders);  // the fixed-function path...
+    // ...with its own render entry; the other one keeps the game's code.
+    const std::size_t entryA = Host::FindPatchSite("R1").address - HookTest::kHostBegin;
+    const std::size_t entryB = Host::FindPatchSite("R2").address - HookTest::kHostBegin;
+    const std::vector<std::uint8_t> after = HookTest::HostBytes();
+    EXPECT_EQ(after[entryB], 0xE9);
+    EXPECT_NE(after[entryB], before[entryB]);
+    EXPECT_TRUE(std::equal(before.begin() + entryA, before.begin() + entryA + 5, after.begin() + entryA));
+}
+
 TEST(PatchTable, AStartUpWithoutMemoryReturnsNormallyAndStillWritesTheLastPatches)
 {
     TestSupport::TempDirectory game;
-    char previous[MAX_PATH];
-    GetCurrentDirectoryA(MAX_PATH, previous);
-    SetCurrentDirectoryA(game.Path().c_str());
-    Host::WriteHostSites();
-    const std::vector<std::uint8_t> before = HookTest::HostBytes();
-    Config::Options = Config::OptionsRecord{};
+    StartUpScene scene(game);
     auto& callbacks = Hooks::FrameEvents.callbacks;
     callbacks.shrink_to_fit();  // registering the frame callback must allocate
     const std::size_t registered = callbacks.size();
@@ -214,53 +262,13 @@ TEST(PatchTable, AStartUpWithoutMemoryReturnsNormallyAndStillWritesTheLastPatche
         threw = true;
     }
     FailAllocations = false;
-    SetCurrentDirectoryA(previous);
 
     EXPECT_FALSE(threw) << "an exception left the library entry";
     EXPECT_EQ(callbacks.size(), registered);
     // The device-reset rows come after the frame callback's registration.
     const std::size_t reset = Host::FindPatchSite("D1").address - HookTest::kHostBegin;
     const std::vector<std::uint8_t> after = HookTest::HostBytes();
-    EXPECT_FALSE(std::equal(before.begin() + reset, before.begin() + reset + 5, after.begin() + reset));
-    Host::WriteHostSites();
-}
-
-// Reads "UseGameShaders" as 0, then fails on the next key.
-class FailingSource final : public Config::IniSource {
-public:
-    std::string Read(const std::string&, const char*, const char* key) override
-    {
-        if (std::string(key) == "UseGameShaders") return "0";
-        throw std::runtime_error("unreadable");
-    }
-};
-
-TEST(PatchTable, AStartUpThatFailsAfterReadingUseGameShadersKeepsTheDrawPathAndEntryTogether)
-{
-    TestSupport::TempDirectory game;
-    TestSupport::WriteFile(game.File("VornakMapLoader_Config.ini"), "[Options]\nUseGameShaders=0\n");
-    char previous[MAX_PATH];
-    GetCurrentDirectoryA(MAX_PATH, previous);
-    SetCurrentDirectoryA(game.Path().c_str());
-    Host::WriteHostSites();
-    const std::vector<std::uint8_t> before = HookTest::HostBytes();
-    Config::Options = Config::OptionsRecord{};
-    Config::UseHostShaders = true;
-    auto original = Config::SetActiveIniSource(std::make_unique<FailingSource>());
-    Startup::RunStartup();
-    Config::SetActiveIniSource(std::move(original));
-    SetCurrentDirectoryA(previous);
-
-    EXPECT_FALSE(Config::Options.UseGameShaders);
-    EXPECT_FALSE(Config::UseHostShaders);  // the fixed-function path...
-    // ...with its own render entry; the other one keeps the game's code.
-    const std::size_t entryA = Host::FindPatchSite("R1").address - HookTest::kHostBegin;
-    const std::size_t entryB = Host::FindPatchSite("R2").address - HookTest::kHostBegin;
-    const std::vector<std::uint8_t> after = HookTest::HostBytes();
-    EXPECT_EQ(after[entryB], 0xE9);
-    EXPECT_NE(after[entryB], before[entryB]);
-    EXPECT_TRUE(std::equal(before.begin() + entryA, before.begin() + entryA + 5, after.begin() + entryA));
-    Host::WriteHostSites();
+    EXPECT_FALSE(std::equal(scene.before.begin() + reset, scene.before.begin() + reset + 5, after.begin() + reset));
 }
 
 }  // namespace
