@@ -47,6 +47,7 @@ std::vector<OptionKey> OptionKeys()
         {"LoadTrack_TrackID", false, C::Integer, [] { return Text(Options.LoadTrack_TrackID); }},
         {"LoadTrack_CarName", false, C::Text, [] { return Options.LoadTrack_CarName; }},
         {"GlobalShadingMultiplier", false, C::Float, [] { return Text(Options.GlobalShadingMultiplier); }},
+        {"StreamingBudgetMs", false, C::Float, [] { return Text(Options.StreamingBudgetMs); }},
         {"SmartCulling", true, C::Integer, [] { return Text(Options.SmartCulling); }},
         {"AggressiveCulling", true, C::Integer, [] { return Text(Options.AggressiveCulling); }},
         {"MinimizeGameMemoryUsage_VK", true, C::Integer, [] { return Text(Options.MinimizeGameMemoryUsage_VK); }},
