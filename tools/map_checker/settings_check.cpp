@@ -102,6 +102,13 @@ std::string ReadMapPath(const std::string& settingsPath)
 
 }  // namespace
 
+std::vector<CheckedOption> CheckedOptions()
+{
+    std::vector<CheckedOption> options;
+    for (const OptionKey& option : OptionKeys()) options.push_back({option.key, option.mapFile});
+    return options;
+}
+
 SettingsCheck CheckSettings()
 {
     SettingsCheck check;

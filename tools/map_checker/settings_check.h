@@ -21,6 +21,14 @@ struct SettingsCheck {
     std::string mapPath;
 };
 
+// The options the check reports, in the plug-in's reading order (MapPath is
+// checked on its own, not as an option).
+struct CheckedOption {
+    const char* key;
+    bool mapFile;  // read from the map definition, not the settings file
+};
+std::vector<CheckedOption> CheckedOptions();
+
 // Runs Config::LoadSettings; afterwards Config::MapModels and
 // Config::MapCollisions hold the declared map.
 SettingsCheck CheckSettings();
