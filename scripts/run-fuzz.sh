@@ -1,0 +1,98 @@
+#!/usr/bin/env bash
+# Fuzzes the model readers the plug-in uses, natively under AddressSanitizer,
+# UndefinedBehaviorSanitizer and libFuzzer (see fuzz/import_target.cpp).
+#   scripts/run-fuzz.sh [READER|all] [SECONDS]
+# READER is one of: obj ply stl dae gltf glb x fbx 3ds (default all); SECONDS is
+# each target's time (default 60). Builds what it needs (scripts/build-fuzz-deps.sh
+# and the targets), keeps every target's corpus, findings and log in a cache
+# outside the clone (VORNAK_FUZZ_CACHE, default ~/.cache/vornak-fuzz) so a later
+# run goes on from where this one stopped, and prints per target: executions,
+# coverage, crashes, hangs (over 10 s on one input) and inputs that took the
+# process over 2 GB. Not part of the test command.
+set -euo pipefail
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+root=$(cd "$here/.." && pwd)
+READERS=(obj ply stl dae gltf glb x fbx 3ds)
+reader=${1:-all}
+seconds=${2:-60}
+if [[ "$reader" == all ]]; then
+  selected=("${READERS[@]}")
+elif [[ " ${READERS[*]} " == *" $reader "* ]]; then
+  selected=("$reader")
+else
+  echo "run-fuzz: unknown reader '$reader' (one of: ${READERS[*]} all)" >&2
+  exit 2
+fi
+
+prefix=$(bash "$here/build-fuzz-deps.sh")
+cache_root=${VORNAK_FUZZ_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/vornak-fuzz}
+
+# The plug-in's own import flags, so the targets run the same post-processing.
+flags=$(sed -n 's/^constexpr unsigned kImportFlags = \(0x[0-9A-Fa-f]*\);.*/\1/p' "$root/src/renderer/model.cpp")
+if [[ -z "$flags" ]]; then
+  echo "run-fuzz: kImportFlags not found in src/renderer/model.cpp" >&2
+  exit 1
+fi
+
+key=$( { echo "$prefix $flags"; cat "${BASH_SOURCE[0]}" "$root/fuzz/import_target.cpp"; } | sha256sum | cut -c1-16)
+bin="$cache_root/targets-$key"
+mkdir -p "$bin"
+for r in "${selected[@]}"; do
+  [[ -x "$bin/import-$r" ]] && continue
+  echo "run-fuzz: building the $r target" >&2
+  clang++-14 -std=c++17 -g -O1 -DNDEBUG -fno-omit-frame-pointer -fsanitize=address,undefined,fuzzer \
+    -DFUZZ_EXTENSION="\"$r\"" -DFUZZ_IMPORT_FLAGS="$flags" -I"$prefix/include" \
+    "$root/fuzz/import_target.cpp" "$prefix/lib/libassimp.a" -lz -o "$bin/import-$r.tmp"
+  mv "$bin/import-$r.tmp" "$bin/import-$r"
+done
+
+# Leaks are not looked for: the plug-in's risk is a crash or a hang of the game.
+export ASAN_OPTIONS=detect_leaks=0:allocator_may_return_null=1
+export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+
+# What one saved input does when run alone: the sanitizer's first line for a
+# crash; hangs and memory overruns are named by their file.
+classify() {
+  case $(basename "$2") in
+    timeout-*) echo "hang"; return ;;
+    oom-*) echo "over 2 GB"; return ;;
+  esac
+  "$bin/import-$1" -timeout=10 -rss_limit_mb=2048 "$2" 2>&1 | grep -m1 -E 'ERROR: AddressSanitizer|runtime error|ERROR: libFuzzer|import_target:' |
+    sed -E 's/^==[0-9]+==//; s/^[^ ]*: runtime error/runtime error/' | cut -c1-150 || true
+}
+
+summary=()
+for r in "${selected[@]}"; do
+  corpus="$cache_root/corpus/$r"
+  findings="$cache_root/findings/$r"
+  log="$cache_root/logs/$r.log"
+  mkdir -p "$corpus" "$findings" "$(dirname "$log")"
+  if [[ -z "$(ls -A "$corpus")" ]]; then
+    python3 "$root/fuzz/make-seeds.py" "$cache_root/seeds" "$r"
+    cp "$cache_root/seeds/$r"/* "$corpus/"
+  fi
+  dict=()
+  dict_file="$root/fuzz/dict/${r/glb/gltf}.dict"  # binary glTF shares the JSON's words
+  [[ -f "$dict_file" ]] && dict=(-dict="$dict_file")
+  before=$(ls "$findings" | wc -l)
+  echo "run-fuzz: $r for ${seconds}s (log: $log)" >&2
+  # One worker process, restarted after a crash, hang or memory overrun so
+  # that the time is used to the end; each finding is saved to $findings.
+  (cd "$findings" && "$bin/import-$r" "$corpus" "${dict[@]}" -fork=1 -ignore_crashes=1 \
+    -ignore_timeouts=1 -ignore_ooms=1 -timeout=10 -rss_limit_mb=2048 -max_total_time="$seconds" \
+    -artifact_prefix="$findings/" -print_final_stats=1) >"$log" 2>&1 || true
+  last=$(grep -E '^#[0-9]+: cov:' "$log" | tail -1)
+  execs=$(sed -E 's/^#([0-9]+):.*/\1/' <<<"$last")
+  cov=$(sed -E 's/.* cov: ([0-9]+).*/\1/' <<<"$last")
+  read -r oom hang crash < <(sed -E 's#.*oom/timeout/crash: ([0-9]+)/([0-9]+)/([0-9]+).*#\1 \2 \3#' <<<"$last")
+  summary+=("$(printf '%-5s executions %-9s coverage %-6s crashes %-4s hangs %-4s over-2GB %-4s corpus %s' \
+    "$r" "${execs:-?}" "${cov:-?}" "${crash:-?}" "${hang:-?}" "${oom:-?}" "$(ls "$corpus" | wc -l)")")
+  after=$(ls "$findings" | wc -l)
+  if [[ $after -gt $before ]]; then
+    for f in $(ls -t "$findings" | head -n $((after - before))); do
+      summary+=("      new finding $findings/$f: $(classify "$r" "$findings/$f")")
+    done
+  fi
+done
+printf '%s\n' "${summary[@]}"
