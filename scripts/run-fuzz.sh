@@ -2,13 +2,16 @@
 # Fuzzes the model readers the plug-in uses, natively under AddressSanitizer,
 # UndefinedBehaviorSanitizer and libFuzzer (see fuzz/import_target.cpp).
 #   scripts/run-fuzz.sh [READER|all] [SECONDS]
+#   scripts/run-fuzz.sh regressions
 # READER is one of: obj ply stl dae gltf glb x fbx 3ds (default all); SECONDS is
 # each target's time (default 60). Builds what it needs (scripts/build-fuzz-deps.sh
 # and the targets), keeps every target's corpus, findings and log in a cache
 # outside the clone (VORNAK_FUZZ_CACHE, default ~/.cache/vornak-fuzz) so a later
 # run goes on from where this one stopped, and prints per target: executions,
 # coverage, crashes, hangs (over 10 s on one input) and inputs that took the
-# process over 2 GB. Not part of the test command.
+# process over 2 GB. "regressions" runs every input in fuzz/regressions once
+# (named <reader>-<what>.<ext>) and prints what each does. Not part of the
+# test command.
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -16,12 +19,20 @@ root=$(cd "$here/.." && pwd)
 READERS=(obj ply stl dae gltf glb x fbx 3ds)
 reader=${1:-all}
 seconds=${2:-60}
+replay=0
 if [[ "$reader" == all ]]; then
   selected=("${READERS[@]}")
+elif [[ "$reader" == regressions ]]; then
+  replay=1
+  selected=()
+  for f in "$root"/fuzz/regressions/*; do
+    r=$(basename "$f"); r=${r%%-*}
+    [[ " ${selected[*]} " == *" $r "* ]] || selected+=("$r")
+  done
 elif [[ " ${READERS[*]} " == *" $reader "* ]]; then
   selected=("$reader")
 else
-  echo "run-fuzz: unknown reader '$reader' (one of: ${READERS[*]} all)" >&2
+  echo "run-fuzz: unknown reader '$reader' (one of: ${READERS[*]} all regressions)" >&2
   exit 2
 fi
 
@@ -35,32 +46,46 @@ if [[ -z "$flags" ]]; then
   exit 1
 fi
 
-key=$( { echo "$prefix $flags"; cat "${BASH_SOURCE[0]}" "$root/fuzz/import_target.cpp"; } | sha256sum | cut -c1-16)
+cxxflags="-std=c++17 -g -O1 -DNDEBUG -fno-omit-frame-pointer -fsanitize=address,undefined,fuzzer"
+key=$( { echo "$prefix $flags $cxxflags"; cat "$root/fuzz/import_target.cpp"; } | sha256sum | cut -c1-16)
 bin="$cache_root/targets-$key"
 mkdir -p "$bin"
 for r in "${selected[@]}"; do
   [[ -x "$bin/import-$r" ]] && continue
   echo "run-fuzz: building the $r target" >&2
-  clang++-14 -std=c++17 -g -O1 -DNDEBUG -fno-omit-frame-pointer -fsanitize=address,undefined,fuzzer \
-    -DFUZZ_EXTENSION="\"$r\"" -DFUZZ_IMPORT_FLAGS="$flags" -I"$prefix/include" \
+  clang++-14 $cxxflags -DFUZZ_EXTENSION="\"$r\"" -DFUZZ_IMPORT_FLAGS="$flags" -I"$prefix/include" \
     "$root/fuzz/import_target.cpp" "$prefix/lib/libassimp.a" -lz -o "$bin/import-$r.tmp"
   mv "$bin/import-$r.tmp" "$bin/import-$r"
 done
 
 # Leaks are not looked for: the plug-in's risk is a crash or a hang of the game.
 export ASAN_OPTIONS=detect_leaks=0:allocator_may_return_null=1
-export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1:suppressions=$root/fuzz/ubsan.supp
 
-# What one saved input does when run alone: the sanitizer's first line for a
-# crash; hangs and memory overruns are named by their file.
+# What one saved input does when run alone: the sanitizer's first line and
+# the first frame in Assimp's or the target's code, for a crash; hangs and
+# memory overruns are named by their file.
 classify() {
   case $(basename "$2") in
     timeout-*) echo "hang"; return ;;
     oom-*) echo "over 2 GB"; return ;;
   esac
-  "$bin/import-$1" -timeout=10 -rss_limit_mb=2048 "$2" 2>&1 | grep -m1 -E 'ERROR: AddressSanitizer|runtime error|ERROR: libFuzzer|import_target:' |
-    sed -E 's/^==[0-9]+==//; s/^[^ ]*: runtime error/runtime error/' | cut -c1-150 || true
+  local report what where
+  report=$("$bin/import-$1" -timeout=10 -rss_limit_mb=2048 "$2" 2>&1 || true)
+  what=$(grep -m1 -E 'ERROR: AddressSanitizer|runtime error|ERROR: libFuzzer|import_target:' <<<"$report" |
+    sed -E 's/^==[0-9]+== ?//; s/^[^ ]*: runtime error/runtime error/; s/ on address .*//' | cut -c1-110 || true)
+  where=$(grep -m1 -E '^ +#[0-9]+ .* in .*(assimp-5|import_target)' <<<"$report" |
+    sed -E 's/.* in ([^ (]*).* ([^ ]*\/)?([^/ ]+:[0-9]+)(:[0-9]+)?$/\1 \3/' | cut -c1-110 || true)
+  if [[ -z "$what$where" ]]; then echo "no fault"; else echo "$what | $where"; fi
 }
+
+if [[ $replay -eq 1 ]]; then
+  for f in "$root"/fuzz/regressions/*; do
+    r=$(basename "$f"); r=${r%%-*}
+    echo "$(basename "$f"): $(classify "$r" "$f")"
+  done
+  exit 0
+fi
 
 summary=()
 for r in "${selected[@]}"; do
