@@ -5,25 +5,25 @@
 #   Bullet 3.24   double precision: LinearMath, BulletCollision, BulletDynamics
 #   Dear ImGui 1.86 with its Win32 and Direct3D 9 back-ends
 #   googletest/gmock 1.12.1
-# Our own fixes to those sources are in scripts/patches (see below).
-# The prefix is keyed by the source versions, this script, the patches and
-# the toolchain file, so a second run with nothing changed returns at once.
-set -euo pipefail
+# Our own fixes to those sources are in scripts/patches (listed in
+# assimp-source.sh).
+# The prefix is keyed by the source versions, this script, assimp-source.sh,
+# the patches and the toolchain file, so a second run with nothing changed returns at once.
+set -Eeuo pipefail  # -E: the ERR trap names the failed step inside functions too
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(cd "$here/.." && pwd)
 toolchain="$root/cmake/i686-w64-mingw32.cmake"
 
-ASSIMP_VERSION=5.2.5~ds0-1
+source "$here/assimp-source.sh"  # ASSIMP_VERSION, ZLIB_VERSION, prepare_assimp_source
 BULLET_VERSION=3.24+dfsg-2
 IMGUI_VERSION=1.86+ds-1
-ZLIB_VERSION=1:1.2.13.dfsg-1
 GTEST_VERSION=$(dpkg-query -W -f='${Version}' googletest)
 COMPILER_VERSION=$(i686-w64-mingw32-g++-posix -dumpfullversion)
 
 cache_root=${VORNAK_DEPS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/vornak-deps}
 key=$( { echo "$ASSIMP_VERSION $BULLET_VERSION $IMGUI_VERSION $ZLIB_VERSION $GTEST_VERSION $COMPILER_VERSION"
-         cat "${BASH_SOURCE[0]}" "$toolchain" "$here"/patches/*.patch; } | sha256sum | cut -c1-16)
+         cat "${BASH_SOURCE[0]}" "$here/assimp-source.sh" "$toolchain" "$here"/patches/*.patch; } | sha256sum | cut -c1-16)
 prefix="$cache_root/$key"
 if [[ -f "$prefix/.complete" ]]; then
   echo "$prefix"
@@ -76,29 +76,7 @@ cmake_target "$bullet_src" "$work/build-bullet" \
   -DCMAKE_CXX_FLAGS="-DBT_USE_DOUBLE_PRECISION"
 
 step="Assimp source preparation"
-# Debian strips the bundled minizip, stb and draco; put back what the
-# importers need from Debian's own packages.
-sed -i '/find_package(draco/d; /draco::draco/d' "$assimp_src/code/CMakeLists.txt"
-if [[ -f "$assimp_src/cmake-modules/assimp-plain-config.cmake.in" ]]; then
-  sed -i '/draco/d' "$assimp_src/cmake-modules/assimp-plain-config.cmake.in"
-fi
-mkdir -p "$assimp_src/contrib/unzip" "$assimp_src/contrib/stb"
-cp "$zlib_src"/contrib/minizip/{ioapi.c,ioapi.h,unzip.c,unzip.h,crypt.h} "$assimp_src/contrib/unzip/"
-sed -i '/crypt\.c/d' "$assimp_src/code/CMakeLists.txt"
-cp /usr/include/stb/stb_image.h "$assimp_src/contrib/stb/"
-# Our fixes, applied exactly (no fuzz) or the build stops:
-#   assimp-terragen-chunk-loop.patch  the Terragen (.ter) reader's padding
-#     step went backwards in a 32-bit build, so its chunk loop never ended
-#     and a map naming such a file hung its load.
-#   assimp-ply-face-index.patch  the PLY reader kept face indices beyond
-#     the vertex array, and the post-processing steps read the vertices
-#     through them: a bad index crashed the host with the import. Such a
-#     file now fails to import.
-for fix in "$here"/patches/assimp-*.patch; do
-  patch -p1 --forward --batch --fuzz=0 -d "$assimp_src" <"$fix" >>"$log" 2>&1 || {
-    echo "build-deps: $(basename "$fix") does not apply to Assimp $ASSIMP_VERSION; last lines of $log:" >&2
-    tail -20 "$log" >&2; exit 1; }
-done
+prepare_assimp_source "$assimp_src" "$zlib_src" "$log"
 step="Assimp"
 cmake_target "$assimp_src" "$work/build-assimp" \
   -DASSIMP_BUILD_ZLIB=OFF -DASSIMP_BUILD_MINIZIP=ON -DASSIMP_NO_EXPORT=ON \

@@ -6,14 +6,13 @@
 # map uses (OBJ, FBX, COLLADA, 3DS, glTF 2, PLY, STL, X) to keep it short.
 # Installs the clang packages it needs (as root) the first time; they are not
 # among scripts/install-packages.sh's, so the plug-in's build never pays for
-# them. The prefix is keyed by the source versions, this script, the patches
-# and the compiler; a second run with nothing changed prints it at once.
-set -euo pipefail
+# them. The prefix is keyed by the source versions, this script,
+# assimp-source.sh, the patches and the compiler; a second run with nothing changed prints it at once.
+set -Eeuo pipefail  # -E: the ERR trap names the failed step inside functions too
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
-ASSIMP_VERSION=5.2.5~ds0-1
-ZLIB_VERSION=1:1.2.13.dfsg-1
+source "$here/assimp-source.sh"  # ASSIMP_VERSION, ZLIB_VERSION, prepare_assimp_source
 FUZZ_PACKAGES=(clang-14 libclang-rt-14-dev zlib1g-dev cmake ninja-build dpkg-dev libutfcpp-dev libstb-dev)
 
 missing=()
@@ -40,7 +39,7 @@ COMPILER_VERSION=$($CXX -dumpversion)
 
 cache_root=${VORNAK_FUZZ_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/vornak-fuzz}
 key=$( { echo "$ASSIMP_VERSION $ZLIB_VERSION $COMPILER_VERSION $SANITIZE"
-         cat "${BASH_SOURCE[0]}" "$here"/patches/*.patch; } | sha256sum | cut -c1-16)
+         cat "${BASH_SOURCE[0]}" "$here/assimp-source.sh" "$here"/patches/*.patch; } | sha256sum | cut -c1-16)
 prefix="$cache_root/deps-$key"
 if [[ -f "$prefix/.complete" ]]; then
   echo "$prefix"
@@ -63,21 +62,7 @@ assimp_src=$(echo "$work"/src/assimp-5.2.5*/)
 zlib_src=$(echo "$work"/src/zlib-1.2.13*/)
 
 step="Assimp source preparation"
-# As in build-deps.sh: Debian strips the bundled minizip, stb and draco; put
-# back what the importers need, then apply our fixes exactly.
-sed -i '/find_package(draco/d; /draco::draco/d' "$assimp_src/code/CMakeLists.txt"
-if [[ -f "$assimp_src/cmake-modules/assimp-plain-config.cmake.in" ]]; then
-  sed -i '/draco/d' "$assimp_src/cmake-modules/assimp-plain-config.cmake.in"
-fi
-mkdir -p "$assimp_src/contrib/unzip" "$assimp_src/contrib/stb"
-cp "$zlib_src"/contrib/minizip/{ioapi.c,ioapi.h,unzip.c,unzip.h,crypt.h} "$assimp_src/contrib/unzip/"
-sed -i '/crypt\.c/d' "$assimp_src/code/CMakeLists.txt"
-cp /usr/include/stb/stb_image.h "$assimp_src/contrib/stb/"
-for fix in "$here"/patches/assimp-*.patch; do
-  patch -p1 --forward --batch --fuzz=0 -d "$assimp_src" <"$fix" >>"$log" 2>&1 || {
-    echo "build-fuzz-deps: $(basename "$fix") does not apply to Assimp $ASSIMP_VERSION" >&2
-    tail -20 "$log" >&2; exit 1; }
-done
+prepare_assimp_source "$assimp_src" "$zlib_src" "$log"
 
 step="Assimp"
 # NDEBUG as in the plug-in's release build: Assimp's own asserts abort, and

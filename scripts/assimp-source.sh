@@ -1,0 +1,34 @@
+# Assimp's Debian source made buildable, shared by build-deps.sh (the
+# plug-in's libraries) and build-fuzz-deps.sh (the sanitized fuzzing build),
+# so both build the same source with the same fixes. Sourced, not run.
+
+ASSIMP_VERSION=5.2.5~ds0-1
+ZLIB_VERSION=1:1.2.13.dfsg-1
+
+# prepare_assimp_source ASSIMP_SRC ZLIB_SRC LOG: Debian strips the bundled
+# minizip, stb and draco; put back what the importers need from Debian's own
+# packages, then apply our fixes from scripts/patches exactly (no fuzz) or
+# stop:
+#   assimp-terragen-chunk-loop.patch  the Terragen (.ter) reader's padding
+#     step went backwards in a 32-bit build, so its chunk loop never ended
+#     and a map naming such a file hung its load.
+#   assimp-ply-face-index.patch  the PLY reader kept face indices beyond
+#     the vertex array, and the post-processing steps read the vertices
+#     through them: a bad index crashed the host with the import. Such a
+#     file now fails to import.
+prepare_assimp_source() {
+  local assimp_src=$1 zlib_src=$2 log=$3 fix
+  sed -i '/find_package(draco/d; /draco::draco/d' "$assimp_src/code/CMakeLists.txt"
+  if [[ -f "$assimp_src/cmake-modules/assimp-plain-config.cmake.in" ]]; then
+    sed -i '/draco/d' "$assimp_src/cmake-modules/assimp-plain-config.cmake.in"
+  fi
+  mkdir -p "$assimp_src/contrib/unzip" "$assimp_src/contrib/stb"
+  cp "$zlib_src"/contrib/minizip/{ioapi.c,ioapi.h,unzip.c,unzip.h,crypt.h} "$assimp_src/contrib/unzip/"
+  sed -i '/crypt\.c/d' "$assimp_src/code/CMakeLists.txt"
+  cp /usr/include/stb/stb_image.h "$assimp_src/contrib/stb/"
+  for fix in "$(dirname "${BASH_SOURCE[0]}")"/patches/assimp-*.patch; do
+    patch -p1 --forward --batch --fuzz=0 -d "$assimp_src" <"$fix" >>"$log" 2>&1 || {
+      echo "$(basename "$fix") does not apply to Assimp $ASSIMP_VERSION; last lines of $log:" >&2
+      tail -20 "$log" >&2; exit 1; }
+  done
+}
