@@ -23,7 +23,10 @@
 //   vornak_host.exe --load-dll --game DIR [--plugin PATH]
 //       Loads the plug-in DLL in DIR as the game does at start-up and
 //       prints its log.
-// PATH defaults to VornakMapLoader.dll beside this program.
+//   vornak_host.exe --version
+// PATH defaults to VornakMapLoader.dll beside this program, or in the
+// directory above it when there is none beside it (the package keeps the
+// tools in a folder below the plug-in).
 #include <windows.h>
 
 #include <cstdio>
@@ -42,7 +45,8 @@ int Usage(const std::string& message)
                  "usage: vornak_host.exe --game DIR [--out DIR] [--camera-path FILE] [--size WxH]\n"
                  "                       [--reset-at STEP] [--reset-site D1..D5] [--render-entry A|B]\n"
                  "                       [--show-collisions STEP] [--plugin PATH]\n"
-                 "       vornak_host.exe --load-dll --game DIR [--plugin PATH]\n",
+                 "       vornak_host.exe --load-dll --game DIR [--plugin PATH]\n"
+                 "       vornak_host.exe --version\n",
                  message.c_str());
     return 2;
 }
@@ -68,12 +72,24 @@ bool ParseInt(const char* text, int& value)
     return true;
 }
 
+std::string DefaultPluginPath()
+{
+    const std::string beside = Host::ProgramDirectory() + "VornakMapLoader.dll";
+    if (GetFileAttributesA(beside.c_str()) != INVALID_FILE_ATTRIBUTES) return beside;
+    const std::string above = Host::AbsolutePath(Host::ProgramDirectory() + "..\\VornakMapLoader.dll");
+    return GetFileAttributesA(above.c_str()) != INVALID_FILE_ATTRIBUTES ? above : beside;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("vornak_host %s\n", VORNAK_VERSION);
+        return 0;
+    }
     Host::PreviewConfig preview;
-    preview.pluginPath = Host::ProgramDirectory() + "VornakMapLoader.dll";
+    preview.pluginPath = DefaultPluginPath();
     std::string cameraPath, renderEntry;
     bool loadDll = false, resetGiven = false;
     int collisionsStep = -1;
@@ -166,6 +182,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "vornak_host: %s\n", error.c_str());
         return 1;
     }
-    std::printf("preview written to %s (screenshots and report.json)\n", preview.outputDirectory.c_str());
+    std::printf("preview written to %s (screenshots and report.json) with the plug-in %s\n",
+                preview.outputDirectory.c_str(), preview.pluginPath.c_str());
     return 0;
 }

@@ -12,7 +12,8 @@
 
 namespace {
 
-const std::string kBanner = "VornakMapLoader v2.3 by the VornakMapLoader team";
+// The banner the released DLL writes, with the version of this build.
+const std::string kBanner = "VornakMapLoader v" VORNAK_VERSION " by the VornakMapLoader team";
 const std::string kSettings = "VornakMapLoader_Config.ini";
 
 std::string RandomBytes(std::size_t size, unsigned seed)
