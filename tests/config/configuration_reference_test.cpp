@@ -1,5 +1,6 @@
 // docs/configuration.md against the keys the plug-in reads (its key tables)
-// and against the options the map checker reports.
+// and against the options the map checker reports; the default settings
+// file the checker writes against the plug-in's reading and defaults.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "config/config_keys.h"
+#include "config_fixture.h"
 #include "settings_check.h"
 
 namespace {
@@ -137,4 +139,46 @@ TEST(ConfigurationReference, MapCheckerReportsEveryOptionThePluginReads)
         EXPECT_TRUE(InTable(table, option.key)) << "the map checker reports " << option.key << ", which the plug-in "
                                                 << "does not read from the " << (option.mapFile ? "map definition" : "settings file");
     }
+}
+
+using DefaultSettingsFile = ConfigTest;
+
+TEST_F(DefaultSettingsFile, SetsEverySettingToItsDefaultAndLoadsNoMap)
+{
+    const std::string text = MapChecker::DefaultSettingsText();
+    for (const char* const* key = Config::kSettingsKeys; *key; ++key) {
+        const bool listed = text.find("\r\n" + std::string(*key) + "=") != std::string::npos;
+        EXPECT_EQ(listed, std::string(*key) != "MapPath") << *key;
+    }
+    EXPECT_NE(text.find("\r\n;MapPath="), std::string::npos) << "MapPath is shown, commented out";
+
+    // Every setting away from its default, then the file read as the
+    // plug-in reads it. An empty value leaves a setting as it was, so the
+    // car name (empty by default) is not moved.
+    Config::OptionsRecord& options = Config::Options;
+    options.UseGameShaders = false;
+    options.CollisionsEnabled = false;
+    options.GenerateBarriers = false;
+    options.ShowCollisions = true;
+    options.DebugDisplay = true;
+    options.DontUnloadCulledModels = true;
+    options.DontDrawLODs = true;
+    options.LoadTrack_TrackID = 7;
+    options.GlobalShadingMultiplier = 3.5f;
+    options.StreamingBudgetMs = 9.0f;
+    WriteSettings(text);
+    Config::LoadSettings();
+
+    const Config::OptionsRecord defaults;
+    EXPECT_EQ(options.UseGameShaders, defaults.UseGameShaders);
+    EXPECT_EQ(options.CollisionsEnabled, defaults.CollisionsEnabled);
+    EXPECT_EQ(options.GenerateBarriers, defaults.GenerateBarriers);
+    EXPECT_EQ(options.ShowCollisions, defaults.ShowCollisions);
+    EXPECT_EQ(options.DebugDisplay, defaults.DebugDisplay);
+    EXPECT_EQ(options.DontUnloadCulledModels, defaults.DontUnloadCulledModels);
+    EXPECT_EQ(options.DontDrawLODs, defaults.DontDrawLODs);
+    EXPECT_EQ(options.LoadTrack_TrackID, defaults.LoadTrack_TrackID);
+    EXPECT_EQ(options.GlobalShadingMultiplier, defaults.GlobalShadingMultiplier);
+    EXPECT_EQ(options.StreamingBudgetMs, defaults.StreamingBudgetMs);
+    for (const std::string& line : LogLines()) EXPECT_EQ(line.rfind("Loading map", 0), std::string::npos) << line;
 }

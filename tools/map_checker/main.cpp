@@ -7,15 +7,19 @@
 #include <exception>
 #include <string>
 
+#include "base/version.h"
 #include "import_worker.h"
 #include "map_check.h"
 #include "report_format.h"
+#include "settings_check.h"
 
 namespace {
 
 const char* Usage()
 {
     return "usage: vornak_check_map.exe [--json] [--jobs N] [--timeout SECONDS] [--no-progress] GAME_DIRECTORY\n"
+           "       vornak_check_map.exe --write-settings FILE\n"
+           "       vornak_check_map.exe --version\n"
            "\n"
            "Checks a game directory as the VornakMapLoader plug-in would load it, with the plug-in's own\n"
            "code: the settings (VornakMapLoader_Config.ini) and the map definition its MapPath names,\n"
@@ -26,6 +30,10 @@ const char* Usage()
            "  --jobs N        import workers (default: one per processor)\n"
            "  --timeout S     time limit for importing one file, in seconds (default 60)\n"
            "  --no-progress   no progress line on standard error\n"
+           "  --write-settings FILE\n"
+           "                  writes a new VornakMapLoader_Config.ini with every setting at its default\n"
+           "                  (an existing file is left as it is)\n"
+           "  --version       the version of the checker and of the plug-in code it checks with\n"
            "\n"
            "Exit code: 0 clean, 1 warnings, 2 something would end the game or crash the importer,\n"
            "3 the check could not run.\n";
@@ -35,6 +43,8 @@ struct Arguments {
     MapChecker::CheckRequest request;
     bool json = false;
     bool help = false;
+    bool version = false;
+    std::string writeSettings;  // a file to write the default settings into
     bool worker = false;
     MapChecker::WorkerArguments workerArguments;
 };
@@ -57,6 +67,10 @@ bool Parse(int argc, char** argv, Arguments& arguments, std::string& error)
         const bool hasValue = i + 1 < argc;
         if (argument == "--help" || argument == "-h" || argument == "/?") {
             arguments.help = true;
+        } else if (argument == "--version") {
+            arguments.version = true;
+        } else if (argument == "--write-settings" && hasValue) {
+            arguments.writeSettings = argv[++i];
         } else if (argument == "--json") {
             arguments.json = true;
         } else if (argument == "--no-progress") {
@@ -86,7 +100,8 @@ bool Parse(int argc, char** argv, Arguments& arguments, std::string& error)
             return error = "more than one game directory", false;
         }
     }
-    if (!arguments.help && !arguments.worker && directory.empty()) return error = "no game directory given", false;
+    const bool standalone = arguments.help || arguments.version || !arguments.writeSettings.empty();
+    if (!standalone && !arguments.worker && directory.empty()) return error = "no game directory given", false;
     arguments.request.gameDirectory = directory;
     return true;
 }
@@ -96,6 +111,29 @@ std::string OwnProgram()
     char path[MAX_PATH];
     DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
     return length > 0 && length < MAX_PATH ? std::string(path, length) : std::string();
+}
+
+int WriteDefaultSettings(const std::string& path)
+{
+    const std::string text = MapChecker::DefaultSettingsText();
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        const bool exists = GetLastError() == ERROR_FILE_EXISTS;
+        std::fprintf(stderr, "vornak_check_map: %s %s\n", exists ? "not overwritten, it exists:" : "cannot create",
+                     path.c_str());
+        return MapChecker::kExitCheckerFailed;
+    }
+    DWORD written = 0;
+    const bool ok = WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+                    written == text.size();
+    CloseHandle(file);
+    if (!ok) {
+        DeleteFileA(path.c_str());
+        std::fprintf(stderr, "vornak_check_map: cannot write %s\n", path.c_str());
+        return MapChecker::kExitCheckerFailed;
+    }
+    std::printf("default settings written to %s\n", path.c_str());
+    return 0;
 }
 
 }  // namespace
@@ -113,10 +151,15 @@ int main(int argc, char** argv)
         std::fputs(Usage(), stdout);
         return 0;
     }
+    if (arguments.version) {
+        std::printf("vornak_check_map %s\n", Startup::kVersion);
+        return 0;
+    }
     if (arguments.worker) return MapChecker::RunImportWorker(arguments.workerArguments);
 
     arguments.request.workers.program = OwnProgram();
     try {
+        if (!arguments.writeSettings.empty()) return WriteDefaultSettings(arguments.writeSettings);
         MapChecker::CheckReport report = MapChecker::RunMapCheck(arguments.request);
         std::string text = arguments.json ? MapChecker::FormatJsonReport(report) : MapChecker::FormatTextReport(report);
         std::fwrite(text.data(), 1, text.size(), stdout);

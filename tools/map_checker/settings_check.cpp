@@ -2,9 +2,12 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <stdexcept>
 
+#include "config/config_keys.h"
 #include "config/ini_reader.h"
 #include "config/options.h"
 
@@ -20,6 +23,7 @@ struct OptionKey {
     bool mapFile;  // read from the map definition, not the settings file
     Conversion conversion;
     std::function<std::string()> value;
+    const char* summary;  // one line for the default settings file
 };
 
 std::string Text(bool value) { return value ? "1" : "0"; }
@@ -37,38 +41,53 @@ std::vector<OptionKey> OptionKeys()
 {
     using C = Conversion;
     return {
-        {"UseGameShaders", false, C::Integer, [] { return Text(Options.UseGameShaders); }},
-        {"CollisionsEnabled", false, C::Integer, [] { return Text(Options.CollisionsEnabled); }},
-        {"GenerateBarriers", false, C::Integer, [] { return Text(Options.GenerateBarriers); }},
-        {"ShowCollisions", false, C::Integer, [] { return Text(Options.ShowCollisions); }},
-        {"DebugDisplay", false, C::Integer, [] { return Text(Options.DebugDisplay); }},
-        {"DontUnloadCulledModels", false, C::Integer, [] { return Text(Options.DontUnloadCulledModels); }},
-        {"DontDrawLODs", false, C::Integer, [] { return Text(Options.DontDrawLODs); }},
-        {"LoadTrack_TrackID", false, C::Integer, [] { return Text(Options.LoadTrack_TrackID); }},
-        {"LoadTrack_CarName", false, C::Text, [] { return Options.LoadTrack_CarName; }},
-        {"GlobalShadingMultiplier", false, C::Float, [] { return Text(Options.GlobalShadingMultiplier); }},
-        {"StreamingBudgetMs", false, C::Float, [] { return Text(Options.StreamingBudgetMs); }},
-        {"SmartCulling", true, C::Integer, [] { return Text(Options.SmartCulling); }},
-        {"AggressiveCulling", true, C::Integer, [] { return Text(Options.AggressiveCulling); }},
-        {"MinimizeGameMemoryUsage_VK", true, C::Integer, [] { return Text(Options.MinimizeGameMemoryUsage_VK); }},
-        {"DrawDistance", true, C::Float, [] { return Text(Options.DrawDistance); }},
-        {"LODDistance", true, C::Float, [] { return Text(Options.LODDistance); }},
-        {"ForceCullMode", true, C::Integer, [] { return Text(Options.ForceCullMode); }},
-        {"IgnoreVertexColor", true, C::Integer, [] { return Text(Options.IgnoreVertexColor); }},
-        {"UseShading", true, C::Integer, [] { return Text(Options.UseShading); }},
-        {"ShadingMultiplier", true, C::Float, [] { return Text(Options.ShadingMultiplier); }},
-        {"SunPosX", true, C::Float, [] { return Text(Options.SunPos[0]); }},
-        {"SunPosY", true, C::Float, [] { return Text(Options.SunPos[1]); }},
-        {"SunPosZ", true, C::Float, [] { return Text(Options.SunPos[2]); }},
-        {"SunColorR", true, C::Float, [] { return Text(Options.SunColor[0]); }},
-        {"SunColorG", true, C::Float, [] { return Text(Options.SunColor[1]); }},
-        {"SunColorB", true, C::Float, [] { return Text(Options.SunColor[2]); }},
-        {"ShadowColorR", true, C::Float, [] { return Text(Options.ShadowColor[0]); }},
-        {"ShadowColorG", true, C::Float, [] { return Text(Options.ShadowColor[1]); }},
-        {"ShadowColorB", true, C::Float, [] { return Text(Options.ShadowColor[2]); }},
-        {"MapOffsetX", true, C::Float, [] { return Text(Options.MapOffset[0]); }},
-        {"MapOffsetY", true, C::Float, [] { return Text(Options.MapOffset[1]); }},
-        {"MapOffsetZ", true, C::Float, [] { return Text(Options.MapOffset[2]); }},
+        {"UseGameShaders", false, C::Integer, [] { return Text(Options.UseGameShaders); },
+         "1: draw the map through the game's shaders; 0: fixed-function drawing with the map's own shading"},
+        {"CollisionsEnabled", false, C::Integer, [] { return Text(Options.CollisionsEnabled); },
+         "1: the map's collision models answer the game's collision queries"},
+        {"GenerateBarriers", false, C::Integer, [] { return Text(Options.GenerateBarriers); },
+         "1: barrier walls are made from the collision models (needs CollisionsEnabled=1)"},
+        {"ShowCollisions", false, C::Integer, [] { return Text(Options.ShowCollisions); },
+         "1: draw the collision meshes and barrier walls over the map"},
+        {"DebugDisplay", false, C::Integer, [] { return Text(Options.DebugDisplay); },
+         "1: draw counters of models and textures over the game's picture"},
+        {"DontUnloadCulledModels", false, C::Integer, [] { return Text(Options.DontUnloadCulledModels); },
+         "1: models stay loaded once loaded (more memory, no streaming out)"},
+        {"DontDrawLODs", false, C::Integer, [] { return Text(Options.DontDrawLODs); },
+         "1: never draw LOD models; a group out of range shows nothing"},
+        {"LoadTrack_TrackID", false, C::Integer, [] { return Text(Options.LoadTrack_TrackID); },
+         "read and kept; nothing uses it"},
+        {"LoadTrack_CarName", false, C::Text, [] { return Options.LoadTrack_CarName; },
+         "read and kept; nothing uses it"},
+        {"GlobalShadingMultiplier", false, C::Float, [] { return Text(Options.GlobalShadingMultiplier); },
+         "scales the map's sun and shadow colours (only with the map's UseShading)"},
+        {"StreamingBudgetMs", false, C::Float, [] { return Text(Options.StreamingBudgetMs); },
+         "milliseconds per frame for finishing streamed models; 0 or less: no limit"},
+        {"SmartCulling", true, C::Integer, [] { return Text(Options.SmartCulling); }, "1: a group behind the camera is out of range even when near"},
+        {"AggressiveCulling", true, C::Integer, [] { return Text(Options.AggressiveCulling); },
+         "1: each mesh behind the camera is hidden too"},
+        {"MinimizeGameMemoryUsage_VK", true, C::Integer, [] { return Text(Options.MinimizeGameMemoryUsage_VK); },
+         "1: skip the game's own collision step in every state"},
+        {"DrawDistance", true, C::Float, [] { return Text(Options.DrawDistance); }, "range of groups without a LOD, in map units"},
+        {"LODDistance", true, C::Float, [] { return Text(Options.LODDistance); }, "range of a group's full models; beyond it the LOD is drawn"},
+        {"ForceCullMode", true, C::Integer, [] { return Text(Options.ForceCullMode); },
+         "1 none, 2 clockwise, 3 counter-clockwise"},
+        {"IgnoreVertexColor", true, C::Integer, [] { return Text(Options.IgnoreVertexColor); },
+         "1: the models' vertex colours are replaced by white"},
+        {"UseShading", true, C::Integer, [] { return Text(Options.UseShading); }, "1: bake sun and shadow colours into the vertex colours"},
+        {"ShadingMultiplier", true, C::Float, [] { return Text(Options.ShadingMultiplier); }, "strength of the sun term, 0 to 1"},
+        {"SunPosX", true, C::Float, [] { return Text(Options.SunPos[0]); }, "the sun direction"},
+        {"SunPosY", true, C::Float, [] { return Text(Options.SunPos[1]); }, "the sun direction"},
+        {"SunPosZ", true, C::Float, [] { return Text(Options.SunPos[2]); }, "the sun direction"},
+        {"SunColorR", true, C::Float, [] { return Text(Options.SunColor[0]); }, "sun colour, 0 to 255"},
+        {"SunColorG", true, C::Float, [] { return Text(Options.SunColor[1]); }, "sun colour, 0 to 255"},
+        {"SunColorB", true, C::Float, [] { return Text(Options.SunColor[2]); }, "sun colour, 0 to 255"},
+        {"ShadowColorR", true, C::Float, [] { return Text(Options.ShadowColor[0]); }, "shadow colour, 0 to 255"},
+        {"ShadowColorG", true, C::Float, [] { return Text(Options.ShadowColor[1]); }, "shadow colour, 0 to 255"},
+        {"ShadowColorB", true, C::Float, [] { return Text(Options.ShadowColor[2]); }, "shadow colour, 0 to 255"},
+        {"MapOffsetX", true, C::Float, [] { return Text(Options.MapOffset[0]); }, "the map's translation"},
+        {"MapOffsetY", true, C::Float, [] { return Text(Options.MapOffset[1]); }, "the map's translation"},
+        {"MapOffsetZ", true, C::Float, [] { return Text(Options.MapOffset[2]); }, "the map's translation"},
     };
 }
 
@@ -107,6 +126,33 @@ std::vector<CheckedOption> CheckedOptions()
     std::vector<CheckedOption> options;
     for (const OptionKey& option : OptionKeys()) options.push_back({option.key, option.mapFile});
     return options;
+}
+
+std::string DefaultSettingsText()
+{
+    const Config::OptionsRecord saved = Options;
+    Options = Config::OptionsRecord{};
+    const std::vector<OptionKey> options = OptionKeys();
+    std::string text = std::string("; ") + Config::kSettingsFileName + " of VornakMapLoader " VORNAK_VERSION
+                       ": every setting at its default.\r\n"
+                       "; Read once when the game starts, from the game directory. See docs\\configuration.md.\r\n"
+                       "[Options]\r\n";
+    for (const char* const* key = Config::kSettingsKeys; *key; ++key) {
+        if (std::string(*key) == "MapPath") {
+            text += "; the map definition to load, relative to the game directory; no map while it is unset\r\n"
+                    ";MapPath=maps\\example.ini\r\n";
+            continue;
+        }
+        auto option = std::find_if(options.begin(), options.end(),
+                                   [&](const OptionKey& candidate) { return std::string(candidate.key) == *key; });
+        if (option == options.end() || option->mapFile) {
+            Options = saved;
+            throw std::logic_error(std::string("the settings key ") + *key + " has no entry in the checker's table");
+        }
+        text += std::string("; ") + option->summary + "\r\n" + option->key + "=" + option->value() + "\r\n";
+    }
+    Options = saved;
+    return text;
 }
 
 SettingsCheck CheckSettings()

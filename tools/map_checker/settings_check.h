@@ -29,6 +29,11 @@ struct CheckedOption {
 };
 std::vector<CheckedOption> CheckedOptions();
 
+// The settings file with every key the plug-in reads from it at its default
+// and a one-line comment each (MapPath commented out: no map by default).
+// Throws std::logic_error for a settings key the checker's table lacks.
+std::string DefaultSettingsText();
+
 // Runs Config::LoadSettings; afterwards Config::MapModels and
 // Config::MapCollisions hold the declared map.
 SettingsCheck CheckSettings();
