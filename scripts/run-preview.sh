@@ -2,24 +2,32 @@
 # The main job: builds everything, then previews a map in the simulated host
 # on a real Direct3D 9 device under Wine. The host loads the plug-in DLL as
 # the game does and plays the game's frames through the patched sites: the
-# loading screen, a camera flight while groups stream in and out, and a
-# device reset in the middle of it. Then the overlay pictures.
+# loading screen, then a camera flight while groups stream in and out with a
+# device reset in the middle of it, or a set of views.
 #   scripts/run-preview.sh                     the generated sample map, with
-#                                              both render entries (below)
-#   scripts/run-preview.sh [--both-entries] GAME_DIR [PATH_FILE]
-#                                              a map of your own, with an
-#                                              optional camera path
-# The first run takes the game directory's settings as they are (render
-# entry R1 when UseGameShaders is on, R2 when off) and resets the device
-# through site D1. With the sample (or --both-entries) a second run plays
-# the same flight on a copy of the game directory switched to the other
-# render entry, resetting through D5; the plug-in is loaded once per
+#                                              both render entries (below),
+#                                              and its automatic views
+#   scripts/run-preview.sh GAME_DIR            the automatic views of a map
+#                                              of your own (below)
+#   scripts/run-preview.sh [--both-entries] GAME_DIR PATH_FILE
+#                                              a flight along your camera path
+# A flight's first run takes the game directory's settings as they are
+# (render entry R1 when UseGameShaders is on, R2 when off) and resets the
+# device through site D1. With the sample (or --both-entries) a second run
+# plays the same flight on a copy of the game directory switched to the
+# other render entry, resetting through D5; the plug-in is loaded once per
 # process, so each run is a process of its own. With the sample a third,
 # short run on another copy turns ShowCollisions on and takes
 # collisions.png from above the road, walls on both sides.
+# The automatic views: the map checker plans them from the map's bounds as
+# the plug-in loads them (an overview, four corners, each group near and
+# from where its LOD shows, the largest 64 groups) and writes index.html,
+# the pictures beside the checker's findings; one run takes the views, a
+# second one on a copy takes the collision views (ShowCollisions on); then
+# contact_sheet.png of them all.
 # Everything goes to out/preview/: screenshots, report.json and the
 # plug-in's log of the first run, the second run's in out/preview/second_entry/,
-# and the overlay pictures.
+# the sample's views in out/preview/views/, and the overlay pictures.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
@@ -30,6 +38,10 @@ if [[ ${1:-} == --both-entries ]]; then
 fi
 if [[ $# -gt 2 ]]; then
   echo "usage: scripts/run-preview.sh [[--both-entries] GAME_DIR [PATH_FILE]]" >&2
+  exit 2
+fi
+if [[ $both == 1 && $# -ne 2 ]]; then
+  echo "run-preview: --both-entries goes with a camera path" >&2
   exit 2
 fi
 if [[ $# -ge 1 && ! -d $1 ]]; then
@@ -76,6 +88,42 @@ preview() {  # game directory, output directory, extra arguments...
   cp "$dir/VornakMapLoader.log" "$to/VornakMapLoader.log"
 }
 
+# The automatic views of a game directory: checker, views, collision views
+# on a copy, one contact sheet.
+views() {  # game directory, output directory
+  local dir=$1 to=$2 status=0
+  mkdir -p "$to"
+  wine "$bin/vornak_check_map.exe" --no-progress --views-out "$(winepath -w "$to")" "$(winepath -w "$dir")" \
+    >"$to/check.txt" || status=$?
+  if [[ $status -ge 3 || ! -f $to/views.txt ]]; then
+    cat "$to/check.txt"
+    echo "run-preview: the map checker could not plan the views (exit $status)" >&2
+    exit 1
+  fi
+  local copy
+  copy=$(mktemp -d)
+  cp -r "$dir/." "$copy"
+  rm -f "$copy/VornakMapLoader.log"
+  wine "$bin/vornak_host.exe" --game "$(winepath -w "$dir")" --out "$(winepath -w "$to")" --plugin "$plugin" \
+    --views "$(winepath -w "$to/views.txt")"
+  cp "$dir/VornakMapLoader.log" "$to/VornakMapLoader.log"
+  wine "$bin/vornak_host.exe" --game "$(winepath -w "$copy")" --out "$(winepath -w "$to/collisions")" \
+    --plugin "$plugin" --views "$(winepath -w "$to/collision_views.txt")" --show-collisions
+  cp "$to/collisions/"*_collisions.png "$to/"
+  rm -rf "$copy"
+  wine "$bin/vornak_host.exe" --contact-sheet "$(winepath -w "$to")" "$(winepath -w "$to/views.txt")" \
+    "$(winepath -w "$to/collision_views.txt")"
+  echo "The map checker found (exit $status; the pictures beside it in $to/index.html):"
+  tail -n 1 "$to/check.txt"
+}
+
+if [[ $# -eq 1 ]]; then
+  views "$game" "$out"
+  echo "Views, contact_sheet.png, index.html and the log are in $out:"
+  ls "$out"
+  exit 0
+fi
+
 preview "$game" "$out" --reset-site D1
 if [[ $both == 1 ]]; then
   # The render entry the first run did not take.
@@ -94,6 +142,13 @@ if [[ $# -eq 0 ]]; then
     --plugin "$plugin" --camera-path "$(winepath -w "$third/path.txt")" --reset-at -1 --show-collisions 4
   cp "$third/game/VornakMapLoader.log" "$third/VornakMapLoader.log"
   cp "$third/collisions.png" "$out/collisions.png"
+fi
+if [[ $# -eq 0 ]]; then
+  # The sample's automatic views, on a copy (the flights above wrote logs).
+  mkdir -p "$out/views"
+  cp -r "$game" "$out/views/game"
+  rm -f "$out/views/game/VornakMapLoader.log"
+  views "$out/views/game" "$out/views"
 fi
 # The overlay pictures link the plug-in's code, whose log file opens in the
 # current directory as the program starts: they run in a scratch directory.

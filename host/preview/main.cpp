@@ -20,6 +20,16 @@
 //       barriers: on the default flight it drives the sample's road loop,
 //       else it stays below the camera. The plug-in opens its log in the game
 //       directory. One preview per process: the plug-in's patches stay.
+//   vornak_host.exe --game DIR --views FILE [--out DIR] [--size WxH]
+//                   [--show-collisions] [--plugin PATH]
+//       The same start, then named views in place of a flight: lines of
+//       "name px py pz tx ty tz [label]". The camera holds each view until
+//       the map settles (streaming done), saves it as `name`, and at the
+//       end writes contact_sheet.png of them all with their labels.
+//       --show-collisions turns the collision display on for every view.
+//   vornak_host.exe --contact-sheet DIR VIEWS_FILE...
+//       contact_sheet.png in DIR of the views of every VIEWS_FILE whose
+//       pictures are in DIR (views of several runs on one sheet).
 //   vornak_host.exe --load-dll --game DIR [--plugin PATH]
 //       Loads the plug-in DLL in DIR as the game does at start-up and
 //       prints its log.
@@ -32,8 +42,10 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "image/simulated_host.h"
+#include "preview/contact_sheet.h"
 #include "preview/map_preview.h"
 
 namespace {
@@ -45,6 +57,9 @@ int Usage(const std::string& message)
                  "usage: vornak_host.exe --game DIR [--out DIR] [--camera-path FILE] [--size WxH]\n"
                  "                       [--reset-at STEP] [--reset-site D1..D5] [--render-entry A|B]\n"
                  "                       [--show-collisions STEP] [--plugin PATH]\n"
+                 "       vornak_host.exe --game DIR --views FILE [--out DIR] [--size WxH] [--show-collisions]\n"
+                 "                       [--plugin PATH]\n"
+                 "       vornak_host.exe --contact-sheet DIR VIEWS_FILE...\n"
                  "       vornak_host.exe --load-dll --game DIR [--plugin PATH]\n"
                  "       vornak_host.exe --version\n",
                  message.c_str());
@@ -80,6 +95,29 @@ std::string DefaultPluginPath()
     return GetFileAttributesA(above.c_str()) != INVALID_FILE_ATTRIBUTES ? above : beside;
 }
 
+int ContactSheet(const std::string& directory, int files, char** viewsFiles)
+{
+    std::vector<Host::ContactSheetEntry> entries;
+    for (int i = 0; i < files; ++i) {
+        std::vector<Host::PreviewView> views;
+        std::string error;
+        if (!Host::ReadViews(viewsFiles[i], views, error)) {
+            std::fprintf(stderr, "vornak_host: %s\n", error.c_str());
+            return 1;
+        }
+        for (const Host::PreviewView& view : views) {
+            entries.push_back({directory + "\\" + view.name, view.label.empty() ? view.name : view.label});
+        }
+    }
+    std::string error;
+    if (!Host::WriteContactSheet(entries, directory + "\\contact_sheet.png", error)) {
+        std::fprintf(stderr, "vornak_host: %s\n", error.c_str());
+        return 1;
+    }
+    std::printf("contact sheet of %zu pictures written to %s\\contact_sheet.png\n", entries.size(), directory.c_str());
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -88,10 +126,11 @@ int main(int argc, char** argv)
         std::printf("vornak_host %s\n", VORNAK_VERSION);
         return 0;
     }
+    if (argc >= 4 && std::strcmp(argv[1], "--contact-sheet") == 0) return ContactSheet(argv[2], argc - 3, argv + 3);
     Host::PreviewConfig preview;
     preview.pluginPath = DefaultPluginPath();
-    std::string cameraPath, renderEntry;
-    bool loadDll = false, resetGiven = false;
+    std::string cameraPath, viewsPath, renderEntry;
+    bool loadDll = false, resetGiven = false, collisionsGiven = false;
     int collisionsStep = -1;
     for (int i = 1; i < argc; ++i) {
         std::string argument = argv[i];
@@ -104,6 +143,8 @@ int main(int argc, char** argv)
             preview.pluginPath = Host::AbsolutePath(argv[++i]);
         } else if (argument == "--out" && hasValue) {
             preview.outputDirectory = Host::AbsolutePath(argv[++i]);
+        } else if (argument == "--views" && hasValue) {
+            viewsPath = argv[++i];
         } else if (argument == "--camera-path" && hasValue) {
             cameraPath = argv[++i];
         } else if (argument == "--size" && hasValue) {
@@ -122,9 +163,12 @@ int main(int argc, char** argv)
                 return Usage("--reset-site needs one of D1 to D5");
             }
             preview.resetSite = site[1] - '1';
-        } else if (argument == "--show-collisions" && hasValue) {
-            if (!ParseInt(argv[++i], collisionsStep) || collisionsStep < 0) {
-                return Usage("--show-collisions needs a flight step");
+        } else if (argument == "--show-collisions") {
+            // With a flight step for a flight; alone for every view.
+            collisionsGiven = true;
+            if (hasValue && ParseInt(argv[i + 1], collisionsStep)) {
+                ++i;
+                if (collisionsStep < 0) return Usage("--show-collisions needs a flight step");
             }
         } else if (argument == "--render-entry" && hasValue) {
             renderEntry = argv[++i];
@@ -144,6 +188,22 @@ int main(int argc, char** argv)
         return 1;
     }
     std::string error;
+    if (!viewsPath.empty()) {
+        if (!cameraPath.empty() || resetGiven || collisionsStep >= 0 || !renderEntry.empty()) {
+            return Usage("--views goes with none of --camera-path, --reset-at, --reset-site, --render-entry "
+                         "or a --show-collisions step");
+        }
+        if (!Host::ReadViews(viewsPath, preview.views, error) ||
+            (collisionsGiven && !Host::WriteShowCollisions(preview.gameDirectory, true, error)) ||
+            !Host::RunMapPreview(preview, error)) {
+            std::fprintf(stderr, "vornak_host: %s\n", error.c_str());
+            return 1;
+        }
+        std::printf("views written to %s (pictures, contact_sheet.png and report.json) with the plug-in %s\n",
+                    preview.outputDirectory.c_str(), preview.pluginPath.c_str());
+        return 0;
+    }
+    if (collisionsGiven && collisionsStep < 0) return Usage("--show-collisions needs a flight step");
     if (!cameraPath.empty() && !Host::ReadCameraPath(cameraPath, preview.path, error)) {
         std::fprintf(stderr, "vornak_host: %s\n", error.c_str());
         return 1;

@@ -20,6 +20,7 @@
 #include "game/host_environment.h"
 #include "image/host_sites.h"
 #include "image/simulated_host.h"
+#include "preview/contact_sheet.h"
 #include "preview/frame_timing.h"
 
 namespace Host {
@@ -456,6 +457,33 @@ bool ReadCameraPath(const std::string& file, std::vector<CameraKey>& path, std::
     return !path.empty();
 }
 
+bool ReadViews(const std::string& file, std::vector<PreviewView>& views, std::string& error)
+{
+    std::ifstream in(file);
+    if (!in) {
+        error = "cannot read the views " + file;
+        return false;
+    }
+    std::string line;
+    for (int number = 1; std::getline(in, line); ++number) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        const std::size_t first = line.find_first_not_of(" \t");
+        if (first == std::string::npos || line[first] == '#') continue;
+        std::istringstream fields(line);
+        PreviewView view{};
+        if (!(fields >> view.name >> view.position[0] >> view.position[1] >> view.position[2] >> view.target[0] >>
+              view.target[1] >> view.target[2]) ||
+            view.name.find_first_of("\\/:") != std::string::npos) {
+            error = file + ":" + std::to_string(number) + ": expected 'name px py pz tx ty tz [label]'";
+            return false;
+        }
+        std::getline(fields >> std::ws, view.label);
+        views.push_back(view);
+    }
+    if (views.empty()) error = file + ": no views";
+    return !views.empty();
+}
+
 std::vector<CameraKey> DefaultCameraPath()
 {
     // The host's world is the map's model space with the second axis
@@ -667,7 +695,37 @@ bool RunMapPreview(const PreviewConfig& config, std::string& error)
     int loadingIndex = loading.WriteMiddle(config.outputDirectory + "\\loading.png");
     if (loadingIndex >= 0) saved.insert(saved.begin(), "loading.png");
 
-    const int flight = PathLength(path);
+    if (!config.views.empty()) {
+        // Each view: frames at the same camera, not drawn, until the map
+        // settles or a time limit passes; then the picture.
+        constexpr double kSettledMs = 500, kLimitMs = 30000;
+        int step = 0;
+        std::vector<ContactSheetEntry> sheet;
+        for (const PreviewView& view : config.views) {
+            const double start = NowMs();
+            double lastChange = start;
+            unsigned lastDraws = ~0u;
+            while (NowMs() - lastChange < kSettledMs && NowMs() - start < kLimitMs) {
+                frame(6, step++, view.position, view.target, false, {}, false);
+                const Counts& counts = frames.back().counts;
+                bool changed = counts.draws != lastDraws;
+                for (int kind = 0; kind < kKinds; ++kind) changed |= counts.created[kind] || counts.released[kind];
+                if (changed) lastChange = NowMs();
+                lastDraws = counts.draws;
+                Sleep(2);  // the pool's imports get the processor
+            }
+            for (int i = 0; i < config.drawnBefore; ++i) frame(6, step++, view.position, view.target, true, {}, false);
+            frame(6, step++, view.position, view.target, true, {view.name}, false);
+            sheet.push_back({config.outputDirectory + "\\" + view.name, view.label.empty() ? view.name : view.label});
+        }
+        std::string sheetError;
+        if (WriteContactSheet(sheet, config.outputDirectory + "\\contact_sheet.png", sheetError)) {
+            saved.push_back("contact_sheet.png");
+        } else if (error.empty()) {
+            error = sheetError;
+        }
+    }
+    const int flight = config.views.empty() ? PathLength(path) : -1;
     auto picturesAt = [&](int step) {
         std::vector<std::string> names;
         for (const auto& shot : config.screenshots) {

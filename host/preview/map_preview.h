@@ -33,6 +33,16 @@ struct CameraKey {
     float target[3];
 };
 
+// A named view: the camera placed there, held until the map settles (the
+// plug-in has stopped drawing more and making device objects, so the
+// members in range have streamed in), then saved as `name`.
+struct PreviewView {
+    std::string name;   // the picture's file name
+    std::string label;  // a caption for the contact sheet
+    float position[3];
+    float target[3];
+};
+
 struct PreviewConfig {
     std::string gameDirectory;     // the plug-in's game directory (made current)
     std::string outputDirectory;   // must exist
@@ -41,6 +51,9 @@ struct PreviewConfig {
     int height = 720;
     float frameSeconds = 1.0f / 30;
     std::vector<CameraKey> path;   // empty: the default flight
+    // Not empty: these views in place of a flight (no reset), then
+    // contact_sheet.png with every view and its label.
+    std::vector<PreviewView> views;
     // Flight steps (0 .. path length) to save as PNG, with their names.
     std::vector<std::pair<int, std::string>> screenshots;
     // The device is reset through reset site D1 + resetSite after flight
@@ -60,6 +73,9 @@ struct PreviewConfig {
 
 // Reads keyframes, one per line: frames px py pz tx ty tz ('#' comments).
 bool ReadCameraPath(const std::string& file, std::vector<CameraKey>& path, std::string& error);
+
+// Reads views, one per line: name px py pz tx ty tz [label] ('#' comments).
+bool ReadViews(const std::string& file, std::vector<PreviewView>& views, std::string& error);
 
 // The flight the sample map is made for: near a building group, out to a
 // far view, a wait beyond the unload delay, and back.

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <stdexcept>
+#include <utility>
 #include <string>
 
 #include "base/version.h"
@@ -12,6 +14,7 @@
 #include "map_check.h"
 #include "report_format.h"
 #include "settings_check.h"
+#include "view_plan.h"
 
 namespace {
 
@@ -30,6 +33,9 @@ const char* Usage()
            "  --jobs N        import workers (default: one per processor)\n"
            "  --timeout S     time limit for importing one file, in seconds (default 60)\n"
            "  --no-progress   no progress line on standard error\n"
+           "  --views-out DIR also plans the preview's automatic views of the map from the check:\n"
+           "                  writes DIR\\views.txt and DIR\\collision_views.txt for vornak_host.exe --views,\n"
+           "                  and DIR\\index.html, the page of the pictures beside the findings\n"
            "  --write-settings FILE\n"
            "                  writes a new VornakMapLoader_Config.ini with every setting at its default\n"
            "                  (an existing file is left as it is)\n"
@@ -45,6 +51,7 @@ struct Arguments {
     bool help = false;
     bool version = false;
     std::string writeSettings;  // a file to write the default settings into
+    std::string viewsOut;       // a directory for the preview's views and page
     bool worker = false;
     MapChecker::WorkerArguments workerArguments;
 };
@@ -71,6 +78,8 @@ bool Parse(int argc, char** argv, Arguments& arguments, std::string& error)
             arguments.version = true;
         } else if (argument == "--write-settings" && hasValue) {
             arguments.writeSettings = argv[++i];
+        } else if (argument == "--views-out" && hasValue) {
+            arguments.viewsOut = argv[++i];
         } else if (argument == "--json") {
             arguments.json = true;
         } else if (argument == "--no-progress") {
@@ -111,6 +120,31 @@ std::string OwnProgram()
     char path[MAX_PATH];
     DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
     return length > 0 && length < MAX_PATH ? std::string(path, length) : std::string();
+}
+
+bool WriteTextFile(const std::string& path, const std::string& text)
+{
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file) return false;
+    const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+    return std::fclose(file) == 0 && written;
+}
+
+// The preview's views of the checked map and the page that shows them.
+void WriteViews(const MapChecker::CheckReport& report, const std::string& directory)
+{
+    CreateDirectoryA(directory.c_str(), nullptr);
+    const MapChecker::ViewPlan plan = MapChecker::PlanViews(report);
+    if (plan.views.empty()) throw std::runtime_error("the map has no model or collision file with bounds to view");
+    const std::pair<const char*, std::string> files[] = {
+        {"views.txt", MapChecker::FormatViews(plan.views)},
+        {"collision_views.txt", MapChecker::FormatViews(plan.collisionViews)},
+        {"index.html", MapChecker::FormatViewPage(report, plan)},
+    };
+    for (const auto& file : files) {
+        const std::string path = directory + "\\" + file.first;
+        if (!WriteTextFile(path, file.second)) throw std::runtime_error("cannot write " + path);
+    }
 }
 
 int WriteDefaultSettings(const std::string& path)
@@ -161,6 +195,7 @@ int main(int argc, char** argv)
     try {
         if (!arguments.writeSettings.empty()) return WriteDefaultSettings(arguments.writeSettings);
         MapChecker::CheckReport report = MapChecker::RunMapCheck(arguments.request);
+        if (!arguments.viewsOut.empty()) WriteViews(report, arguments.viewsOut);
         std::string text = arguments.json ? MapChecker::FormatJsonReport(report) : MapChecker::FormatTextReport(report);
         std::fwrite(text.data(), 1, text.size(), stdout);
         std::fflush(stdout);

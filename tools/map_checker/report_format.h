@@ -12,6 +12,9 @@ namespace MapChecker {
 std::string FormatTextReport(const CheckReport& report);
 std::string FormatJsonReport(const CheckReport& report);
 
+// `text` as a JSON string literal, quotes included.
+std::string JsonString(const std::string& text);
+
 // Counts over all files.
 struct FindingCounts {
     std::size_t fatal = 0, warnings = 0;

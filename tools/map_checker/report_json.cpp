@@ -3,9 +3,8 @@
 #include "report_format.h"
 
 namespace MapChecker {
-namespace {
 
-std::string Quoted(const std::string& text)
+std::string JsonString(const std::string& text)
 {
     std::string out = "\"";
     for (unsigned char c : text) {
@@ -22,6 +21,10 @@ std::string Quoted(const std::string& text)
     }
     return out + "\"";
 }
+
+namespace {
+
+std::string Quoted(const std::string& text) { return JsonString(text); }
 
 std::string Number(double value)
 {
