@@ -12,7 +12,7 @@ PACKAGES=(
   libz-mingw-w64-dev libutfcpp-dev libstb-dev fonts-dejavu-core
   wine wine32:i386 xvfb xauth
   libgl1:i386 libglx0:i386 libgl1-mesa-dri:i386 libglx-mesa0:i386
-  googletest zip unzip
+  googletest zip unzip bc chromium
 )
 
 missing=()

@@ -88,33 +88,8 @@ preview() {  # game directory, output directory, extra arguments...
   cp "$dir/VornakMapLoader.log" "$to/VornakMapLoader.log"
 }
 
-# The automatic views of a game directory: checker, views, collision views
-# on a copy, one contact sheet.
 views() {  # game directory, output directory
-  local dir=$1 to=$2 status=0
-  mkdir -p "$to"
-  wine "$bin/vornak_check_map.exe" --no-progress --views-out "$(winepath -w "$to")" "$(winepath -w "$dir")" \
-    >"$to/check.txt" || status=$?
-  if [[ $status -ge 3 || ! -f $to/views.txt ]]; then
-    cat "$to/check.txt"
-    echo "run-preview: the map checker could not plan the views (exit $status)" >&2
-    exit 1
-  fi
-  local copy
-  copy=$(mktemp -d)
-  cp -r "$dir/." "$copy"
-  rm -f "$copy/VornakMapLoader.log"
-  wine "$bin/vornak_host.exe" --game "$(winepath -w "$dir")" --out "$(winepath -w "$to")" --plugin "$plugin" \
-    --views "$(winepath -w "$to/views.txt")"
-  cp "$dir/VornakMapLoader.log" "$to/VornakMapLoader.log"
-  wine "$bin/vornak_host.exe" --game "$(winepath -w "$copy")" --out "$(winepath -w "$to/collisions")" \
-    --plugin "$plugin" --views "$(winepath -w "$to/collision_views.txt")" --show-collisions
-  cp "$to/collisions/"*_collisions.png "$to/"
-  rm -rf "$copy"
-  wine "$bin/vornak_host.exe" --contact-sheet "$(winepath -w "$to")" "$(winepath -w "$to/views.txt")" \
-    "$(winepath -w "$to/collision_views.txt")"
-  echo "The map checker found (exit $status; the pictures beside it in $to/index.html):"
-  tail -n 1 "$to/check.txt"
+  bash "$VORNAK_ROOT/scripts/preview-views.sh" "$bin" "$bin/VornakMapLoader_test.dll" "$1" "$2"
 }
 
 if [[ $# -eq 1 ]]; then

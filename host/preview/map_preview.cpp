@@ -486,8 +486,9 @@ bool ReadViews(const std::string& file, std::vector<PreviewView>& views, std::st
 
 std::vector<CameraKey> DefaultCameraPath()
 {
-    // The host's world is the map's model space with the second axis
-    // mirrored: the sample's buildings stand on the x/y plane, z up.
+    // The camera's space is the map's model space (a file's (x, y, z) at
+    // (x, -z, y)) moved by the map offset: the sample's buildings stand on
+    // the x/y plane, z up.
     return {
         {0, {62, -52, 22}, {103, -21, 8}},      // near building group 0
         {60, {66, -50, 20}, {103, -21, 8}},     // hover while the members stream in

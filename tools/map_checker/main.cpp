@@ -34,7 +34,8 @@ const char* Usage()
            "  --timeout S     time limit for importing one file, in seconds (default 60)\n"
            "  --no-progress   no progress line on standard error\n"
            "  --views-out DIR also plans the preview's automatic views of the map from the check:\n"
-           "                  writes DIR\\views.txt and DIR\\collision_views.txt for vornak_host.exe --views,\n"
+           "                  writes DIR\\overview_views.txt, DIR\\views.txt (the groups) and\n"
+           "                  DIR\\collision_views.txt for vornak_host.exe --views,\n"
            "                  and DIR\\index.html, the page of the pictures beside the findings\n"
            "  --write-settings FILE\n"
            "                  writes a new VornakMapLoader_Config.ini with every setting at its default\n"
@@ -135,8 +136,11 @@ void WriteViews(const MapChecker::CheckReport& report, const std::string& direct
 {
     CreateDirectoryA(directory.c_str(), nullptr);
     const MapChecker::ViewPlan plan = MapChecker::PlanViews(report);
-    if (plan.views.empty()) throw std::runtime_error("the map has no model or collision file with bounds to view");
+    if (plan.overviewViews.empty()) {
+        throw std::runtime_error("the map has no model or collision file with bounds to view");
+    }
     const std::pair<const char*, std::string> files[] = {
+        {"overview_views.txt", MapChecker::FormatViews(plan.overviewViews)},
         {"views.txt", MapChecker::FormatViews(plan.views)},
         {"collision_views.txt", MapChecker::FormatViews(plan.collisionViews)},
         {"index.html", MapChecker::FormatViewPage(report, plan)},

@@ -32,6 +32,9 @@ h1 { font-size: 1.3em; }
 <p id="error"></p>
 <div class="views" id="views"></div>
 <script>
+window.addEventListener('error', e => {
+  document.body.dataset.errors = (document.body.dataset.errors || '') + e.message + '; ';
+});
 )";
 
 const char* const kPageScript = R"(
@@ -91,7 +94,7 @@ std::string ForScript(std::string json)
 std::string ViewsJson(const ViewPlan& plan)
 {
     std::string out = "[";
-    const std::vector<PlannedView>* lists[] = {&plan.views, &plan.collisionViews};
+    const std::vector<PlannedView>* lists[] = {&plan.overviewViews, &plan.views, &plan.collisionViews};
     bool first = true;
     for (const auto* list : lists) {
         for (const PlannedView& view : *list) {

@@ -167,7 +167,7 @@ ViewPlan PlanViews(const CheckReport& report)
     const Planner planner(report);
     const Sphere all = Enclosing(everything);
     const float overviewDirection[3] = {0.0f, -0.55f, 0.83f};
-    plan.views.push_back(planner.Look("overview.png", "overview: the whole map", -1, all.center, overviewDirection,
+    plan.overviewViews.push_back(planner.Look("overview.png", "overview: the whole map", -1, all.center, overviewDirection,
                                       Planner::Framing(all.radius)));
 
     // The corners of the map's bounds, seen from a little outside and
@@ -192,7 +192,7 @@ ViewPlan PlanViews(const CheckReport& report)
         const float position[3] = {corner.x > 0 ? high[0] + margin : low[0] - margin,
                                    corner.y > 0 ? high[1] + margin : low[1] - margin, high[2] + margin};
         const float direction[3] = {position[0] - lookAt[0], position[1] - lookAt[1], position[2] - lookAt[2]};
-        plan.views.push_back(planner.Look(std::string("corner_") + corner.name + ".png",
+        plan.overviewViews.push_back(planner.Look(std::string("corner_") + corner.name + ".png",
                                           std::string("corner ") + corner.name + " (+x is east, +y north)", -1, lookAt,
                                           direction, Distance(position, lookAt)));
     }

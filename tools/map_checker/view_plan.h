@@ -6,7 +6,10 @@
 // for a group with a LOD, the same view from where the LOD is drawn; the
 // collision views, for a second run with the collision display on, are the
 // overview and the first group's view. Written for vornak_host.exe
-// --views, with the page that shows the pictures beside the findings.
+// --views, with the page that shows the pictures beside the findings. The
+// overview and the corners (and the collision views) are meant for a copy
+// of the game directory whose draw distance reaches every group: from so
+// far the game would draw only the LODs.
 #pragma once
 
 #include <string>
@@ -27,12 +30,13 @@ struct PlannedView {
 };
 
 struct ViewPlan {
-    std::vector<PlannedView> views;
+    std::vector<PlannedView> overviewViews;   // overview.png and the corners
+    std::vector<PlannedView> views;           // the groups
     std::vector<PlannedView> collisionViews;  // names end in _collisions.png
     int groupsLeftOut = 0;                    // groups beyond kMaxGroupViews
 };
 
-// Nothing planned (empty views) when no model or collision file has bounds.
+// Nothing planned (no overview) when no model or collision file has bounds.
 ViewPlan PlanViews(const CheckReport& report);
 
 // "name px py pz tx ty tz label" lines, as vornak_host.exe --views reads them.

@@ -1,0 +1,69 @@
+#!/usr/bin/env bash
+# The automatic views of a game directory, inside a Wine session: the map
+# checker plans them (overview_views.txt, views.txt, collision_views.txt,
+# index.html with its findings, check.txt); vornak_host takes the groups'
+# views in the game directory as it is, the overview and the corners in a
+# copy whose draw distance reaches every group (from so far the game would
+# draw only the LODs), the collision views in another such copy with
+# ShowCollisions on; then one contact_sheet.png of them all. Exit 1 when a
+# step fails; the checker's findings do not fail it.
+#   scripts/preview-views.sh BIN_DIR PLUGIN_DLL GAME_DIR OUT_DIR
+set -Eeuo pipefail
+trap 'echo "preview-views: failed at line $LINENO: $BASH_COMMAND" >&2' ERR
+
+if [[ $# -ne 4 ]]; then
+  echo "usage: scripts/preview-views.sh BIN_DIR PLUGIN_DLL GAME_DIR OUT_DIR" >&2
+  exit 2
+fi
+bin=$1 plugin=$2 game=$3 out=$4
+w() { winepath -w "$1"; }
+mkdir -p "$out"
+status=0
+wine "$bin/vornak_check_map.exe" --no-progress --views-out "$(w "$out")" "$(w "$game")" >"$out/check.txt" || status=$?
+if [[ $status -ge 3 || ! -f $out/views.txt ]]; then
+  cat "$out/check.txt"
+  echo "preview-views: the map checker could not plan the views (exit $status)" >&2
+  exit 1
+fi
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+# A copy of the game directory with DrawDistance first in the map
+# definition's [Options] (the first value of a key wins).
+far_copy() {  # directory
+  cp -r "$game/." "$1"
+  rm -f "$1/VornakMapLoader.log"
+  python3 - "$1" <<'PY'
+import re, sys
+game = sys.argv[1]
+settings = open(f"{game}/VornakMapLoader_Config.ini", encoding="latin-1").read()
+map_path = re.search(r"(?im)^[ \t]*MapPath[ \t]*=[ \t]*(.*?)[ \t\r]*$", settings).group(1).strip("\"'")
+path = f"{game}/" + map_path.replace("\\", "/")
+text = open(path, encoding="latin-1").read()
+text = re.sub(r"(?im)^([ \t]*\[options\][^\n]*)$", r"\1\nDrawDistance=1000000", text, count=1)
+open(path, "w", encoding="latin-1").write(text)
+PY
+}
+# Takes the views of a list unless it is empty: game directory, list, output
+# directory, extra host options.
+take() {
+  local dir=$1 list=$2 to=$3
+  shift 3
+  grep -qv '^#' "$list" || return 0
+  wine "$bin/vornak_host.exe" --game "$(w "$dir")" --out "$(w "$to")" --plugin "$(w "$plugin")" \
+    --views "$(w "$list")" "$@"
+}
+take "$game" "$out/views.txt" "$out"
+if [[ -f $game/VornakMapLoader.log ]]; then cp "$game/VornakMapLoader.log" "$out/VornakMapLoader.log"; fi
+far_copy "$scratch/far"
+take "$scratch/far" "$out/overview_views.txt" "$out/overview"
+far_copy "$scratch/collisions"
+take "$scratch/collisions" "$out/collision_views.txt" "$out/collisions" --show-collisions
+# The pictures of the copies beside the others.
+for run in overview:overview collision:collisions; do
+  while read -r name _; do
+    [[ $name == \#* || -z $name ]] || cp "$out/${run#*:}/$name" "$out/"
+  done <"$out/${run%%:*}_views.txt"
+done
+wine "$bin/vornak_host.exe" --contact-sheet "$(w "$out")" "$(w "$out/overview_views.txt")" "$(w "$out/views.txt")" \
+  "$(w "$out/collision_views.txt")"
+echo "The map checker (exit $status): $(tail -n 1 "$out/check.txt"); the pictures beside its findings: $out/index.html"
