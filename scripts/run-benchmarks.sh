@@ -11,3 +11,5 @@ for bench in *_bench.exe; do
   echo "== $bench"
   wine "$bench" "$@"
 done
+echo "== preview_views_bench.sh"
+bash "$VORNAK_ROOT/bench/preview_views_bench.sh" "$VORNAK_BUILD"

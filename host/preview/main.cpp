@@ -27,6 +27,7 @@
 //       the map settles (streaming done), saves it as `name`, and at the
 //       end writes contact_sheet.png of them all with their labels.
 //       --show-collisions turns the collision display on for every view.
+//       Pictures are 960x540 unless --size says otherwise.
 //   vornak_host.exe --contact-sheet DIR VIEWS_FILE...
 //       contact_sheet.png in DIR of the views of every VIEWS_FILE whose
 //       pictures are in DIR (views of several runs on one sheet).
@@ -47,6 +48,9 @@
 #include "image/simulated_host.h"
 #include "preview/contact_sheet.h"
 #include "preview/map_preview.h"
+
+// stb_image_write's zlib effort (1 to 9), defined with its implementation.
+extern int stbi_write_png_compression_level;
 
 namespace {
 
@@ -130,7 +134,7 @@ int main(int argc, char** argv)
     Host::PreviewConfig preview;
     preview.pluginPath = DefaultPluginPath();
     std::string cameraPath, viewsPath, renderEntry;
-    bool loadDll = false, resetGiven = false, collisionsGiven = false;
+    bool loadDll = false, resetGiven = false, collisionsGiven = false, sizeGiven = false;
     int collisionsStep = -1;
     for (int i = 1; i < argc; ++i) {
         std::string argument = argv[i];
@@ -152,6 +156,7 @@ int main(int argc, char** argv)
                 preview.height < 64) {
                 return Usage("--size needs WIDTHxHEIGHT, at least 64x64");
             }
+            sizeGiven = true;
         } else if (argument == "--reset-at" && hasValue) {
             if (!ParseInt(argv[++i], preview.resetStep) || preview.resetStep < -1) {
                 return Usage("--reset-at needs a flight step, or -1 for no reset");
@@ -189,6 +194,9 @@ int main(int argc, char** argv)
     }
     std::string error;
     if (!viewsPath.empty()) {
+        // Many pictures: quick compression, and a smaller picture unless asked.
+        stbi_write_png_compression_level = 2;
+        if (!sizeGiven) preview.width = 960, preview.height = 540;
         if (!cameraPath.empty() || resetGiven || collisionsStep >= 0 || !renderEntry.empty()) {
             return Usage("--views goes with none of --camera-path, --reset-at, --reset-site, --render-entry "
                          "or a --show-collisions step");

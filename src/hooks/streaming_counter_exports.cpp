@@ -1,11 +1,15 @@
-// The test build's only difference from the released plug-in: two counters
-// the simulated host's preview reads through exports to mark the frames of
-// its report. The released DLL exports nothing; the game never asks. Each
-// returns a total since the plug-in loaded.
+// The test build's only difference from the released plug-in: counters the
+// simulated host's preview reads through exports, to mark the frames of its
+// report and to know when streaming has finished. The released DLL exports
+// nothing; the game never asks.
+#include <mutex>
+
+#include "renderer/model.h"
 #include "renderer/streaming_budget.h"
 
 extern "C" {
 
+// Totals since the plug-in loaded.
 // Waits on the render thread for a model still loading (a group without
 // LOD whose member is importing, or collision building).
 __declspec(dllexport) unsigned __cdecl VornakDesignedWaits()
@@ -17,6 +21,16 @@ __declspec(dllexport) unsigned __cdecl VornakDesignedWaits()
 __declspec(dllexport) unsigned __cdecl VornakFramesWithStreamingLeft()
 {
     return TarnRenderer::StreamingCounters.framesWithWorkLeft.load();
+}
+
+// Models now loading (importing, or waiting for their device work): none
+// means everything requested so far is drawable.
+__declspec(dllexport) unsigned __cdecl VornakModelsLoading()
+{
+    std::lock_guard<std::mutex> lock(TarnRenderer::ModelCacheLock);
+    unsigned loading = 0;
+    for (const TarnRenderer::CModel* model : TarnRenderer::ModelCache) loading += model->loading.load() ? 1 : 0;
+    return loading;
 }
 
 }  // extern "C"

@@ -1,23 +1,27 @@
 // vornak_mapgen: writes the sample game directory (settings, map
 // definition, models and textures) that the preview runs on.
 //
-//   vornak_mapgen.exe [--broken] GAME_DIRECTORY
+//   vornak_mapgen.exe [--broken | --grid GROUPS] GAME_DIRECTORY
 //
-// --broken writes the map checker's broken demonstration game instead.
+// --broken writes the map checker's broken demonstration game instead;
+// --grid that many building groups on a grid (for timing the preview).
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <string>
 
 #include "broken_map.h"
+#include "grid_map.h"
 #include "sample_map.h"
 
 int main(int argc, char** argv)
 {
     const bool broken = argc == 3 && std::string(argv[1]) == "--broken";
-    if (argc != 2 && !broken) {
-        std::fprintf(stderr, "usage: vornak_mapgen.exe [--broken] GAME_DIRECTORY\n");
+    const int grid = argc == 4 && std::string(argv[1]) == "--grid" ? std::atoi(argv[2]) : 0;
+    if (argc != 2 && !broken && !(grid > 0 && grid <= 8000)) {
+        std::fprintf(stderr, "usage: vornak_mapgen.exe [--broken | --grid GROUPS] GAME_DIRECTORY\n");
         return 2;
     }
     const char* directory = argv[argc - 1];
@@ -28,6 +32,11 @@ int main(int argc, char** argv)
         return 1;
     }
     try {
+        if (grid) {
+            MapGen::WriteGridGame(directory, grid);
+            std::printf("grid game of %d groups written to %s\n", grid, directory);
+            return 0;
+        }
         if (broken) {
             MapGen::WriteBrokenGame(directory);
             std::printf("broken game written to %s\n", directory);
