@@ -9,6 +9,9 @@
 #                                              and its automatic views
 #   scripts/run-preview.sh GAME_DIR            the automatic views of a map
 #                                              of your own (below)
+#   scripts/run-preview.sh --watch GAME_DIR    the same, then kept up to date
+#                                              while the map's files change
+#                                              (scripts/preview-watch.py)
 #   scripts/run-preview.sh [--both-entries] GAME_DIR PATH_FILE
 #                                              a flight along your camera path
 # A flight's first run takes the game directory's settings as they are
@@ -31,6 +34,17 @@
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
+if [[ ${1:-} == --watch ]]; then
+  if [[ $# -ne 2 || ! -d $2 ]]; then
+    echo "usage: scripts/run-preview.sh --watch GAME_DIR" >&2
+    exit 2
+  fi
+  vornak_setup_and_build
+  vornak_wine_session_start
+  python3 "$VORNAK_ROOT/scripts/preview-watch.py" "$VORNAK_BUILD/bin" "$VORNAK_BUILD/bin/VornakMapLoader_test.dll" \
+    "$(cd "$2" && pwd)" "$VORNAK_ROOT/out/preview"
+  exit $?
+fi
 both=0
 if [[ ${1:-} == --both-entries ]]; then
   both=1

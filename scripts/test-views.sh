@@ -5,8 +5,10 @@
 # collision views are written and show the map (not only sky), that a
 # group's near view draws its members (the tower's bricks) where its LOD
 # view does not, that the contact sheet is made, and that index.html loads
-# in headless Chromium with every picture and no script error. Runs inside
-# a Wine session (the test command's).
+# in headless Chromium with every picture and no script error. Then the
+# watch: a moved tower is taken again, a roof saved half-way keeps the last
+# good picture and the page names the error. Runs inside a Wine session
+# (the test command's).
 #   scripts/test-views.sh BUILD_DIR
 set -Eeuo pipefail
 trap 'echo "test-views: failed at line $LINENO: $BASH_COMMAND" >&2' ERR
@@ -142,13 +144,49 @@ for name in names:
 sys.exit(0 if ok else 1)
 PY
 
-# The page, in a real browser.
-dom=$(chromium --headless --no-sandbox --disable-gpu --virtual-time-budget=10000 --dump-dom "file://$views/index.html" 2>/dev/null)
-body=$(grep -o '<body[^>]*>' <<<"$dom")
-[[ $body != *data-errors* ]] || fail "index.html has script errors: $body"
-pictures=$(sed -n 's/.*data-pictures="\([0-9]*\)".*/\1/p' <<<"$body")
-loaded=$(sed -n 's/.*data-pictures-loaded="\([0-9]*\)".*/\1/p' <<<"$body")
-[[ -n $pictures && $pictures == "$loaded" && $body != *data-pictures-failed* ]] ||
-  fail "index.html shows $loaded of $pictures pictures: $body"
+# The page, in a real browser: every picture shown, no script error.
+dom=""
+open_page() {
+  dom=$(chromium --headless --no-sandbox --disable-gpu --virtual-time-budget=10000 --dump-dom \
+    "file://$views/index.html" 2>/dev/null)
+  local body pictures loaded
+  body=$(grep -o '<body[^>]*>' <<<"$dom")
+  [[ $body != *data-errors* ]] || fail "index.html has script errors: $body"
+  pictures=$(sed -n 's/.*data-pictures="\([0-9]*\)".*/\1/p' <<<"$body")
+  loaded=$(sed -n 's/.*data-pictures-loaded="\([0-9]*\)".*/\1/p' <<<"$body")
+  [[ -n $pictures && $pictures == "$loaded" && $body != *data-pictures-failed* ]] ||
+    fail "index.html shows $loaded of $pictures pictures: $body"
+  echo "index.html shows all $pictures pictures"
+}
+open_page
 grep -q 'maps\\\\extra\\\\block.ply' "$views/index.html" || fail "index.html does not embed the checker's report"
-echo "views test passed: $pictures pictures on the page, views made in $seconds s"
+echo "views made in $seconds s"
+
+# The watch, on a fresh output: two saves.
+rm -rf "$views"
+python3 "$root/scripts/preview-watch.py" "$bin" "$bin/VornakMapLoader_test.dll" "$game" "$views" --updates 2 \
+  >"$work/watch.txt" 2>&1 &
+watcher=$!
+wait_for() {  # pattern, count
+  for _ in $(seq 600); do
+    [[ $(grep -c "$1" "$work/watch.txt") -ge $2 ]] && return 0
+    kill -0 "$watcher" 2>/dev/null || break
+    sleep 0.2
+  done
+  cat "$work/watch.txt"
+  fail "the watch did not say '$1' $2 times"
+}
+wait_for '^watching' 1
+before=$(md5sum <"$views/group_002_main.png")
+sed -i 's/^v 26 /v 20 /' "$game/maps/example/tower.obj"
+wait_for '^watching' 2
+moved=$(md5sum <"$views/group_002_main.png")
+[[ $moved != "$before" ]] || fail "the moved tower's picture was not taken again"
+grep -q "^updated [1-9]" "$work/watch.txt" || fail "the watch took no view again: $(cat "$work/watch.txt")"
+printf 'solid half\nfacet normal 0 1' >"$game/maps/example/tower_roof.obj"
+wait "$watcher" || { cat "$work/watch.txt"; fail "the watch failed"; }
+[[ $(md5sum <"$views/group_002_main.png") == "$moved" ]] || fail "a file saved half-way replaced the last good picture"
+open_page
+grep -q 'tower_roof.obj' <<<"$(grep -o '<p id="error">[^<]*' <<<"$dom")" ||
+  fail "the page does not name the file that failed: $(grep -o '<p id="error">[^<]*' <<<"$dom")"
+echo "views test passed: $(grep '^updated' "$work/watch.txt" | head -1)"
