@@ -15,6 +15,7 @@ Runs inside a Wine session (scripts/run-preview.sh --watch starts it).
     preview-watch.py BIN_DIR PLUGIN_DLL GAME_DIR OUT_DIR [--updates N]
 --updates N stops after N updates (for tests and benchmarks).
 """
+import concurrent.futures
 import json
 import os
 import re
@@ -154,14 +155,18 @@ class Watch:
                            if every or int(re.match(r"group_(\d+)_", line).group(1)) in groups]
             overview = read_views(os.path.join(plan, "overview_views.txt")) if every or groups or collisions else []
             collision = read_views(os.path.join(plan, "collision_views.txt")) if every or collisions else []
-            self.take(self.game, group_views, os.path.join(scratch, "near"))
-            if overview or collision:
+            # The runs are processes of their own on copies: side by side.
+            runs = [(self.game, group_views, "near", ())]
+            if overview:
                 self.far_copy(os.path.join(scratch, "far"))
-                self.take(os.path.join(scratch, "far"), overview, os.path.join(scratch, "overview"))
+                runs.append((os.path.join(scratch, "far"), overview, "overview", ()))
             if collision:
                 self.far_copy(os.path.join(scratch, "collisions"))
-                self.take(os.path.join(scratch, "collisions"), collision, os.path.join(scratch, "collision"),
-                          "--show-collisions")
+                runs.append((os.path.join(scratch, "collisions"), collision, "collision", ("--show-collisions",)))
+            with concurrent.futures.ThreadPoolExecutor(len(runs)) as pool:
+                for result in [pool.submit(self.take, game, lines, os.path.join(scratch, name), *extra)
+                               for game, lines, name, extra in runs]:
+                    result.result()
             lists = ["overview_views.txt", "views.txt", "collision_views.txt"]
             for name in lists:
                 # A kept group's pictures stay on the sheet and the page: its

@@ -13,3 +13,5 @@ for bench in *_bench.exe; do
 done
 echo "== preview_views_bench.sh"
 bash "$VORNAK_ROOT/bench/preview_views_bench.sh" "$VORNAK_BUILD"
+echo "== preview_watch_bench.sh"
+bash "$VORNAK_ROOT/bench/preview_watch_bench.sh" "$VORNAK_BUILD"
