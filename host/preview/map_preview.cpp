@@ -11,6 +11,7 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <future>
 #include <mutex>
 #include <optional>
 #include <sstream>
@@ -614,19 +615,29 @@ bool RunMapPreview(const PreviewConfig& config, std::string& error)
     std::vector<FrameRecord> frames;
     std::vector<std::string> saved;
     std::vector<unsigned char> resetBefore, resetAfter;
+    // A picture is read back at once and written on a thread of its own,
+    // while the game's frames go on; writeAll() waits for every file.
+    std::vector<std::pair<std::string, std::future<bool>>> writing;
     auto save = [&](const std::string& name) {
         std::vector<unsigned char> rgb;
         int width = 0, height = 0;
         const std::string file = config.outputDirectory + "\\" + name;
         if (!device->ReadBackBuffer(rgb, width, height)) {
             error = device->Error();
-        } else if (!stbi_write_png(file.c_str(), width, height, 3, rgb.data(), width * 3)) {
-            error = "cannot write " + file;
-        } else {
-            saved.push_back(name);
+            return;
         }
-        if (name == "reset_before.png") resetBefore = std::move(rgb);
-        if (name == "reset_after.png") resetAfter = std::move(rgb);
+        saved.push_back(name);
+        if (name == "reset_before.png") resetBefore = rgb;
+        if (name == "reset_after.png") resetAfter = rgb;
+        writing.emplace_back(file, std::async(std::launch::async, [file, width, height, rgb = std::move(rgb)] {
+                                 return stbi_write_png(file.c_str(), width, height, 3, rgb.data(), width * 3) != 0;
+                             }));
+    };
+    auto writeAll = [&] {
+        for (auto& [file, written] : writing) {
+            if (!written.get() && error.empty()) error = "cannot write " + file;
+        }
+        writing.clear();
     };
 
     // One frame of the game: the event site inside its scene, then its
@@ -709,6 +720,11 @@ bool RunMapPreview(const PreviewConfig& config, std::string& error)
     int loadingIndex = loading.WriteMiddle(config.outputDirectory + "\\loading.png");
     if (loadingIndex >= 0) saved.insert(saved.begin(), "loading.png");
 
+    struct ViewTime {
+        std::string name;
+        double settleMs, pictureMs;  // holding the view until settled; drawing and saving it
+    };
+    std::vector<ViewTime> viewTimes;
     if (!config.views.empty()) {
         // Each view: frames at the same camera, not drawn, until the map
         // settles or a time limit passes; then the picture. Settled: with
@@ -737,9 +753,12 @@ bool RunMapPreview(const PreviewConfig& config, std::string& error)
                 if (settled || NowMs() - start >= kLimitMs) break;
                 SwitchToThread();  // the pool's imports get the processor
             }
+            const double settled = NowMs();
             frame(6, step++, view.position, view.target, true, {view.name}, false);
+            viewTimes.push_back({view.name, settled - start, NowMs() - settled});
             sheet.push_back({config.outputDirectory + "\\" + view.name, view.label.empty() ? view.name : view.label});
         }
+        writeAll();
         std::string sheetError;
         if (WriteContactSheet(sheet, config.outputDirectory + "\\contact_sheet.png", sheetError)) {
             saved.push_back("contact_sheet.png");
@@ -783,6 +802,7 @@ bool RunMapPreview(const PreviewConfig& config, std::string& error)
         frame(6, step, position, target, true, {"reset_after.png"}, true);
     }
     SetResetHandler(nullptr);
+    writeAll();
 
     if (reset.done) reset.differingPixels = DifferingPixels(resetBefore, resetAfter);
     const SiteLog sites = ReadSiteLog();
@@ -835,6 +855,16 @@ bool RunMapPreview(const PreviewConfig& config, std::string& error)
     std::vector<FrameTime> flightTimes;
     for (const FrameRecord& f : frames) {
         if (f.state == 6) flightTimes.push_back(f.time);
+    }
+    if (!viewTimes.empty()) {
+        out << ",\n  \"views\": [";
+        for (std::size_t i = 0; i < viewTimes.size(); ++i) {
+            char times[96];
+            std::snprintf(times, sizeof times, "\"settleMs\": %.1f, \"pictureMs\": %.1f}", viewTimes[i].settleMs,
+                          viewTimes[i].pictureMs);
+            out << (i ? ",\n    " : "\n    ") << "{\"name\": \"" << viewTimes[i].name << "\", " << times;
+        }
+        out << "\n  ]";
     }
     out << ",\n  \"flightFrameTimes\": " << FrameTimeSummaryJson(SummarizeFrameTimes(flightTimes));
     out << ",\n  \"allFrames\": {\"frames\": " << frames.size() << ", \"drawnFrames\": " << drawnFrames << ", ";
