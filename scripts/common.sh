@@ -36,6 +36,13 @@ vornak_wine_session_start() {
     echo "Preparing the Wine prefix in $WINEPREFIX"
     wineboot -i >/dev/null 2>&1
   fi
+  # wined3d without its command-stream thread: at process exit Wine stops
+  # that thread while the process's own exit runs, and the two can free the
+  # same memory in the GL libraries (a glibc heap abort on that thread after
+  # the program has finished). Everything is drawn on the calling thread instead.
+  if ! grep -q '^"csmt"=dword:00000000' "$WINEPREFIX/user.reg" 2>/dev/null; then
+    wine reg add 'HKCU\Software\Wine\Direct3D' /v csmt /t REG_DWORD /d 0 /f >/dev/null 2>&1
+  fi
   wineserver -w
   wineserver -p
   # Start Wine's own background services now, detached from our output:
