@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # The automatic views of a game directory, inside a Wine session: the map
 # checker plans them (overview_views.txt, views.txt, collision_views.txt,
-# index.html with its findings, check.txt); vornak_host takes the groups'
-# views in the game directory as it is, the overview and the corners in a
-# copy whose draw distance reaches every group (from so far the game would
-# draw only the LODs), the collision views in another such copy with
-# ShowCollisions on; then one contact_sheet.png of them all. Exit 1 when a
+# index.html with its findings, check.txt); vornak_host takes them in copies
+# of the game directory (scripts/preview_copy.py: streaming without a frame
+# budget): the groups' views, the overview and the corners in a copy whose
+# draw distance reaches every group (from so far the game would draw only
+# the LODs), the collision views in another such copy with ShowCollisions
+# on; then one contact_sheet.png of them all. Exit 1 when a
 # step fails; the checker's findings do not fail it.
 #   scripts/preview-views.sh BIN_DIR PLUGIN_DLL GAME_DIR OUT_DIR
 set -Eeuo pipefail
@@ -27,22 +28,6 @@ if [[ $status -ge 3 || ! -f $out/views.txt ]]; then
 fi
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
-# A copy of the game directory with DrawDistance first in the map
-# definition's [Options] (the first value of a key wins).
-far_copy() {  # directory
-  cp -r "$game/." "$1"
-  rm -f "$1/VornakMapLoader.log"
-  python3 - "$1" <<'PY'
-import re, sys
-game = sys.argv[1]
-settings = open(f"{game}/VornakMapLoader_Config.ini", encoding="latin-1").read()
-map_path = re.search(r"(?im)^[ \t]*MapPath[ \t]*=[ \t]*(.*?)[ \t\r]*$", settings).group(1).strip("\"'")
-path = f"{game}/" + map_path.replace("\\", "/")
-text = open(path, encoding="latin-1").read()
-text = re.sub(r"(?im)^([ \t]*\[options\][^\n]*)$", r"\1\nDrawDistance=1000000", text, count=1)
-open(path, "w", encoding="latin-1").write(text)
-PY
-}
 # Takes the views of a list unless it is empty: game directory, list, output
 # directory, extra host options.
 take() {
@@ -52,11 +37,13 @@ take() {
   wine "$bin/vornak_host.exe" --game "$(w "$dir")" --out "$(w "$to")" --plugin "$(w "$plugin")" \
     --views "$(w "$list")" "$@"
 }
-take "$game" "$out/views.txt" "$out"
-if [[ -f $game/VornakMapLoader.log ]]; then cp "$game/VornakMapLoader.log" "$out/VornakMapLoader.log"; fi
-far_copy "$scratch/far"
+copy() { python3 "$(dirname "${BASH_SOURCE[0]}")/preview_copy.py" "$game" "$@"; }
+copy "$scratch/near"
+take "$scratch/near" "$out/views.txt" "$out"
+if [[ -f $scratch/near/VornakMapLoader.log ]]; then cp "$scratch/near/VornakMapLoader.log" "$out/VornakMapLoader.log"; fi
+copy "$scratch/far" --far
 take "$scratch/far" "$out/overview_views.txt" "$out/overview"
-far_copy "$scratch/collisions"
+copy "$scratch/collisions" --far
 take "$scratch/collisions" "$out/collision_views.txt" "$out/collisions" --show-collisions
 # The pictures of the copies beside the others.
 for run in overview:overview collision:collisions; do

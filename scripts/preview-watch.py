@@ -25,6 +25,8 @@ import sys
 import tempfile
 import time
 
+from preview_copy import make_copy
+
 FAILED_IMPORT = {"file-missing", "file-unreadable", "importer-crash", "importer-hang", "no-normals"}
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
@@ -121,16 +123,6 @@ class Watch:
             name = line.split()[0]
             shutil.copyfile(os.path.join(to, name), os.path.join(self.out, name))
 
-    def far_copy(self, folder):
-        """The game directory with DrawDistance first in the map definition."""
-        shutil.copytree(self.game, folder)
-        settings = open(os.path.join(folder, "VornakMapLoader_Config.ini"), encoding="latin-1").read()
-        map_path = re.search(r"(?im)^[ \t]*MapPath[ \t]*=[ \t]*(.*?)[ \t\r]*$", settings).group(1).strip("\"'")
-        path = os.path.join(folder, *map_path.split("\\"))
-        text = open(path, encoding="latin-1").read()
-        text = re.sub(r"(?im)^([ \t]*\[options\][^\n]*)$", r"\1\nDrawDistance=1000000", text, count=1)
-        open(path, "w", encoding="latin-1").write(text)
-
     def update(self, changed):
         with tempfile.TemporaryDirectory() as scratch:
             plan = os.path.join(scratch, "plan")
@@ -156,14 +148,13 @@ class Watch:
             overview = read_views(os.path.join(plan, "overview_views.txt")) if every or groups or collisions else []
             collision = read_views(os.path.join(plan, "collision_views.txt")) if every or collisions else []
             # The runs are processes of their own on copies: side by side.
-            runs = [(self.game, group_views, "near", ())]
-            if overview:
-                self.far_copy(os.path.join(scratch, "far"))
-                runs.append((os.path.join(scratch, "far"), overview, "overview", ()))
-            if collision:
-                self.far_copy(os.path.join(scratch, "collisions"))
-                runs.append((os.path.join(scratch, "collisions"), collision, "collision", ("--show-collisions",)))
-            with concurrent.futures.ThreadPoolExecutor(len(runs)) as pool:
+            runs = []
+            for lines, name, far, extra in [(group_views, "near", False, ()), (overview, "overview", True, ()),
+                                            (collision, "collision", True, ("--show-collisions",))]:
+                if lines:
+                    make_copy(self.game, os.path.join(scratch, name + "-game"), far)
+                    runs.append((os.path.join(scratch, name + "-game"), lines, name, extra))
+            with concurrent.futures.ThreadPoolExecutor(max(1, len(runs))) as pool:
                 for result in [pool.submit(self.take, game, lines, os.path.join(scratch, name), *extra)
                                for game, lines, name, extra in runs]:
                     result.result()

@@ -207,6 +207,15 @@ ViewPlan PlanViews(const CheckReport& report)
         plan.groupsLeftOut = static_cast<int>(ordered.size()) - kMaxGroupViews;
         ordered.resize(kMaxGroupViews);
     }
+    // Taken in a walk from the largest to the nearest not yet taken: the
+    // members a view streams in are near for the next one, and stay loaded.
+    for (std::size_t next = 1; next < ordered.size(); ++next) {
+        const float* from = ordered[next - 1]->main->model->center;
+        auto nearest = std::min_element(ordered.begin() + next, ordered.end(), [&](const Group* a, const Group* b) {
+            return Distance(from, a->main->model->center) < Distance(from, b->main->model->center);
+        });
+        std::iter_swap(ordered.begin() + next, nearest);
+    }
     const float direction[3] = {0.6f, -0.7f, 0.4f};
     for (const Group* group : ordered) {
         const ModelStats& main = *group->main->model;

@@ -1,8 +1,8 @@
 // The preview's automatic views of a map, planned from a check's report:
 // the bounding spheres of the files as the plug-in loads them. An overview
 // from high above, four views from the corners of the map's bounds at a
-// low angle, and per group (the largest main models first, up to
-// kMaxGroupViews) a view framing its main model with the members drawn and,
+// low angle, and per group (of the kMaxGroupViews largest main models, in
+// a walk from the largest to the nearest next) a view framing its main model with the members drawn and,
 // for a group with a LOD, the same view from where the LOD is drawn; the
 // collision views, for a second run with the collision display on, are the
 // overview and the first group's view. Written for vornak_host.exe
