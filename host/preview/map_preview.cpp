@@ -445,54 +445,65 @@ long DifferingPixels(const std::vector<unsigned char>& a, const std::vector<unsi
 
 }  // namespace
 
-bool ReadCameraPath(const std::string& file, std::vector<CameraKey>& path, std::string& error)
-{
-    std::ifstream in(file);
-    if (!in) {
-        error = "cannot read the camera path " + file;
-        return false;
-    }
-    std::string line;
-    for (int number = 1; std::getline(in, line); ++number) {
-        if (line.find_first_not_of(" \t\r") == std::string::npos || line[line.find_first_not_of(" \t")] == '#') continue;
-        std::istringstream fields(line);
-        CameraKey key{};
-        if (!(fields >> key.frames >> key.position[0] >> key.position[1] >> key.position[2] >> key.target[0] >>
-              key.target[1] >> key.target[2]) || key.frames < 0) {
-            error = file + ":" + std::to_string(number) + ": expected 'frames px py pz tx ty tz'";
-            return false;
-        }
-        path.push_back(key);
-    }
-    if (path.empty()) error = file + ": no keyframes";
-    return !path.empty();
-}
+namespace {
 
-bool ReadViews(const std::string& file, std::vector<PreviewView>& views, std::string& error)
+// Calls `parse` with each line of `file` that is neither empty nor a '#'
+// comment (its carriage return dropped); a false from `parse` names the
+// line's number in `error` with `expected`. False too for an unreadable
+// file or one without such lines (`what` names them).
+bool ReadDataLines(const std::string& file, const char* what, const char* expected, std::string& error,
+                   const std::function<bool(std::istringstream&)>& parse)
 {
     std::ifstream in(file);
     if (!in) {
-        error = "cannot read the views " + file;
+        error = std::string("cannot read the ") + what + " " + file;
         return false;
     }
     std::string line;
+    bool any = false;
     for (int number = 1; std::getline(in, line); ++number) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
         const std::size_t first = line.find_first_not_of(" \t");
         if (first == std::string::npos || line[first] == '#') continue;
         std::istringstream fields(line);
+        if (!parse(fields)) {
+            error = file + ":" + std::to_string(number) + ": expected '" + expected + "'";
+            return false;
+        }
+        any = true;
+    }
+    if (!any) error = file + ": no " + what;
+    return any;
+}
+
+}  // namespace
+
+bool ReadCameraPath(const std::string& file, std::vector<CameraKey>& path, std::string& error)
+{
+    return ReadDataLines(file, "camera path", "frames px py pz tx ty tz", error, [&](std::istringstream& fields) {
+        CameraKey key{};
+        if (!(fields >> key.frames >> key.position[0] >> key.position[1] >> key.position[2] >> key.target[0] >>
+              key.target[1] >> key.target[2]) || key.frames < 0) {
+            return false;
+        }
+        path.push_back(key);
+        return true;
+    });
+}
+
+bool ReadViews(const std::string& file, std::vector<PreviewView>& views, std::string& error)
+{
+    return ReadDataLines(file, "views", "name px py pz tx ty tz [label]", error, [&](std::istringstream& fields) {
         PreviewView view{};
         if (!(fields >> view.name >> view.position[0] >> view.position[1] >> view.position[2] >> view.target[0] >>
               view.target[1] >> view.target[2]) ||
             view.name.find_first_of("\\/:") != std::string::npos) {
-            error = file + ":" + std::to_string(number) + ": expected 'name px py pz tx ty tz [label]'";
             return false;
         }
         std::getline(fields >> std::ws, view.label);
         views.push_back(view);
-    }
-    if (views.empty()) error = file + ": no views";
-    return !views.empty();
+        return true;
+    });
 }
 
 std::vector<CameraKey> DefaultCameraPath()
