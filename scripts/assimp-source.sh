@@ -16,6 +16,9 @@ ZLIB_VERSION=1:1.2.13.dfsg-1
 #     the vertex array, and the post-processing steps read the vertices
 #     through them: a bad index crashed the host with the import. Such a
 #     file now fails to import.
+#   assimp-ply-header-end.patch  the PLY header parser ignored the end of
+#     the data: a header cut off before end_header read its last line for
+#     ever. Such a file now fails to import.
 prepare_assimp_source() {
   local assimp_src=$1 zlib_src=$2 log=$3 fix
   sed -i '/find_package(draco/d; /draco::draco/d' "$assimp_src/code/CMakeLists.txt"
