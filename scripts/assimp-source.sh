@@ -19,6 +19,9 @@ ZLIB_VERSION=1:1.2.13.dfsg-1
 #   assimp-ply-header-end.patch  the PLY header parser ignored the end of
 #     the data: a header cut off before end_header read its last line for
 #     ever. Such a file now fails to import.
+#   assimp-iostreambuffer-line-end.patch  the line buffer of the PLY (and
+#     OBJ) reader skipped a '\0' or '\r' line end past the data it had read
+#     and then read on past its cache.
 prepare_assimp_source() {
   local assimp_src=$1 zlib_src=$2 log=$3 fix
   sed -i '/find_package(draco/d; /draco::draco/d' "$assimp_src/code/CMakeLists.txt"
