@@ -22,6 +22,8 @@ ZLIB_VERSION=1:1.2.13.dfsg-1
 #   assimp-iostreambuffer-line-end.patch  the line buffer of the PLY (and
 #     OBJ) reader skipped a '\0' or '\r' line end past the data it had read
 #     and then read on past its cache.
+#   assimp-obj-mtl-no-material.patch  an anisotropy or texture line before
+#     the first newmtl of a material file wrote through a null material.
 prepare_assimp_source() {
   local assimp_src=$1 zlib_src=$2 log=$3 fix
   sed -i '/find_package(draco/d; /draco::draco/d' "$assimp_src/code/CMakeLists.txt"
