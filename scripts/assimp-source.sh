@@ -24,6 +24,8 @@ ZLIB_VERSION=1:1.2.13.dfsg-1
 #     and then read on past its cache.
 #   assimp-obj-mtl-no-material.patch  an anisotropy or texture line before
 #     the first newmtl of a material file wrote through a null material.
+#   assimp-utf32-bom.patch  the UTF-32 byte order mark conversion of the
+#     text readers (STL, OBJ, X) read and wrote past the file buffer.
 prepare_assimp_source() {
   local assimp_src=$1 zlib_src=$2 log=$3 fix
   sed -i '/find_package(draco/d; /draco::draco/d' "$assimp_src/code/CMakeLists.txt"
