@@ -26,6 +26,9 @@ ZLIB_VERSION=1:1.2.13.dfsg-1
 #     the first newmtl of a material file wrote through a null material.
 #   assimp-utf32-bom.patch  the UTF-32 byte order mark conversion of the
 #     text readers (STL, OBJ, X) read and wrote past the file buffer.
+#   assimp-collada-primitives.patch  the COLLADA primitives: a word that is
+#     not a number in <p> hung the import; an accessor reaching past its
+#     float_array, and primitives without a VERTEX input, read past arrays.
 prepare_assimp_source() {
   local assimp_src=$1 zlib_src=$2 log=$3 fix
   sed -i '/find_package(draco/d; /draco::draco/d' "$assimp_src/code/CMakeLists.txt"
