@@ -29,6 +29,9 @@ ZLIB_VERSION=1:1.2.13.dfsg-1
 #   assimp-collada-primitives.patch  the COLLADA primitives: a word that is
 #     not a number in <p> hung the import; an accessor reaching past its
 #     float_array, and primitives without a VERTEX input, read past arrays.
+#   assimp-fbx-binary-lengths.patch  the binary FBX tokenizer checked
+#     lengths from the file with pointer sums that wrap, and read past the
+#     buffer.
 prepare_assimp_source() {
   local assimp_src=$1 zlib_src=$2 log=$3 fix
   sed -i '/find_package(draco/d; /draco::draco/d' "$assimp_src/code/CMakeLists.txt"
