@@ -38,6 +38,8 @@ ZLIB_VERSION=1:1.2.13.dfsg-1
 #     material in an empty list and wrote bone weights for any vertex index.
 #   assimp-fbx-model-cycle.patch  an FBX model connected below itself sent
 #     the node conversion round the cycle until the stack overflowed.
+#   assimp-fbx-layer-index.patch  an FBX geometry Layer without its index
+#     read the first of no tokens.
 prepare_assimp_source() {
   local assimp_src=$1 zlib_src=$2 log=$3 fix
   sed -i '/find_package(draco/d; /draco::draco/d' "$assimp_src/code/CMakeLists.txt"
