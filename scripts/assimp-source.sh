@@ -19,6 +19,10 @@ ZLIB_VERSION=1:1.2.13.dfsg-1
 #   assimp-ply-header-end.patch  the PLY header parser ignored the end of
 #     the data: a header cut off before end_header read its last line for
 #     ever. Such a file now fails to import.
+#   assimp-ply-instances-and-empty-faces.patch  a second vertex or face
+#     element of the PLY reader wrote past the arrays sized for the first,
+#     a face or strip without an index reached SortByPTypeProcess, and
+#     texture coordinates were stored through indices a face lacked.
 #   assimp-iostreambuffer-line-end.patch  the line buffer of the PLY (and
 #     OBJ) reader skipped a '\0' or '\r' line end past the data it had read
 #     and then read on past its cache.
