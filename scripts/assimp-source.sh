@@ -39,7 +39,8 @@ ZLIB_VERSION=1:1.2.13.dfsg-1
 #   assimp-x-indices.patch  the X reader kept a vertex index equal to the
 #     vertex count, never checked normal indices, let a face end up with no
 #     index (an out-of-bounds write in SortByPTypeProcess), looked up a
-#     material in an empty list and wrote bone weights for any vertex index.
+#     material in an empty list, wrote bone weights for any vertex index
+#     and looked up a face for every per-face material index.
 #   assimp-fbx-model-cycle.patch  an FBX model connected below itself sent
 #     the node conversion round the cycle until the stack overflowed.
 #   assimp-fbx-layer-index.patch  an FBX geometry Layer without its index
