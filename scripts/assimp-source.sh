@@ -45,6 +45,11 @@ ZLIB_VERSION=1:1.2.13.dfsg-1
 #     the node conversion round the cycle until the stack overflowed.
 #   assimp-fbx-layer-index.patch  an FBX geometry Layer without its index
 #     read the first of no tokens.
+#   assimp-x-sizes.patch, assimp-ply-sizes.patch, assimp-glb-json-length.patch
+#     counts and lengths read from an X, PLY or binary glTF file sized
+#     arrays of gigabytes before any element was read; a count beyond what
+#     the file holds now fails the import (and the .glb JSON length no
+#     longer wraps to an empty buffer in a 32-bit build).
 prepare_assimp_source() {
   local assimp_src=$1 zlib_src=$2 log=$3 fix
   sed -i '/find_package(draco/d; /draco::draco/d' "$assimp_src/code/CMakeLists.txt"

@@ -71,6 +71,7 @@ classify() {
     oom-*) echo "over 2 GB"; return ;;
   esac
   local report what where
+  [[ -x "$bin/import-$1" ]] || { echo "not run: no $1 target"; return; }
   report=$("$bin/import-$1" -timeout=10 -rss_limit_mb=2048 "$2" 2>&1 || true)
   what=$(grep -m1 -E 'ERROR: AddressSanitizer|runtime error|ERROR: libFuzzer|import_target:' <<<"$report" |
     sed -E 's/^==[0-9]+== ?//; s/^[^ ]*: runtime error/runtime error/; s/ on address .*//' | cut -c1-110 || true)
