@@ -9,7 +9,8 @@ whose model, LOD or texture files changed, the overview and the corners
 with them, the collision views when a collision file changed, and every
 view when the settings or the map definition changed. A changed file the
 plug-in cannot import (a file saved half-way) keeps its groups' last good
-pictures, and index.html names the error. Then the contact sheet again.
+pictures, and index.html names the error. The page is written as soon as
+the pictures are; then the contact sheet again.
 
 Runs inside a Wine session (scripts/run-preview.sh --watch starts it).
     preview-watch.py BIN_DIR PLUGIN_DLL GAME_DIR OUT_DIR [--updates N]
@@ -124,6 +125,7 @@ class Watch:
             shutil.copyfile(os.path.join(to, name), os.path.join(self.out, name))
 
     def update(self, changed):
+        self.phases = []
         with tempfile.TemporaryDirectory() as scratch:
             plan = os.path.join(scratch, "plan")
             with open(os.path.join(scratch, "check.json"), "w") as out:
@@ -133,6 +135,7 @@ class Watch:
             if status >= 3 or not os.path.exists(os.path.join(plan, "views.txt")):
                 self.page_error(f"the map checker could not run (exit {status})", None)
                 return 0
+            self.lap("check")
             report = json.load(open(os.path.join(scratch, "check.json"), encoding="utf-8"))
             every, collisions, groups, kept, errors = affected(report, changed)
             # Something that would end the game ends the preview's game too
@@ -158,6 +161,7 @@ class Watch:
                 for result in [pool.submit(self.take, game, lines, os.path.join(scratch, name), *extra)
                                for game, lines, name, extra in runs]:
                     result.result()
+            self.lap("views")
             lists = ["overview_views.txt", "views.txt", "collision_views.txt"]
             for name in lists:
                 # A kept group's pictures stay on the sheet and the page: its
@@ -171,10 +175,17 @@ class Watch:
                         out.writelines(new + old)
                 else:
                     shutil.copyfile(os.path.join(plan, name), os.path.join(self.out, name))
+            # The page shows the new pictures at once; the sheet follows.
+            self.page_error("; ".join(errors), os.path.join(plan, "index.html"))
+            self.lap("page")
             self.wine(os.path.join(self.bin, "vornak_host.exe"), "--contact-sheet", windows(self.out),
                       *[windows(os.path.join(self.out, name)) for name in lists])
-            self.page_error("; ".join(errors), os.path.join(plan, "index.html"))
+            self.lap("sheet")
             return len(group_views) + len(overview) + len(collision)
+
+    def lap(self, name):
+        """Times the update's steps, for the line that reports it."""
+        self.phases.append((name, time.time()))
 
     def page_error(self, error, page):
         """index.html from the new plan (or the last one), naming the error."""
@@ -209,8 +220,13 @@ def main():
         changed, state = wait_for_change(game, state)
         start = time.time()
         taken = watch.update(changed)
-        print(f"updated {taken} views in {time.time() - start:.1f} s after {len(changed)} changed files; "
-              f"done at {time.time():.3f}", flush=True)
+        steps, at = [], start
+        for name, end in watch.phases:
+            steps.append(f"{name} {end - at:.1f} s")
+            at = end
+        page = dict(watch.phases).get("page", time.time())
+        print(f"updated {taken} views in {time.time() - start:.1f} s ({', '.join(steps)}) after {len(changed)} "
+              f"changed files; page at {page:.3f}; done at {time.time():.3f}", flush=True)
         state = snapshot(game)
         done += 1
     return 0

@@ -8,7 +8,9 @@
 #include <stb_image_write.h>
 
 #include <algorithm>
+#include <atomic>
 #include <memory>
+#include <thread>
 
 namespace Host {
 namespace {
@@ -50,11 +52,22 @@ void Shrink(const Picture& picture, int thumbHeight, unsigned char* sheet, int s
 bool WriteContactSheet(const std::vector<ContactSheetEntry>& entries, const std::string& file, std::string& error)
 {
     if (entries.empty()) return error = "no pictures for the contact sheet", false;
+    // Decoding the pictures is most of the work: one thread per core.
     std::vector<Picture> pictures(entries.size());
+    std::atomic<std::size_t> next{0};
+    auto decode = [&] {
+        for (std::size_t i; (i = next++) < entries.size();) {
+            int channels = 0;
+            pictures[i].rgb.reset(
+                stbi_load(entries[i].picture.c_str(), &pictures[i].width, &pictures[i].height, &channels, 3));
+        }
+    };
+    std::vector<std::thread> decoders(std::max(1u, std::thread::hardware_concurrency()) - 1);
+    for (std::thread& decoder : decoders) decoder = std::thread(decode);
+    decode();
+    for (std::thread& decoder : decoders) decoder.join();
     int cellHeight = 0;
     for (std::size_t i = 0; i < entries.size(); ++i) {
-        int channels = 0;
-        pictures[i].rgb.reset(stbi_load(entries[i].picture.c_str(), &pictures[i].width, &pictures[i].height, &channels, 3));
         if (!pictures[i].rgb) return error = "cannot read " + entries[i].picture + " for the contact sheet", false;
         cellHeight = std::max(cellHeight, kThumbWidth * pictures[i].height / pictures[i].width);
     }

@@ -130,7 +130,10 @@ int main(int argc, char** argv)
         std::printf("vornak_host %s\n", VORNAK_VERSION);
         return 0;
     }
-    if (argc >= 4 && std::strcmp(argv[1], "--contact-sheet") == 0) return ContactSheet(argv[2], argc - 3, argv + 3);
+    if (argc >= 4 && std::strcmp(argv[1], "--contact-sheet") == 0) {
+        stbi_write_png_compression_level = 2;  // a large picture, remade on every change the watch sees
+        return ContactSheet(argv[2], argc - 3, argv + 3);
+    }
     Host::PreviewConfig preview;
     preview.pluginPath = DefaultPluginPath();
     std::string cameraPath, viewsPath, renderEntry;
