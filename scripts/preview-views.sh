@@ -9,6 +9,7 @@
 # on; then one contact_sheet.png of them all. Exit 1 when a
 # step fails; the checker's findings do not fail it.
 #   scripts/preview-views.sh BIN_DIR PLUGIN_DLL GAME_DIR OUT_DIR
+# VORNAK_IMPORT_CACHE=DIR keeps the checker's import results there (the watch).
 set -Eeuo pipefail
 trap 'echo "preview-views: failed at line $LINENO: $BASH_COMMAND" >&2' ERR
 
@@ -20,7 +21,10 @@ bin=$1 plugin=$2 game=$3 out=$4
 w() { winepath -w "$1"; }
 mkdir -p "$out"
 status=0
-wine "$bin/vornak_check_map.exe" --no-progress --views-out "$(w "$out")" "$(w "$game")" >"$out/check.txt" || status=$?
+cache=()
+[[ -n ${VORNAK_IMPORT_CACHE:-} ]] && cache=(--import-cache "$(w "$VORNAK_IMPORT_CACHE")")
+wine "$bin/vornak_check_map.exe" --no-progress "${cache[@]}" --views-out "$(w "$out")" "$(w "$game")" >"$out/check.txt" ||
+  status=$?
 if [[ $status -ge 3 || ! -f $out/views.txt ]]; then
   cat "$out/check.txt"
   echo "preview-views: the map checker could not plan the views (exit $status)" >&2

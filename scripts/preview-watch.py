@@ -28,7 +28,7 @@ import time
 
 from preview_copy import make_copy
 
-FAILED_IMPORT = {"file-missing", "file-unreadable", "importer-crash", "importer-hang", "no-normals"}
+FAILED_IMPORT = {"file-missing", "file-unreadable", "importer-crash", "importer-timeout", "no-normals"}
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
 
@@ -104,8 +104,11 @@ def affected(report, changed):
 
 
 class Watch:
-    def __init__(self, bin_dir, plugin, game, out):
+    def __init__(self, bin_dir, plugin, game, out, cache):
         self.bin, self.plugin, self.game, self.out = bin_dir, plugin, game, out
+        # The checker's import results, kept while the watch runs: a save
+        # re-imports only the files it touched.
+        self.cache = cache
 
     def wine(self, *arguments, output=subprocess.DEVNULL):
         return subprocess.run(["wine", *arguments], stdout=output, stderr=subprocess.STDOUT).returncode
@@ -130,7 +133,8 @@ class Watch:
             plan = os.path.join(scratch, "plan")
             with open(os.path.join(scratch, "check.json"), "w") as out:
                 status = subprocess.run(["wine", os.path.join(self.bin, "vornak_check_map.exe"), "--json",
-                                         "--no-progress", "--views-out", windows(plan), windows(self.game)],
+                                         "--no-progress", "--import-cache", windows(self.cache),
+                                         "--views-out", windows(plan), windows(self.game)],
                                         stdout=out, stderr=subprocess.DEVNULL).returncode
             if status >= 3 or not os.path.exists(os.path.join(plan, "views.txt")):
                 self.page_error(f"the map checker could not run (exit {status})", None)
@@ -199,20 +203,11 @@ class Watch:
             out.write(text)
 
 
-def main():
-    arguments = sys.argv[1:]
-    updates = None
-    if "--updates" in arguments:
-        at = arguments.index("--updates")
-        updates = int(arguments[at + 1])
-        del arguments[at:at + 2]
-    if len(arguments) != 4:
-        print(__doc__, file=sys.stderr)
-        return 2
-    bin_dir, plugin, game, out = (os.path.abspath(a) for a in arguments)
-    watch = Watch(bin_dir, plugin, game, out)
-    if subprocess.run(["bash", os.path.join(ROOT, "scripts", "preview-views.sh"), bin_dir, plugin, game, out]).returncode:
+def watch_game(watch, updates):
+    if subprocess.run(["bash", os.path.join(ROOT, "scripts", "preview-views.sh"), watch.bin, watch.plugin, watch.game,
+                       watch.out], env=dict(os.environ, VORNAK_IMPORT_CACHE=watch.cache)).returncode:
         return 1
+    game, out = watch.game, watch.out
     state = snapshot(game)
     done = 0
     while updates is None or done < updates:
@@ -231,6 +226,20 @@ def main():
         done += 1
     return 0
 
+
+def main():
+    arguments = sys.argv[1:]
+    updates = None
+    if "--updates" in arguments:
+        at = arguments.index("--updates")
+        updates = int(arguments[at + 1])
+        del arguments[at:at + 2]
+    if len(arguments) != 4:
+        print(__doc__, file=sys.stderr)
+        return 2
+    bin_dir, plugin, game, out = (os.path.abspath(a) for a in arguments)
+    with tempfile.TemporaryDirectory() as cache:
+        return watch_game(Watch(bin_dir, plugin, game, out, cache), updates)
 
 if __name__ == "__main__":
     sys.exit(main())

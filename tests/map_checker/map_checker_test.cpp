@@ -1,7 +1,8 @@
 // The map checker on generated game directories: the broken game names each
 // of its mistakes and nothing else, a MapPath that gives no map is named,
-// the sample map is clean, a crashing and a hanging import are reported
-// while the check goes on, and the program's exit codes and outputs. The
+// the sample map is clean, the import cache reuses only what is unchanged,
+// a crashing and a hanging import are reported while the check goes on,
+// and the program's exit codes and outputs. The
 // crash is the workers' test-only one: the importer as built crashes on no
 // file we know of.
 #include <gtest/gtest.h>
@@ -193,6 +194,44 @@ TEST(MapCheckerTest, SampleMapIsClean)
     EXPECT_EQ(models, static_cast<std::size_t>(summary.memberModels + summary.lodModels));
     EXPECT_EQ(collisions, static_cast<std::size_t>(summary.collisionModels));
     EXPECT_EQ(textures, 6u);
+}
+
+// The watch's import cache: a second check of an unchanged map imports
+// nothing (its workers could not even start), and a changed material
+// library beside a model is seen although the model file is unchanged.
+TEST(MapCheckerTest, ImportCacheReusesOnlyWhatIsUnchanged)
+{
+    TestSupport::TempDirectory game, cache;
+    MapGen::WriteSampleGame(game.Path());
+    auto check = [&](const std::string& program) {
+        char previous[MAX_PATH];
+        GetCurrentDirectoryA(MAX_PATH, previous);
+        MapChecker::CheckRequest request;
+        request.gameDirectory = game.Path();
+        request.workers.program = program;
+        request.importCache = cache.Path();
+        CheckReport report = MapChecker::RunMapCheck(request);
+        SetCurrentDirectoryA(previous);
+        return report;
+    };
+    auto textureUsers = [](const CheckReport& report, const std::string& texture) {
+        const FileReport* file = Find(report, texture, MapChecker::FileKind::Texture);
+        return file ? file->roles.size() : 0u;
+    };
+    const CheckReport first = check(CheckerProgram());
+    const CheckReport again = check(game.File("no_such_checker.exe"));
+    EXPECT_EQ(MapChecker::FormatTextReport(again), MapChecker::FormatTextReport(first));
+
+    const std::string library = game.File("maps\\sample\\building0.mtl");
+    std::string text = TestSupport::ReadFile(library);
+    const std::size_t texture = text.find("map_Kd ");
+    ASSERT_NE(texture, std::string::npos);
+    text = text.substr(0, texture) + "map_Kd concrete_moved.bmp\n";
+    TestSupport::WriteFile(library, text);
+    EXPECT_THROW(check(game.File("no_such_checker.exe")), MapChecker::CheckerFailure);
+    const CheckReport changed = check(CheckerProgram());
+    EXPECT_EQ(textureUsers(first, "maps\\sample\\concrete_moved.bmp"), 0u);
+    EXPECT_GT(textureUsers(changed, "maps\\sample\\concrete_moved.bmp"), 0u);
 }
 
 TEST(MapCheckerTest, HangingImportIsEndedAndReportedWhileTheCheckGoesOn)

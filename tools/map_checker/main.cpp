@@ -37,6 +37,9 @@ const char* Usage()
            "                  writes DIR\\overview_views.txt, DIR\\views.txt (the groups) and\n"
            "                  DIR\\collision_views.txt for vornak_host.exe --views,\n"
            "                  and DIR\\index.html, the page of the pictures beside the findings\n"
+           "  --import-cache DIR\n"
+           "                  keeps each model's import result in DIR and reuses it while the model's\n"
+           "                  files, the settings and the map definition are unchanged (for repeated checks)\n"
            "  --write-settings FILE\n"
            "                  writes a new VornakMapLoader_Config.ini with every setting at its default\n"
            "                  (an existing file is left as it is)\n"
@@ -81,6 +84,8 @@ bool Parse(int argc, char** argv, Arguments& arguments, std::string& error)
             arguments.writeSettings = argv[++i];
         } else if (argument == "--views-out" && hasValue) {
             arguments.viewsOut = argv[++i];
+        } else if (argument == "--import-cache" && hasValue) {
+            arguments.request.importCache = argv[++i];
         } else if (argument == "--json") {
             arguments.json = true;
         } else if (argument == "--no-progress") {

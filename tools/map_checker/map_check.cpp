@@ -11,6 +11,7 @@
 #include "config/map_definition.h"
 #include "config/options.h"
 #include "declared_files.h"
+#include "import_cache.h"
 #include "ini_layout.h"
 #include "progress_line.h"
 #include "settings_check.h"
@@ -94,9 +95,16 @@ CheckReport RunMapCheck(const CheckRequest& request)
     {
         ProgressLine progress(request.showProgress);
         try {
-            results = ImportInWorkers(jobs, workers, [&](std::size_t done, std::size_t total, const std::string& file) {
-                progress.Update(done, total, file);
-            });
+            const ImportJobs import = [&](const std::vector<ImportJob>& some) {
+                return ImportInWorkers(some, workers, [&](std::size_t done, std::size_t total, const std::string& file) {
+                    progress.Update(done, total, file);
+                });
+            };
+            results = request.importCache.empty()
+                          ? import(jobs)
+                          : ImportWithCache(jobs, request.importCache,
+                                            FileSignature(settings.settingsPath) + "\t" + FileSignature(settings.mapPath),
+                                            import);
         } catch (const std::runtime_error& error) {
             throw CheckerFailure(error.what());
         }

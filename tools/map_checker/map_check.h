@@ -16,6 +16,7 @@ struct CheckRequest {
     std::string gameDirectory;
     WorkerPoolOptions workers;  // program, count, time limit; the game directory is filled in
     bool showProgress = false;  // the progress line on standard error
+    std::string importCache;    // a directory keeping import results between runs; empty for none
 };
 
 // The check cannot run (no such directory, a worker cannot be started).
