@@ -45,6 +45,15 @@ if [[ -f "$prefix/.complete" ]]; then
   echo "$prefix"
   exit 0
 fi
+# One build of a key at a time: a second run (fuzzing another reader) waits
+# for the first instead of deleting its work.
+mkdir -p "$cache_root"
+exec 9>"$cache_root/.lock-$key"
+flock 9
+if [[ -f "$prefix/.complete" ]]; then
+  echo "$prefix"
+  exit 0
+fi
 
 jobs=$(nproc)
 work="$cache_root/work-$key"
