@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <atomic>
 
+#include "base/pool_heap.h"
+
 namespace TarnRenderer {
 
 struct TaskHandle::State {
@@ -92,6 +94,8 @@ TaskHandle TaskPool::Enqueue(std::function<void()> work, bool first)
 
 void TaskPool::WorkerLoop()
 {
+    // The imports' allocations stay off the heap the render thread uses.
+    PoolHeap::UseOnThisThread();
     for (;;) {
         std::shared_ptr<TaskHandle::State> task;
         {

@@ -1,7 +1,9 @@
 // A small pool of worker threads for model imports and their attribute
 // workers. Waiting for a task that no worker has started yet runs it on the
 // waiting thread, so tasks that wait for their own sub-tasks can never
-// deadlock the pool, however many of them fill it.
+// deadlock the pool, however many of them fill it. Its threads allocate
+// from a heap of their own (base/pool_heap.h), so the imports never hold
+// the lock of the heap the render thread allocates from.
 #pragma once
 
 #include <condition_variable>

@@ -1,13 +1,21 @@
 // The task pool: tasks that wait for their own sub-tasks never deadlock it,
 // however many fill it, it never starts more threads than it has, and short
-// work can go ahead of the queue.
+// work can go ahead of the queue. Its threads allocate from a heap of their
+// own, and every block goes back to the heap it came from, whichever
+// thread deletes it.
+#include <windows.h>
+
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
+#include <memory>
+#include <new>
 #include <thread>
 #include <vector>
 
+#include "base/pool_heap.h"
 #include "renderer/task_pool.h"
 
 namespace {
@@ -70,6 +78,89 @@ TEST(TaskPool, ATaskSubmittedFirstRunsBeforeTheQueuedOnes)
     blocker.Wait();
     while (!tasks.back().Done() || !tasks.front().Done() || !tasks[1].Done()) std::this_thread::yield();
     EXPECT_EQ(order, (std::vector<int>{3, 1, 2}));
+}
+
+// Runs `work` on one of the pool's threads and waits for it without taking
+// it over (Wait would run a task nobody has started on this thread).
+void RunOnPool(TaskPool& pool, std::function<void()> work)
+{
+    const TaskHandle handle = pool.Submit(std::move(work));
+    while (!handle.Done()) std::this_thread::yield();
+}
+
+std::size_t PoolHeapBytes()
+{
+    PoolHeap::FlushDeferred();
+    return PoolHeap::Read().bytes;
+}
+
+struct alignas(64) Wide {
+    unsigned char bytes[64];
+};
+
+TEST(TaskPool, BlocksGoBackToTheirOwnHeapWhicheverThreadDeletesThem)
+{
+    TaskPool pool(1);
+    RunOnPool(pool, [] {});  // the thread and its heap exist
+    const std::size_t before = PoolHeapBytes();
+
+    // Made on the pool, deleted here: the vector's array, aligned blocks.
+    std::vector<int>* numbers = nullptr;
+    Wide* wide = nullptr;
+    bool onPool = false;
+    DWORD errorKept = 0;
+    RunOnPool(pool, [&] {
+        onPool = PoolHeap::OnThisThread();
+        SetLastError(1234);
+        numbers = new std::vector<int>(5000, 7);
+        wide = new Wide[3];
+        errorKept = GetLastError();
+    });
+    EXPECT_TRUE(onPool);
+    EXPECT_FALSE(PoolHeap::OnThisThread());
+    EXPECT_EQ(errorKept, 1234u);
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(wide) % alignof(Wide), 0u);
+    EXPECT_GE(PoolHeapBytes(), before + 5000 * sizeof(int) + 3 * sizeof(Wide));
+    delete numbers;
+    delete[] wide;
+    EXPECT_EQ(PoolHeapBytes(), before);
+
+    // Made here, deleted on the pool: back to the C runtime's heap.
+    auto* here = new std::vector<int>(5000, 7);
+    auto* hereWide = new Wide;
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(hereWide) % alignof(Wide), 0u);
+    RunOnPool(pool, [&] {
+        delete here;
+        delete hereWide;
+    });
+    EXPECT_EQ(PoolHeapBytes(), before);
+}
+
+TEST(TaskPool, DeletesFromOutsideWhileThePoolAllocatesAreAllGivenBack)
+{
+    // This thread deletes the pool's blocks while a pool thread holds the
+    // heap's lock much of the time: those deletes wait on a list, never on
+    // the lock, and are given back all the same.
+    TaskPool pool(1);
+    RunOnPool(pool, [] {});
+    const std::size_t before = PoolHeapBytes();
+    std::vector<std::unique_ptr<int[]>> made(20000);
+    RunOnPool(pool, [&] {
+        for (std::size_t i = 0; i < made.size(); ++i) made[i].reset(new int[1 + i % 50]);
+    });
+    std::atomic<bool> started{false}, stop{false};
+    const TaskHandle churn = pool.Submit([&] {
+        started = true;
+        while (!stop) {
+            std::vector<std::unique_ptr<char[]>> blocks;
+            for (int i = 0; i < 64; ++i) blocks.emplace_back(new char[16 + i * 8]);
+        }
+    });
+    while (!started) std::this_thread::yield();
+    for (auto& block : made) block.reset();
+    stop = true;
+    while (!churn.Done()) std::this_thread::yield();
+    EXPECT_EQ(PoolHeapBytes(), before);
 }
 
 }  // namespace

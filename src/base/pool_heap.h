@@ -1,0 +1,46 @@
+// The task pool's own heap. The imports on the pool allocate and free at a
+// high rate (Assimp's scene, the meshes, the baked vertices); on the heap
+// the render thread uses as well, every one of those takes the lock the
+// render thread's own allocations wait for, and a pool thread preempted
+// while holding it stalls a frame for milliseconds.
+//
+// The module's global operator new and delete (every form, including the
+// aligned ones) are replaced: a thread that called UseOnThisThread takes its
+// memory from a private Win32 heap that only the pool's threads allocate
+// from; every other thread keeps using the C runtime's heap. Each block
+// carries a small header saying where it came from, so a block is given
+// back to its own heap whichever thread deletes it. A thread outside the
+// pool never waits for the pool heap's lock: when a pool thread holds it,
+// the block goes onto a lock-free list that the next pool-heap operation
+// gives back.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace PoolHeap {
+
+// From now on the calling thread's allocations come from the pool heap.
+// False (and nothing changes) when the heap could not be made.
+bool UseOnThisThread();
+// Whether the calling thread allocates from the pool heap.
+bool OnThisThread();
+
+struct Figures {
+    std::size_t bytes = 0;     // blocks alive in the pool heap, headers included
+    std::size_t blocks = 0;
+    std::size_t deferred = 0;  // of those, deletes waiting for the pool heap's lock
+    // operator new calls on threads outside the pool since the module
+    // started (wraps around): what the render thread allocates per frame.
+    std::uint32_t outsideAllocations = 0;
+};
+
+// Waits for the pool heap's lock; the deferred deletes are counted as alive.
+Figures Read();
+// Gives back the deletes left for the pool heap while its lock was taken
+// (waits for the lock).
+void FlushDeferred();
+// Only the count of allocations outside the pool, without any lock.
+std::uint32_t OutsideAllocations();
+
+}  // namespace PoolHeap
