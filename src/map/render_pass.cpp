@@ -59,7 +59,10 @@ void ProcessPendingReleases()
     // nobody holds them and nothing but this retry destroys them, so they
     // outlive the walk. Any other model may be released to its end by
     // another thread (the collision thread) at any moment after the lock.
-    std::vector<CModel*> pending;
+    // The list keeps its memory from frame to frame (render thread only):
+    // a frame that unloads a model allocates nothing for it.
+    static std::vector<CModel*> pending;
+    pending.clear();
     {
         std::lock_guard<std::mutex> lock(TarnRenderer::ModelCacheLock);
         for (CModel* model : TarnRenderer::ModelCache) {
