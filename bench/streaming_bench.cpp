@@ -16,6 +16,13 @@
 // device (when one can be made): its buffers, and each texture file through
 // D3DX, beside reading the file alone.
 //
+// Per flight with the budget, the worst of all frames beside the worst
+// streaming frame, the longest time one frame spent blocked (neither on a
+// core nor waiting for one: on a lock, for example the heap's while the
+// pool's imports allocate), and what the render thread allocated per frame
+// (operator new outside the pool). At the end, the process's private bytes
+// and the pool heap's live bytes after the flights against before them.
+//
 // The files are written into a temporary directory at the start and
 // removed at the end.
 //
@@ -27,6 +34,7 @@
 #include <windows.h>
 
 #include <d3dx9tex.h>
+#include <psapi.h>
 
 #include <algorithm>
 #include <atomic>
@@ -35,10 +43,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "asset_writer.h"
+#include "base/pool_heap.h"
 #include "config/options.h"
 #include "devices/host_device.h"
 #include "devices/recording_device.h"
@@ -49,6 +59,7 @@
 #include "renderer/render_group.h"
 #include "renderer/shading.h"
 #include "renderer/streaming_budget.h"
+#include "renderer/task_pool.h"
 #include "renderer/texture.h"
 #include "renderer/texture_decode.h"
 #include "test_files.h"
@@ -303,6 +314,12 @@ struct FlightResult {
     std::vector<double> allFrames;
     std::vector<SlowFrame> slowFrames;
     std::vector<double> appearMs;  // per group; -1 when never seen to appear
+    double mostBlockedMs = 0;     // in one frame
+    int framesBlockedOver1Ms = 0;
+    int framesAccounted = 0;
+    // operator new calls on the render thread in one frame
+    std::uint32_t mostAllocationsStreaming = 0, mostAllocationsOther = 0;
+    std::uint32_t leastAllocationsOther = ~0u;
     int framesWithWorkLeft = 0;
     unsigned designedWaits = 0;
 };
@@ -359,11 +376,26 @@ FlightResult Fly(const GeneratedMap& map, float budgetMs, Host::HostDevice* real
         const unsigned leftBefore = TarnRenderer::StreamingCounters.framesWithWorkLeft.load();
         BenchSupport::ThreadSchedule scheduleBefore, scheduleAfter;
         const bool readBefore = BenchSupport::ReadThreadSchedule(scheduleBefore);
+        const std::uint32_t allocationsBefore = PoolHeap::OutsideAllocations();
         auto start = Clock::now();
         RenderMap();
         const double ms = MsSince(start);
+        const std::uint32_t allocations = PoolHeap::OutsideAllocations() - allocationsBefore;
         const bool readAfter = BenchSupport::ReadThreadSchedule(scheduleAfter);
         const bool streaming = TarnRenderer::StreamingCounters.steps.load() != stepsBefore;
+        if (readBefore && readAfter) {
+            const BenchSupport::ThreadSchedule s = scheduleAfter - scheduleBefore;
+            const double blocked = std::max(0.0, ms - s.runMs - s.readyMs);
+            result.mostBlockedMs = std::max(result.mostBlockedMs, blocked);
+            result.framesBlockedOver1Ms += blocked > 1;
+            ++result.framesAccounted;
+        }
+        if (streaming) {
+            result.mostAllocationsStreaming = std::max(result.mostAllocationsStreaming, allocations);
+        } else {
+            result.mostAllocationsOther = std::max(result.mostAllocationsOther, allocations);
+            result.leastAllocationsOther = std::min(result.leastAllocationsOther, allocations);
+        }
         result.allFrames.push_back(ms);
         if (streaming) result.streamingFrames.push_back(ms);
         if (ms > kGoalMs) {
@@ -404,7 +436,18 @@ FlightResult Fly(const GeneratedMap& map, float budgetMs, Host::HostDevice* real
         delete group;
     }
     RenderGroups.clear();
-    ProcessPendingReleases();
+    // Until the cache is empty: a model whose device work was still queued
+    // waits for it before its release, and would otherwise keep its arrays
+    // into the next flight (and past the last, into the memory figures).
+    for (int round = 0; round < 5000; ++round) {
+        TarnRenderer::CompletePendingRenderData();
+        ProcessPendingReleases();
+        {
+            std::lock_guard<std::mutex> lock(TarnRenderer::ModelCacheLock);
+            if (TarnRenderer::ModelCache.empty()) break;
+        }
+        Sleep(1);
+    }
     host.SetDevice(nullptr);
     return result;
 }
@@ -427,6 +470,14 @@ void PrintFlight(const char* name, const FlightResult& flight)
                 Percentile(flight.streamingFrames, 99), Percentile(flight.streamingFrames, 100),
                 Percentile(flight.allFrames, 99), Percentile(flight.allFrames, 100), flight.framesWithWorkLeft,
                 flight.designedWaits);
+    if (flight.framesAccounted) {
+        std::printf("             most blocked in one frame %.3f ms, frames blocked over 1 ms: %d of %d\n",
+                    flight.mostBlockedMs, flight.framesBlockedOver1Ms, flight.framesAccounted);
+    }
+    std::printf("             render-thread allocations per frame: frames without streaming steps %u to %u, "
+                "streaming frames at most %u\n",
+                flight.leastAllocationsOther == ~0u ? 0 : flight.leastAllocationsOther, flight.mostAllocationsOther,
+                flight.mostAllocationsStreaming);
     // Why a frame was slow: on a core (work, page faults included), ready
     // but without a core (preempted), or neither (blocked, for example on
     // a lock the pool holds).
@@ -442,6 +493,24 @@ void PrintFlight(const char* name, const FlightResult& flight)
         }
     }
     std::fflush(stdout);
+}
+
+std::size_t PrivateBytes()
+{
+    PROCESS_MEMORY_COUNTERS_EX counters{};
+    counters.cb = sizeof(counters);
+    GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters), sizeof(counters));
+    // Wine 8 leaves PrivateUsage at 0 and fills PagefileUsage, the same figure.
+    return counters.PrivateUsage ? counters.PrivateUsage : counters.PagefileUsage;
+}
+
+// Until the pool has run everything queued so far (memory given back on
+// it included), without running anything on this thread.
+void WaitForThePool()
+{
+    const TarnRenderer::TaskHandle last = TarnRenderer::TaskPool::Shared().Submit([] {});
+    while (!last.Done()) Sleep(1);
+    PoolHeap::FlushDeferred();
 }
 
 }  // namespace
@@ -474,7 +543,15 @@ int main(int argc, char** argv)
     std::printf("\nflights past %d groups on %s, %.1f s each at 60 frames a second:\n", groups,
                 onRealDevice ? "the real device (draws dropped)" : "a device that does nothing",
                 ((groups - 1) * kSpacing + kRange + 40) / kSpeed);
+    struct BudgetedWorst {
+        double streaming, all, blocked;
+    };
+    std::vector<BudgetedWorst> budgetedWorst;
     std::vector<double> worstWith, worstWithout;
+    WaitForThePool();
+    const std::size_t privateBefore = PrivateBytes();
+    const PoolHeap::Figures heapBefore = PoolHeap::Read();
+    std::vector<std::size_t> privateAfterRound;
     std::vector<double> bestWith(groups, -1), bestWithout(groups, -1);
     for (int round = 0; round < rounds; ++round) {
         for (bool budgeted : {true, false}) {
@@ -487,12 +564,19 @@ int main(int argc, char** argv)
                         "texture by D3DX at once %.3f ms, texture band %.3f ms\n",
                         longest.create, longest.fill, longest.atOnce, longest.band);
             (budgeted ? worstWith : worstWithout).push_back(Percentile(flight.streamingFrames, 100));
+            if (budgeted) {
+                budgetedWorst.push_back(
+                    {Percentile(flight.streamingFrames, 100), Percentile(flight.allFrames, 100), flight.mostBlockedMs});
+            }
             std::vector<double>& best = budgeted ? bestWith : bestWithout;
             for (int i = 0; i < groups; ++i) {
                 if (flight.appearMs[i] >= 0 && (best[i] < 0 || flight.appearMs[i] < best[i])) best[i] = flight.appearMs[i];
             }
         }
+        WaitForThePool();
+        privateAfterRound.push_back(PrivateBytes());
     }
+    const PoolHeap::Figures heapAfter = PoolHeap::Read();
 
     std::vector<double> ratios;
     int missing = 0, slowest = -1;
@@ -509,6 +593,18 @@ int main(int argc, char** argv)
                 "without budget: %.3f ms (highest of %d round(s))\n",
                 budget, *std::max_element(worstWith.begin(), worstWith.end()), kGoalMs,
                 *std::max_element(worstWithout.begin(), worstWithout.end()), rounds);
+    for (std::size_t i = 0; i < budgetedWorst.size(); ++i) {
+        std::printf("  budgeted flight %zu: worst streaming frame %.3f ms, worst of all frames %.3f ms (goal: at most %.0f "
+                    "ms), most blocked in one frame %.3f ms (goal: at most 1 ms)\n",
+                    i + 1, budgetedWorst[i].streaming, budgetedWorst[i].all, kGoalMs, budgetedWorst[i].blocked);
+    }
+    constexpr double kMegabyte = 1024.0 * 1024.0;
+    std::printf("memory: private bytes %.2f MB before the flights, after each round", double(privateBefore) / kMegabyte);
+    for (std::size_t bytes : privateAfterRound) std::printf(" %.2f MB (%+.2f)", double(bytes) / kMegabyte,
+                                                            (double(bytes) - double(privateBefore)) / kMegabyte);
+    std::printf("; pool heap %.2f MB in %zu blocks before, %.2f MB in %zu blocks after (goal: within 1 MB)\n",
+                double(heapBefore.bytes) / kMegabyte, heapBefore.blocks, double(heapAfter.bytes) / kMegabyte,
+                heapAfter.blocks);
     std::printf("time to appear, with budget / without, per model (%zu models, %d not seen in both): median %.3f, "
                 "worst %.3f (goal: at most 1.5); with budget median %.0f ms, without %.0f ms\n",
                 ratios.size(), missing, Percentile(ratios, 50), worstRatio, Percentile(Seen(bestWith), 50),
