@@ -299,6 +299,7 @@ ChurnSoakFindings RunChurnSoak(const ChurnSoakConfig& config)
     }
     const unsigned importsBefore = TarnRenderer::Statistics.importsStarted;
     const unsigned destroyedBefore = TarnRenderer::Statistics.modelsDestroyed;
+    findings.poolHeapBefore = PoolHeapBytesAtRest();
     findings.privateBefore = PrivateBytes();
 
     std::vector<ThreadState> states(config.threads);
@@ -312,6 +313,7 @@ ChurnSoakFindings RunChurnSoak(const ChurnSoakConfig& config)
     if (std::size_t left = CachedTextures()) findings.Fail(std::to_string(left) + " textures left in the cache");
     const bool cachesEmpty = CachedModels() == 0 && CachedTextures() == 0;
     if (std::size_t live = device.LiveObjects()) findings.Fail(std::to_string(live) + " Direct3D objects still alive");
+    findings.poolHeapAfter = PoolHeapBytesAtRest();
     findings.privateAfter = PrivateBytes();
     findings.importsStarted = TarnRenderer::Statistics.importsStarted - importsBefore;
     findings.modelsDestroyed = TarnRenderer::Statistics.modelsDestroyed - destroyedBefore;
@@ -322,6 +324,10 @@ ChurnSoakFindings RunChurnSoak(const ChurnSoakConfig& config)
     constexpr std::size_t kMegabyte = 1024 * 1024;
     if (findings.privateAfter > findings.privateBefore + kMegabyte) {
         findings.Fail("private bytes grew by " + std::to_string(findings.privateAfter - findings.privateBefore));
+    }
+    if (findings.poolHeapAfter > findings.poolHeapBefore + kMegabyte) {
+        findings.Fail("the pool heap's live bytes grew by " +
+                      std::to_string(findings.poolHeapAfter - findings.poolHeapBefore));
     }
     Host::HostEnvironment::Instance().SetDevice(nullptr);
 
@@ -334,16 +340,18 @@ ChurnSoakFindings RunChurnSoak(const ChurnSoakConfig& config)
         findings.textureReleases += state.textureReleases;
     }
     findings.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    char line[512];
+    char line[768];
     std::snprintf(line, sizeof(line),
                   "churn: %u cycles on %u threads: %u model acquires, %u releases (%u while importing), %u imports, "
                   "%u models destroyed; %u texture acquires, %u releases; caches empty at the end: %s; private bytes "
-                  "%.2f MB before, %.2f MB after (%+ld KB); %.1f s",
+                  "%.2f MB before, %.2f MB after (%+ld KB); pool heap %.2f MB before, %.2f MB after (%+ld KB); %.1f s",
                   findings.cycles, config.threads, findings.modelAcquires, findings.modelReleases,
                   findings.releasesWhileImporting, findings.importsStarted, findings.modelsDestroyed,
                   findings.textureAcquires, findings.textureReleases, cachesEmpty ? "yes" : "no",
                   double(findings.privateBefore) / kMegabyte, double(findings.privateAfter) / kMegabyte,
-                  (long(findings.privateAfter) - long(findings.privateBefore)) / 1024, findings.seconds);
+                  (long(findings.privateAfter) - long(findings.privateBefore)) / 1024,
+                  double(findings.poolHeapBefore) / kMegabyte, double(findings.poolHeapAfter) / kMegabyte,
+                  (long(findings.poolHeapAfter) - long(findings.poolHeapBefore)) / 1024, findings.seconds);
     findings.summary = line;
     return findings;
 }

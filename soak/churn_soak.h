@@ -6,7 +6,8 @@
 // import tasks' callers. Afterwards every reference count must match the
 // references the threads still hold, the caches must empty once those are
 // released, every Direct3D object must be gone and the process's private
-// bytes must be back within 1 MB of where they were before the cycles.
+// bytes, and the live bytes of the task pool's own heap, must be back within
+// 1 MB of where they were before the cycles.
 //
 // A watchdog fails the run when no thread makes progress for `stallSeconds`:
 // it prints every thread's state and ends the process with exit code 3 (a
@@ -32,6 +33,7 @@ struct ChurnSoakFindings : SoakFindings {
     unsigned textureAcquires = 0, textureReleases = 0;
     unsigned importsStarted = 0, modelsDestroyed = 0;
     std::size_t privateBefore = 0, privateAfter = 0;
+    std::size_t poolHeapBefore = 0, poolHeapAfter = 0;
     double seconds = 0;
 };
 

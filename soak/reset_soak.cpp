@@ -180,6 +180,7 @@ ResetSoakFindings RunResetSoak(const ResetSoakConfig& config)
     });
 
     TestSupport::TempDirectory dir;
+    findings.poolHeapBefore = PoolHeapBytesAtRest();
     BuildMap(dir, config.groups);
     const float referenceX = kGroupSpacing;
     std::vector<unsigned char> before, after;
@@ -256,6 +257,11 @@ ResetSoakFindings RunResetSoak(const ResetSoakConfig& config)
     if (std::size_t left = CachedModels()) findings.Fail(Format("%u models left in the cache", unsigned(left)));
     if (std::size_t left = CachedTextures()) findings.Fail(Format("%u textures left in the cache", unsigned(left)));
     if (unsigned left = device.Live()) findings.Fail(Format("%u Direct3D objects still held after the map's release", left));
+    findings.poolHeapAfter = PoolHeapBytesAtRest();
+    if (findings.poolHeapAfter > findings.poolHeapBefore + 1024 * 1024) {
+        findings.Fail(Format("the pool heap's live bytes grew by %u KB over the run",
+                             unsigned((findings.poolHeapAfter - findings.poolHeapBefore) / 1024)));
+    }
     findings.createdOffRenderThread = device.CreatedOffRenderThread();
     if (findings.createdOffRenderThread) {
         findings.Fail(Format("%u Direct3D objects created off the render thread", findings.createdOffRenderThread));
@@ -269,16 +275,19 @@ ResetSoakFindings RunResetSoak(const ResetSoakConfig& config)
     host.SetDevice(nullptr);
     findings.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 
-    char line[512];
+    char line[768];
     std::snprintf(line, sizeof(line),
                   "resets: %u through D1..D5, %u returned D3D_OK, %u with imports in flight (up to %u at once); "
                   "%u..%u objects held, the same count after %u restores (%u half-made objects of streaming models "
                   "given back and made again); %u created off the render thread; "
-                  "%u imports, %u models unloaded; picture after the last reset: %ld of %ld pixels differ; %.1f s",
+                  "%u imports, %u models unloaded; pool heap %ld KB before the map, %+ld KB after its release; "
+                  "picture after the last reset: %ld of %ld pixels differ; %.1f s",
                   findings.resets, findings.resetsOk, findings.resetsWithImportsInFlight, findings.mostImportsInFlight,
                   findings.fewestLive, findings.mostLive, findings.restoresSameCount, findings.halfMadeReleased,
                   findings.createdOffRenderThread, findings.importsStarted,
-                  findings.modelsDestroyed, findings.differingPixels, findings.pixels, findings.seconds);
+                  findings.modelsDestroyed, long(findings.poolHeapBefore / 1024),
+                  (long(findings.poolHeapAfter) - long(findings.poolHeapBefore)) / 1024, findings.differingPixels,
+                  findings.pixels, findings.seconds);
     findings.summary = line;
     return findings;
 }

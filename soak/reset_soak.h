@@ -3,13 +3,16 @@
 // return D3D_OK, no Direct3D object may be created off the render thread,
 // no default-pool object may outlive the plug-in's release step, the
 // objects the plug-in holds must come back to the same count after every
-// restore step, the map must leave nothing behind when released, and the
+// restore step, the map must leave nothing behind when released (nor in the
+// task pool's own heap: its live bytes back within 1 MB), and the
 // picture of one camera after the last reset must equal the picture of the
 // same camera taken before the first.
 //
 // Runs on the calling thread, which plays the game's render thread. Needs a
 // display (Xvfb under Wine) and the host's fixed address range.
 #pragma once
+
+#include <cstddef>
 
 #include "soak_findings.h"
 
@@ -31,6 +34,7 @@ struct ResetSoakFindings : SoakFindings {
     unsigned halfMadeReleased = 0;           // objects of still-streaming models given back, made again later
     unsigned createdOffRenderThread = 0;
     unsigned importsStarted = 0, modelsDestroyed = 0;
+    std::size_t poolHeapBefore = 0, poolHeapAfter = 0;  // live bytes, the map not built and released
     long differingPixels = -1;               // -1: no picture taken
     long pixels = 0;
     double seconds = 0;
