@@ -24,4 +24,17 @@ struct FatalRendererError : std::runtime_error {
 
 [[noreturn]] void RaiseFatalRendererError(const std::string& message);
 
+// While one is alive, a fatal error raised on the thread that made it is
+// only thrown, without the handler: the work that met it (an import run
+// ahead of its turn) keeps the message, and whoever takes the work's result
+// raises it again in its turn, so that the player sees the error a run of
+// one file after another would have met first.
+class FatalErrorsDeferredOnThisThread {
+public:
+    FatalErrorsDeferredOnThisThread();
+    ~FatalErrorsDeferredOnThisThread();
+    FatalErrorsDeferredOnThisThread(const FatalErrorsDeferredOnThisThread&) = delete;
+    FatalErrorsDeferredOnThisThread& operator=(const FatalErrorsDeferredOnThisThread&) = delete;
+};
+
 }  // namespace TarnRenderer

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <new>
 
+#include "renderer/fatal_error.h"
 #include "renderer/shading.h"
 #include "renderer/streaming_budget.h"
 #include "renderer/task_pool.h"
@@ -128,12 +129,22 @@ void CreateRenderData(CModel* model)
 void ImportAsync(CModel* model)
 {
     try {
-        ImportGeometry(model);
+        if (model->deferFatalError) {
+            FatalErrorsDeferredOnThisThread deferred;
+            ImportGeometry(model);
+        } else {
+            ImportGeometry(model);
+        }
+    } catch (const FatalRendererError& error) {
+        // Deferred: the model is never drawn, its taker ends the game.
+        if (model->deferFatalError) model->fatalError = error.what();
     } catch (...) {
         // A failed import (or an observed fatal error in a test) leaves the
         // model empty; the render thread still finishes it.
     }
-    if (model->skipRenderData) {
+    if (model->afterImport && model->fatalError.empty()) model->afterImport(model);
+    model->afterImport = nullptr;
+    if (model->skipRenderData || !model->fatalError.empty()) {
         FinishImport(model);
         return;
     }
@@ -166,8 +177,13 @@ CModel::CModel(const ModelLoadParams& params)
       scale(params.scale),
       rawGeometry(params.rawGeometry),
       loadAsync(params.loadAsync),
-      skipRenderData(params.skipRenderData)
+      skipRenderData(params.skipRenderData),
+      deferFatalError(params.deferFatalError),
+      meshShading(params.meshShading ? *params.meshShading : CurrentShadingSettings),
+      afterImport(params.afterImport),
+      pool_(params.pool)
 {
+    if (params.drawSettings) drawSettings = *params.drawSettings;
     std::lock_guard<std::mutex> lock(objectLock);
     ++refCount;
     Load();
@@ -181,7 +197,9 @@ void CModel::Load()
     idle.store(false, std::memory_order_release);
     loading.store(true, std::memory_order_release);
     if (loadAsync) {
-        loadTask = TaskPool::Shared().Submit([this] { ImportAsync(this); });
+        TaskPool& pool = pool_ ? *pool_ : TaskPool::Shared();
+        pool_ = nullptr;
+        loadTask = pool.Submit([this] { ImportAsync(this); });
     } else {
         ImportModel(this);
     }
@@ -289,6 +307,7 @@ void AddMeshToModel(CModel* model, const aiScene* scene, unsigned index, const T
     }
     auto* mesh = new CMesh(scene, index, transform, model->directory, model->texturePath, model->path,
                            model->rawGeometry);
+    mesh->shading = model->meshShading;
     model->meshes.push_back(mesh);
     if (MeshAddedHook) MeshAddedHook(model, mesh);
 }
@@ -300,6 +319,14 @@ void WaitForModel(CModel* model)
     if (!model->loading.load(std::memory_order_acquire)) return;
     ++StreamingCounters.designedWaits;
     // Only this model is finished here; the others keep their turn.
+    while (model->loading.load(std::memory_order_acquire) && !FinishQueuedModel(model)) {
+        WaitForQueuedWork(5);
+    }
+}
+
+void AwaitImport(CModel* model)
+{
+    model->loadTask.Wait();
     while (model->loading.load(std::memory_order_acquire) && !FinishQueuedModel(model)) {
         WaitForQueuedWork(5);
     }

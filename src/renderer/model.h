@@ -7,7 +7,9 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,6 +24,8 @@ struct aiNode;
 
 namespace TarnRenderer {
 
+class CModel;
+
 struct ModelLoadParams {
     std::string path;
     std::string texturePath;           // empty: each sub-mesh's material texture
@@ -30,6 +34,21 @@ struct ModelLoadParams {
     bool rawGeometry = false;
     bool loadAsync = false;
     bool skipRenderData = false;
+    // Where an asynchronous import runs; null: the shared pool.
+    TaskPool* pool = nullptr;
+    // Templates for the model's draw settings and its meshes' shading; unset:
+    // CurrentDrawSettings and CurrentShadingSettings as the model is made.
+    // A loader that imports ahead of its turn passes the settings its turn
+    // would have found.
+    std::optional<DrawSettings> drawSettings;
+    std::optional<ShadingSettings> meshShading;
+    // An asynchronous import keeps a fatal error in `fatalError` instead of
+    // raising it on its worker; whoever takes the model raises it.
+    bool deferFatalError = false;
+    // Called on the worker of an asynchronous import once the meshes are
+    // complete (not after a fatal error), before anything else sees them:
+    // for a loader's own work on them. Must not throw.
+    std::function<void(CModel*)> afterImport;
 };
 
 class CModel final : public CThreadSafeBase {
@@ -68,10 +87,17 @@ public:
     bool rawGeometry;
     bool loadAsync;
     bool skipRenderData;
+    bool deferFatalError;
+    ShadingSettings meshShading;  // what each new mesh starts from
     TaskHandle loadTask;
+    // The fatal error a deferring import met (its meshes are then left
+    // without render data); empty otherwise. Read once the import is over.
+    std::string fatalError;
+    std::function<void(CModel*)> afterImport;  // from the descriptor, until called
 
 private:
     bool importStarted_ = false;
+    TaskPool* pool_;  // until the import is started
 };
 
 extern std::vector<CModel*> ModelCache;  // every live model, in creation order
@@ -122,6 +148,12 @@ void CompletePendingRenderData();
 // Waits until `model` has loaded, finishing its device work at once,
 // outside the budget.
 void WaitForModel(CModel* model);
+
+// The same for a loader on the render thread that imports ahead of its
+// turn: waits for the import (running it on this thread when no worker has
+// started it yet) and finishes its device work now. Not counted as a wait
+// of the render pass.
+void AwaitImport(CModel* model);
 
 // The last act of every import: clears `loading`, then sets `idle`.
 void FinishImport(CModel* model);
