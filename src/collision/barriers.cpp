@@ -255,25 +255,6 @@ bool MakeSegment(const float* p0, const float* p1, const float* p2, BarrierSegme
     return true;
 }
 
-void MakePlanesAndSegments(CMesh& mesh, MeshCollisionData& data)
-{
-    const std::uint32_t faces = std::min<std::uint32_t>(mesh.faceCount, mesh.indices.size() / 3);
-    if (!data.planes && faces > 0) {
-        data.planes = new TrianglePlane[faces];
-        for (std::uint32_t t = 0; t < faces; ++t) {
-            data.planes[t] = ComputePlane(Vertex(mesh, 3 * t), Vertex(mesh, 3 * t + 1), Vertex(mesh, 3 * t + 2));
-        }
-    }
-    if (!data.planes) return;
-    for (std::uint32_t t = 0; t < faces; ++t) {
-        if (!(std::fabs(data.planes[t].normal[2]) < kSteepNormalZ)) continue;
-        BarrierSegment segment;
-        if (MakeSegment(Vertex(mesh, 3 * t), Vertex(mesh, 3 * t + 1), Vertex(mesh, 3 * t + 2), segment)) {
-            data.barriers.push_back(segment);
-        }
-    }
-}
-
 bool HeldByRenderGroup(const CModel* model)
 {
     for (const RenderGroup* group : RenderGroups) {
@@ -287,13 +268,33 @@ bool HeldByRenderGroup(const CModel* model)
 
 }  // namespace
 
+void MakeMeshPlanesAndSegments(const CMesh& mesh, TrianglePlane*& planes, std::vector<BarrierSegment>& segments)
+{
+    const std::uint32_t faces = std::min<std::uint32_t>(mesh.faceCount, mesh.indices.size() / 3);
+    if (!planes && faces > 0) {
+        planes = new TrianglePlane[faces];
+        for (std::uint32_t t = 0; t < faces; ++t) {
+            planes[t] = ComputePlane(Vertex(mesh, 3 * t), Vertex(mesh, 3 * t + 1), Vertex(mesh, 3 * t + 2));
+        }
+    }
+    if (!planes) return;
+    for (std::uint32_t t = 0; t < faces; ++t) {
+        if (!(std::fabs(planes[t].normal[2]) < kSteepNormalZ)) continue;
+        BarrierSegment segment;
+        if (MakeSegment(Vertex(mesh, 3 * t), Vertex(mesh, 3 * t + 1), Vertex(mesh, 3 * t + 2), segment)) {
+            segments.push_back(segment);
+        }
+    }
+}
+
 void GenerateMeshBarriers()
 {
     for (std::size_t i = BarrierPassModelsDone; i < CollisionModels.size(); ++i) {
         CModel* model = CollisionModels[i];
         if (!model) continue;
         for (CMesh* mesh : model->meshes) {
-            if (auto* data = static_cast<MeshCollisionData*>(mesh->collisionData)) MakePlanesAndSegments(*mesh, *data);
+            auto* data = static_cast<MeshCollisionData*>(mesh->collisionData);
+            if (data && !data->barriersMade) MakeMeshPlanesAndSegments(*mesh, data->planes, data->barriers);
         }
         for (CMesh* mesh : model->meshes) {
             auto* data = static_cast<MeshCollisionData*>(mesh->collisionData);
@@ -308,6 +309,7 @@ void GenerateMeshBarriers()
             CollisionMeshRecords.push_back(std::move(record));
             data->shape = nullptr;
             data->barriers.clear();
+            data->barriersMade = false;
         }
     }
 

@@ -18,6 +18,13 @@ namespace BulletCol {
 // render group holds are only dropped from the list) and the list emptied.
 void GenerateMeshBarriers();
 
+// What the barrier pass computes for one mesh: the planes of its triangles
+// (made when `planes` is null) and the segments of the steep ones, appended
+// to `segments`. Reads only the mesh's arrays and MapTransform, so it may
+// run on any thread.
+void MakeMeshPlanesAndSegments(const TarnRenderer::CMesh& mesh, TrianglePlane*& planes,
+                               std::vector<BarrierSegment>& segments);
+
 // How many entries of CollisionModels earlier passes have handled: all of
 // them while ShowCollisions keeps the models listed, else none (the list
 // is emptied). A model listed twice is handled once per entry, so the

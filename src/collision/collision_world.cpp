@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
+#include <thread>
 #include <unordered_map>
 
 #include "base/host_view.h"
@@ -10,7 +12,9 @@
 #include "config/map_definition.h"
 #include "config/options.h"
 #include "overlay/loading_screen.h"
+#include "renderer/fatal_error.h"
 #include "renderer/model.h"
+#include "renderer/task_pool.h"
 
 using TarnRenderer::CMesh;
 using TarnRenderer::CModel;
@@ -136,25 +140,31 @@ void AddWeldedTriangles(btTriangleMesh& mesh, const float* positions, const std:
     }
 }
 
+btBvhTriangleMeshShape* BuildMeshShape(const CMesh& mesh)
+{
+    const std::uint32_t faces = std::min<std::uint32_t>(mesh.faceCount, mesh.indices.size() / 3);
+    const std::uint32_t* indices = mesh.indices.data();
+    std::uint32_t count = faces;
+    std::vector<std::uint32_t> kept;
+    if (LeaveOutNonFiniteTriangles(mesh, faces, kept)) {
+        indices = kept.data();
+        count = static_cast<std::uint32_t>(kept.size() / 3);
+    }
+    // Bullet cannot build a bounding-volume tree over no triangles.
+    if (count == 0) return nullptr;
+    auto* triangles = new btTriangleMesh(true, true);
+    AddWeldedTriangles(*triangles, mesh.positions.data(), indices, count);
+    return new btBvhTriangleMeshShape(triangles, true, true);
+}
+
 btRigidBody* CreateMeshBody(CMesh* mesh, std::uint32_t surfaceKey)
 {
     if (!mesh) return nullptr;
     auto* data = static_cast<MeshCollisionData*>(mesh->collisionData);
     if (!data) return nullptr;
     if (!data->shape) {
-        const std::uint32_t faces = std::min<std::uint32_t>(mesh->faceCount, mesh->indices.size() / 3);
-        const std::uint32_t* indices = mesh->indices.data();
-        std::uint32_t count = faces;
-        std::vector<std::uint32_t> kept;
-        if (LeaveOutNonFiniteTriangles(*mesh, faces, kept)) {
-            indices = kept.data();
-            count = static_cast<std::uint32_t>(kept.size() / 3);
-        }
-        // Bullet cannot build a bounding-volume tree over no triangles.
-        if (count == 0) return nullptr;
-        auto* triangles = new btTriangleMesh(true, true);
-        AddWeldedTriangles(*triangles, mesh->positions.data(), indices, count);
-        data->shape = new btBvhTriangleMeshShape(triangles, true, true);
+        data->shape = BuildMeshShape(*mesh);
+        if (!data->shape) return nullptr;
     }
     CreateWorldObjects();
 
@@ -169,9 +179,176 @@ btRigidBody* CreateMeshBody(CMesh* mesh, std::uint32_t surfaceKey)
     return body;
 }
 
-void BuildCollisionWorld()
+namespace {
+
+TarnRenderer::ModelLoadParams CollisionParams(const std::string& path)
 {
-    if (!CollisionMeshRecords.empty() || CollisionFilesLoaded) return;
+    TarnRenderer::ModelLoadParams params;
+    params.path = path;
+    params.texturePath.clear();
+    params.scale = 1.0f;
+    params.textureFilter = 2;
+    params.rawGeometry = false;
+    params.loadAsync = false;
+    params.skipRenderData = !Config::Options.ShowCollisions;
+    return params;
+}
+
+// What the build computes for a mesh off the walk: its shape, its planes
+// and its segments.
+struct PreparedMesh {
+    btBvhTriangleMeshShape* shape = nullptr;
+    TrianglePlane* planes = nullptr;
+    std::vector<BarrierSegment> segments;
+};
+
+struct PreparedFile {
+    const CModel* model = nullptr;     // whose meshes these are
+    std::vector<PreparedMesh> meshes;  // by mesh index
+    bool done = false;
+};
+
+void DeleteShape(btBvhTriangleMeshShape* shape)
+{
+    if (!shape) return;
+    btStridingMeshInterface* triangles = shape->getMeshInterface();
+    delete shape;
+    delete triangles;
+}
+
+void Discard(PreparedFile& file)
+{
+    for (PreparedMesh& mesh : file.meshes) {
+        DeleteShape(mesh.shape);
+        delete[] mesh.planes;
+    }
+    file.meshes.clear();
+    file.done = false;
+}
+
+// On the importing worker, once the model's meshes are complete.
+void Prepare(const CModel& model, PreparedFile& file)
+{
+    try {
+        file.model = &model;
+        file.meshes.resize(model.meshes.size());
+        for (std::size_t i = 0; i < model.meshes.size(); ++i) {
+            PreparedMesh& prepared = file.meshes[i];
+            prepared.shape = BuildMeshShape(*model.meshes[i]);
+            MakeMeshPlanesAndSegments(*model.meshes[i], prepared.planes, prepared.segments);
+        }
+        file.done = true;
+    } catch (...) {
+        Discard(file);  // the walk makes them itself
+    }
+}
+
+// Hands a prepared file to its model's meshes (which have their blocks):
+// the shape and planes where a mesh has none, the segments for the pass to
+// take as they are.
+void Install(CModel& model, PreparedFile& file)
+{
+    if (file.done && file.model == &model && file.meshes.size() == model.meshes.size()) {
+        for (std::size_t i = 0; i < model.meshes.size(); ++i) {
+            auto* data = static_cast<MeshCollisionData*>(model.meshes[i]->collisionData);
+            PreparedMesh& prepared = file.meshes[i];
+            if (!data) continue;
+            if (!data->shape) std::swap(data->shape, prepared.shape);
+            if (!data->planes) std::swap(data->planes, prepared.planes);
+            if (data->planes && !data->barriersMade) {
+                data->barriers = std::move(prepared.segments);
+                data->barriersMade = true;
+            }
+        }
+    }
+    Discard(file);
+}
+
+// The collision files imported and prepared on a pool of the build's own,
+// in the files' order and at most `limit` ahead of the walk. Each file's
+// model is acquired through the cache as the walk would; the prefetch holds
+// that reference until the walk has its own.
+class CollisionPrefetch {
+public:
+    CollisionPrefetch(const std::vector<std::string>& paths, std::size_t workers, std::size_t limit)
+        : paths_(paths), pool_(workers), limit_(limit), files_(paths.size())
+    {
+    }
+    ~CollisionPrefetch() { Drain(); }
+    CollisionPrefetch(const CollisionPrefetch&) = delete;
+    CollisionPrefetch& operator=(const CollisionPrefetch&) = delete;
+
+    void Fill()
+    {
+        while (started_.size() < stop_ && started_.size() < paths_.size() && started_.size() - taken_ < limit_) {
+            TarnRenderer::ModelLoadParams params = CollisionParams(paths_[started_.size()]);
+            params.loadAsync = true;
+            params.pool = &pool_;
+            params.deferFatalError = true;
+            PreparedFile* file = &files_[started_.size()];
+            params.afterImport = [file](CModel* model) { Prepare(*model, *file); };
+            started_.push_back(TarnRenderer::AcquireModel(params));
+            peak_ = std::max(peak_, started_.size() - taken_);
+        }
+    }
+
+    // The next file's model, imported and with its device work done; a
+    // fatal error its import met is raised here, once nothing else runs.
+    CModel* Take()
+    {
+        Fill();
+        CModel* model = started_[taken_];
+        TarnRenderer::AwaitImport(model);
+        if (!model->fatalError.empty()) {
+            Drain();
+            TarnRenderer::RaiseFatalRendererError(model->fatalError);
+        }
+        return model;
+    }
+    // The walk holds its own reference to the model now.
+    PreparedFile& Taken()
+    {
+        TarnRenderer::ReleaseReference(started_[taken_]);
+        started_[taken_] = nullptr;
+        PreparedFile& file = files_[taken_++];
+        Fill();
+        return file;
+    }
+
+    // Waits for every file started and not taken, and gives back its work
+    // and reference; nothing is started afterwards.
+    void Drain()
+    {
+        stop_ = started_.size();
+        for (std::size_t i = taken_; i < started_.size(); ++i) {
+            if (!started_[i]) continue;
+            TarnRenderer::AwaitImport(started_[i]);
+            Discard(files_[i]);
+            TarnRenderer::ReleaseReference(started_[i]);
+            started_[i] = nullptr;
+        }
+        taken_ = started_.size();
+    }
+
+    std::size_t Peak() const { return peak_; }
+
+private:
+    const std::vector<std::string>& paths_;
+    TarnRenderer::TaskPool pool_;
+    std::size_t limit_;
+    std::vector<PreparedFile> files_;  // by file; filled by the importing workers
+    std::vector<CModel*> started_;
+    std::size_t taken_ = 0;
+    std::size_t stop_ = SIZE_MAX;
+    std::size_t peak_ = 0;
+};
+
+}  // namespace
+
+CollisionBuildFigures BuildCollisionWorld(const CollisionBuildOptions& options)
+{
+    CollisionBuildFigures figures;
+    if (!CollisionMeshRecords.empty() || CollisionFilesLoaded) return figures;
     // Set first: whatever the files yield, or if the build fails half-way,
     // the host's next queries do not load them again.
     CollisionFilesLoaded = true;
@@ -179,27 +356,38 @@ void BuildCollisionWorld()
     CreateWorldObjects();
 
     const std::vector<std::string>& paths = Config::MapCollisions;
+    // Ends (waiting for its workers) before the switch above goes off.
+    std::unique_ptr<CollisionPrefetch> prefetch;
+    if (!options.sequential && !paths.empty()) {
+        const std::size_t workers =
+            options.workers ? options.workers : std::max(1u, std::thread::hardware_concurrency());
+        prefetch = std::make_unique<CollisionPrefetch>(paths, workers,
+                                                       options.maxInFlight ? options.maxInFlight : 2 * workers);
+        prefetch->Fill();
+    }
     for (std::size_t i = 0; i < paths.size(); ++i) {
         DrawLoadingScreen("Loading collisions...", paths[i], static_cast<double>(i),
                           static_cast<double>(paths.size()));
-        TarnRenderer::ModelLoadParams params;
-        params.path = paths[i];
-        params.texturePath.clear();
-        params.scale = 1.0f;
-        params.textureFilter = 2;
-        params.rawGeometry = false;
-        params.loadAsync = false;
-        params.skipRenderData = !Config::Options.ShowCollisions;
-        CModel* model = TarnRenderer::AcquireModel(params, false);
-        // The cache may hand back a map model whose import is still running
-        // on the task pool: its meshes are not ours to read until it ends.
-        TarnRenderer::WaitForModel(model);
+        PreparedFile* prepared = nullptr;
+        CModel* model;
+        if (prefetch) {
+            prefetch->Take();
+            model = TarnRenderer::AcquireModel(CollisionParams(paths[i]), false);  // the prefetch's model
+            prepared = &prefetch->Taken();
+            TarnRenderer::AwaitImport(model);  // should the cache have handed back another one
+        } else {
+            model = TarnRenderer::AcquireModel(CollisionParams(paths[i]), false);
+            // The cache may hand back a map model whose import is still running
+            // on the task pool: its meshes are not ours to read until it ends.
+            TarnRenderer::WaitForModel(model);
+        }
 
         for (CMesh* mesh : model->meshes) {
             if (mesh->collisionData) continue;
             mesh->collisionData = new MeshCollisionData;
             mesh->collisionDataRelease = &ReleaseMeshCollisionData;
         }
+        if (prepared) Install(*model, *prepared);
         CollisionModels.push_back(model);
         for (CMesh* mesh : model->meshes) {
             const char* surface = mesh->surfaceName.empty() ? kDefaultSurfaceName : mesh->surfaceName.c_str();
@@ -207,7 +395,10 @@ void BuildCollisionWorld()
         }
         GenerateMeshBarriers();
     }
+    if (prefetch) figures.peakInFlight = prefetch->Peak();
+    prefetch.reset();
     CollisionWorld.world->updateAabbs();
+    return figures;
 }
 
 }  // namespace BulletCol

@@ -8,6 +8,7 @@
 
 #include <btBulletDynamicsCommon.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -53,6 +54,7 @@ struct MeshCollisionData {
     btBvhTriangleMeshShape* shape = nullptr;  // moved to the mesh's record by the barrier pass
     std::vector<BarrierSegment> barriers;
     TrianglePlane* planes = nullptr;          // one per triangle, once the barrier pass computed them
+    bool barriersMade = false;                // `barriers` made ahead of the pass, which takes them as they are
 };
 // The mesh's collisionDataRelease: destroys the shape if still held, frees
 // the planes and the block itself (the triangle mesh under a shape stays).
@@ -84,11 +86,42 @@ struct CollisionWorldObjects {
 };
 extern CollisionWorldObjects CollisionWorld;
 
+// How the build runs the collision files' imports and the CPU work on
+// their meshes (the Bullet mesh and tree, the triangle planes, the barrier
+// segments).
+struct CollisionBuildOptions {
+    // All of it on the calling thread, one file after another: the measure
+    // the parallel build is held to.
+    bool sequential = false;
+    // Threads of the build's pool; 0: one per core.
+    std::size_t workers = 0;
+    // Files prepared ahead of the walk at most (what they hold in memory
+    // until the walk takes them); 0: two per worker.
+    std::size_t maxInFlight = 0;
+};
+
+struct CollisionBuildFigures {
+    std::size_t peakInFlight = 0;  // most files prepared and not yet taken (parallel build)
+};
+
 // Called at the start of every collision query: builds the world when no
 // CollisionMeshRecord exists yet, one loading-screen frame per collision
 // file. The collision files are loaded once per process, whatever they
 // yield; one the map is still importing on the task pool is waited for.
-void BuildCollisionWorld();
+//
+// The files are imported, and their meshes' Bullet shapes, planes and
+// segments made, on a pool of the build's own, in the files' order and a
+// bounded number ahead of the walk; the walk draws its frames, makes the
+// bodies, runs the barrier pass and takes the host's surfaces in the files'
+// order, waiting only for the file at hand. Bodies, records and segments
+// come out as from a build of one file after another, and a file without
+// normals ends the game in its turn, once no work runs any more.
+CollisionBuildFigures BuildCollisionWorld(const CollisionBuildOptions& options = {});
+
+// The Bullet shape of a collision mesh, as CreateMeshBody makes it; null
+// when no triangle has only finite corners. Touches nothing but the mesh's
+// arrays, so it may run on any thread.
+btBvhTriangleMeshShape* BuildMeshShape(const TarnRenderer::CMesh& mesh);
 
 // Set by the first build, before it loads anything; never cleared by the
 // plug-in (tests clear it to build again).
