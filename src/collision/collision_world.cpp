@@ -300,8 +300,9 @@ public:
         CModel* model = started_[taken_];
         TarnRenderer::AwaitImport(model);
         if (!model->fatalError.empty()) {
+            const std::string message = model->fatalError;  // the model goes with the drain
             Drain();
-            TarnRenderer::RaiseFatalRendererError(model->fatalError);
+            TarnRenderer::RaiseFatalRendererError(message);
         }
         return model;
     }

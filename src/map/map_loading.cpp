@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <memory>
 #include <thread>
-#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "config/map_definition.h"
@@ -68,12 +68,11 @@ public:
     LodPrefetch(const LodPrefetch&) = delete;
     LodPrefetch& operator=(const LodPrefetch&) = delete;
 
-    // A file not seen yet gets the next turn; returns the file's turn.
-    std::size_t Add(const std::string& path, const std::string& texturePath, const DrawSettings& draw,
-                    const ShadingSettings& shading)
+    // A file not seen yet gets the next turn: true. False for a file seen.
+    bool Add(const std::string& path, const std::string& texturePath, const DrawSettings& draw,
+             const ShadingSettings& shading)
     {
-        auto found = turnOf_.find(path);
-        if (found != turnOf_.end()) return found->second;
+        if (!seen_.insert(path).second) return false;
         TarnRenderer::ModelLoadParams params = LodParams(path, texturePath);
         params.loadAsync = true;
         params.pool = &pool_;
@@ -81,10 +80,8 @@ public:
         params.meshShading = shading;
         params.deferFatalError = true;
         turns_.push_back(std::move(params));
-        turnOf_.emplace(path, turns_.size() - 1);
-        return turns_.size() - 1;
+        return true;
     }
-    bool FirstNamedBy(const std::string& path, std::size_t turn) const { return turnOf_.at(path) == turn; }
 
     // Starts imports until as many as allowed are ahead of the walk.
     void Fill()
@@ -104,8 +101,9 @@ public:
         CModel* model = started_[taken_];
         TarnRenderer::AwaitImport(model);
         if (!model->fatalError.empty()) {
+            const std::string message = model->fatalError;  // the model goes with the drain
             Drain();
-            TarnRenderer::RaiseFatalRendererError(model->fatalError);
+            TarnRenderer::RaiseFatalRendererError(message);
         }
         return model;
     }
@@ -138,7 +136,7 @@ private:
     TarnRenderer::TaskPool pool_;
     std::size_t limit_;
     std::vector<TarnRenderer::ModelLoadParams> turns_;
-    std::unordered_map<std::string, std::size_t> turnOf_;
+    std::unordered_set<std::string> seen_;
     std::vector<CModel*> started_;  // by turn; null once given back
     std::size_t taken_ = 0;
     std::size_t peak_ = 0;
@@ -195,7 +193,7 @@ MapLoadFigures LoadMap(const MapLoadOptions& options)
     // those of the group before the entry that names it first (as a model
     // and its meshes copy the current settings when they are made).
     std::unique_ptr<LodPrefetch> prefetch;
-    std::vector<std::size_t> turnOfEntry;
+    std::vector<bool> namesFirst;  // by entry: the first to name its LOD file
     if (!options.sequential) {
         const std::size_t workers =
             options.workers ? options.workers : std::max(1u, std::thread::hardware_concurrency());
@@ -205,10 +203,10 @@ MapLoadFigures LoadMap(const MapLoadOptions& options)
         DrawSettings draw = CurrentDrawSettings;
         ShadingSettings shading = CurrentShadingSettings;
         for (const auto& entry : Config::MapModels) {
-            turnOfEntry.push_back(SIZE_MAX);
+            namesFirst.push_back(false);
             if (entry.Parts.empty()) continue;
             if (!entry.LODPath.empty()) {
-                turnOfEntry.back() = prefetch->Add(entry.LODPath, entry.Parts[0].TexturePath, draw, shading);
+                namesFirst.back() = prefetch->Add(entry.LODPath, entry.Parts[0].TexturePath, draw, shading);
             }
             draw = groupSettings;
             shading = groupSettings.Shading;
@@ -230,8 +228,7 @@ MapLoadFigures LoadMap(const MapLoadOptions& options)
             } else if (!prefetch) {
                 group = CreateRenderGroup(part.Path, part.TexturePath, groupTransform, unitScale, entry.LODPath);
             } else {
-                const std::size_t turn = turnOfEntry[current];
-                const bool firstNaming = turn != SIZE_MAX && prefetch->FirstNamedBy(entry.LODPath, turn);
+                const bool firstNaming = namesFirst[current];
                 if (firstNaming) prefetch->Take();
                 // A cache hit now: the prefetch's model, with one more reference.
                 group = CreateRenderGroup(part.Path, part.TexturePath, groupTransform, unitScale, entry.LODPath);
