@@ -10,12 +10,14 @@
 #include <cstring>
 #include <limits>
 #include <random>
+#include <sstream>
 #include <thread>
 
 #include "asset_writer.h"
 #include "base/host_view.h"
 #include "collision_fixture.h"
 #include "memory_models.h"
+#include "renderer/fatal_error.h"
 #include "surface_calls.h"
 #include "test_files.h"
 
@@ -360,6 +362,128 @@ TEST_F(CollisionWorldTest, ACornerAtInfinityDoesNotTakeTheWholeMeshOutOfTheWorld
     RemoveAddedBodies();
     delete mesh;
     delete broken;
+}
+
+// A short fingerprint of some bytes, with their length.
+std::string Bytes(const void* data, std::size_t length)
+{
+    std::uint64_t hash = 1469598103934665603ull;
+    for (std::size_t i = 0; i < length; ++i) hash = (hash ^ static_cast<const unsigned char*>(data)[i]) * 1099511628211ull;
+    return std::to_string(length) + ":" + std::to_string(hash);
+}
+
+class CollisionBuildComparison : public CollisionWorldTest {
+protected:
+    // Builds the world of the listed files and returns what it left: per
+    // body added its surface, state and shape (the welded vertices and
+    // indices, the tree's size and bounds, the record that holds it); per
+    // record its sphere, segments and matrix; the models kept; the frames.
+    // Then takes it all down again.
+    std::string BuildAndDescribe(const BulletCol::CollisionBuildOptions& options)
+    {
+        device_.frames.clear();
+        BulletCol::BuildCollisionWorld(options);
+        std::ostringstream out;
+        auto recordOf = [](const btCollisionShape* shape) {
+            for (std::size_t i = 0; i < CollisionMeshRecords.size(); ++i) {
+                if (CollisionMeshRecords[i].shape == shape) return long(i);
+            }
+            return -1L;
+        };
+        for (int i = 0; i < BodiesAdded(); ++i) {
+            BulletCol::CustomRigidBody_WithMaterial* body = Body(i);
+            auto* shape = static_cast<btBvhTriangleMeshShape*>(body->getCollisionShape());
+            auto* triangles = static_cast<btTriangleMesh*>(shape->getMeshInterface());
+            const btIndexedMesh& mesh = triangles->getIndexedMeshArray()[0];
+            btTransform identity;
+            identity.setIdentity();
+            btVector3 low, high;
+            shape->getAabb(identity, low, high);
+            out << "body " << body->surface << " " << body->getActivationState() << " " << body->getFriction()
+                << " record " << recordOf(shape) << " vertices "
+                << Bytes(mesh.m_vertexBase, std::size_t(mesh.m_numVertices) * mesh.m_vertexStride) << " indices "
+                << Bytes(mesh.m_triangleIndexBase, std::size_t(mesh.m_numTriangles) * mesh.m_triangleIndexStride)
+                << " tree " << shape->getOptimizedBvh()->getQuantizedNodeArray().size() << " "
+                << Bytes(&low, sizeof low) << " " << Bytes(&high, sizeof high) << "\n";
+        }
+        for (const BulletCol::CollisionMeshRecord& record : CollisionMeshRecords) {
+            out << "record " << record.valid << " " << Bytes(record.center, sizeof record.center) << " "
+                << record.radius << " segments " << record.barriers.size() << " "
+                << Bytes(record.barriers.data(), record.barriers.size() * sizeof(BulletCol::BarrierSegment)) << " "
+                << Bytes(&record.mapMatrix, sizeof record.mapMatrix) << "\n";
+        }
+        for (const TarnRenderer::CModel* model : CollisionModels) {
+            out << "model " << model->path << " refs " << model->refCount << " meshes " << model->meshes.size() << "\n";
+        }
+        for (const auto& frame : device_.frames) {
+            out << "frame";
+            for (const std::string& text : frame) out << " | " << text;
+            out << "\n";
+        }
+        RemoveAddedBodies();
+        ResetCollisionState();
+        std::lock_guard<std::mutex> lock(TarnRenderer::ModelCacheLock);
+        EXPECT_TRUE(TarnRenderer::ModelCache.empty());
+        return out.str();
+    }
+};
+
+TEST_F(CollisionBuildComparison, TheBuildOnThePoolLeavesTheWorldAndRecordsOfABuildOfOneFileAfterAnother)
+{
+    WriteTwoBoxes(dir_.File("boxes.obj"));
+    TestSupport::WriteObj(dir_.File("ground.obj"), {TestSupport::MakeTerrain("ground", 0, 0, 24, 24, 24, 24)});
+    for (int i = 0; i < 6; ++i) {
+        std::vector<TestSupport::MeshPart> walls;
+        for (int k = 0; k <= i; ++k) {
+            const float center[3] = {float(4 * k), float(i), float(-2 * k)}, size[3] = {0.5f + k, 3.0f, 4.0f};
+            walls.push_back(TestSupport::MakeBox("wall" + std::to_string(k), center, size));
+        }
+        TestSupport::WriteObj(dir_.File("walls" + std::to_string(i) + ".obj"), walls);
+    }
+    TestSupport::WriteFile(dir_.File("garbage.3ds"), "this was never a model file\n");
+    Config::MapCollisions = {dir_.File("ground.obj"), dir_.File("boxes.obj"), dir_.File("missing.obj"),
+                             dir_.File("boxes.obj"), dir_.File("garbage.3ds")};
+    for (int i = 0; i < 6; ++i) Config::MapCollisions.push_back(dir_.File("walls" + std::to_string(i) + ".obj"));
+
+    for (const bool shown : {false, true}) {
+        Config::Options.ShowCollisions = shown;
+        const std::string sequential = BuildAndDescribe({true});
+        ASSERT_NE(sequential.find("segments 8"), std::string::npos);  // the boxes' walls
+        for (const BulletCol::CollisionBuildOptions options :
+             {BulletCol::CollisionBuildOptions{false, 1, 1}, BulletCol::CollisionBuildOptions{false, 2, 3},
+              BulletCol::CollisionBuildOptions{false, 3, 0}}) {
+            EXPECT_EQ(BuildAndDescribe(options), sequential) << options.workers << " workers, shown " << shown;
+        }
+    }
+}
+
+std::string CollisionFatal;
+void ObserveCollisionFatal(const std::string& message)
+{
+    if (CollisionFatal.empty()) CollisionFatal = message;
+}
+
+TEST_F(CollisionBuildComparison, AFileWithoutNormalsEndsTheBuildAtItsTurn)
+{
+    WriteTwoBoxes(dir_.File("boxes.obj"));
+    const std::string boxes = TestSupport::ReadFile(dir_.File("boxes.obj"));
+    TestSupport::WriteFile(dir_.File("early_wire.obj"), boxes + "o wire\nl 1 2\n");
+    TestSupport::WriteFile(dir_.File("late_wire.obj"), "o body\nv 0 0 0\nv 1 0 0\nv 0 1 0\nvn 0 0 1\n"
+                                                        "f 1//1 2//1 3//1\no wire\nl 1 2\n");
+    Config::MapCollisions = {dir_.File("boxes.obj"), dir_.File("early_wire.obj"), dir_.File("late_wire.obj")};
+    auto previous = TarnRenderer::SetFatalErrorHandler(&ObserveCollisionFatal);
+    for (const bool sequential : {true, false}) {
+        CollisionFatal.clear();
+        device_.frames.clear();
+        EXPECT_THROW(BulletCol::BuildCollisionWorld({sequential, 2, 3}), TarnRenderer::FatalRendererError);
+        EXPECT_EQ(CollisionFatal, "Mesh with texture NULL in file " + dir_.File("early_wire.obj") + " has no normals!!");
+        EXPECT_EQ(device_.frames.size(), 2u);
+        EXPECT_EQ(BodiesAdded(), 2);  // the first file's
+        EXPECT_FALSE(TarnRenderer::KeepMeshesSeparate.load());
+        RemoveAddedBodies();
+        ResetCollisionState();
+    }
+    TarnRenderer::SetFatalErrorHandler(previous);
 }
 
 }  // namespace
