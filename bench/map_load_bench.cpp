@@ -1,0 +1,292 @@
+// Map loading and the collision build, on their pools against one file
+// after another on the render thread, measured in the same run.
+//
+//   1. A map of `groups` groups (default 2,000), one member each, whose LODs
+//      are `files` distinct OBJ models (default 300) of about `triangles`
+//      triangles (default 3,000) in rotation, textured with 64 PNG files:
+//      the time from the first loading-screen frame to the map ready.
+//   2. The collision build of `collisionFiles` files (default 200) of
+//      10,000 triangles each: the first frame to the world ready.
+//
+// Each is run one file after another (the sequential path the plug-in
+// keeps as the measure), then on pools of 1 worker and of one per core. The
+// frames are presented on a real device (Wine, llvmpipe, 640 x 480) with
+// the overlay's draws dropped (a software rasteriser is no GPU); the device
+// work of the LODs runs on it. Printed per mode and round: the time, its
+// ratio to the sequential time of the same round, the longest gap between
+// two loading-screen frames (or from the last frame to ready), the most
+// imports in flight and the private bytes at their peak above the start.
+// The machine is shared and noisy: every figure comes in rounds (each
+// round starting with another mode); the lowest and the middle are given.
+//
+// The files are written into a temporary directory and removed at the end.
+//
+//   map_load_bench.exe [rounds [groups [files [triangles [collisionFiles]]]]]
+//   (defaults 3 2000 300 3000 200)
+#include <windows.h>
+#include <psapi.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "asset_writer.h"
+#include "collision/collision_world.h"
+#include "config/map_definition.h"
+#include "config/options.h"
+#include "devices/host_device.h"
+#include "devices/recording_device.h"
+#include "game/host_environment.h"
+#include "map/map_loading.h"
+#include "memory_models.h"
+#include "overlay/overlay.h"
+#include "renderer/model.h"
+#include "renderer/texture.h"
+#include "test_files.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double MsBetween(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double, std::milli>(b - a).count(); }
+
+std::size_t PrivateBytes()
+{
+    PROCESS_MEMORY_COUNTERS_EX counters{};
+    counters.cb = sizeof(counters);
+    GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
+                         sizeof(counters));
+    return counters.PrivateUsage ? counters.PrivateUsage : counters.PagefileUsage;
+}
+
+// The real device with its draws dropped; notes when each frame is
+// presented and the private bytes then.
+class TimingDevice final : public Host::RecordingDevice {
+public:
+    explicit TimingDevice(IDirect3DDevice9* inner) : RecordingDevice(inner) { SetRecording(false); }
+    HRESULT STDMETHODCALLTYPE DrawPrimitive(D3DPRIMITIVETYPE, UINT, UINT) override { return D3D_OK; }
+    HRESULT STDMETHODCALLTYPE DrawIndexedPrimitive(D3DPRIMITIVETYPE, INT, UINT, UINT, UINT, UINT) override
+    {
+        return D3D_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Present(const RECT* a, const RECT* b, HWND c, const RGNDATA* d) override
+    {
+        const HRESULT result = RecordingDevice::Present(a, b, c, d);
+        presents.push_back(Clock::now());
+        peakBytes = std::max(peakBytes, PrivateBytes());
+        return result;
+    }
+    std::vector<Clock::time_point> presents;
+    std::size_t peakBytes = 0;
+};
+
+struct Run {
+    double ms = 0;         // first frame to ready
+    double longestGap = 0; // between frames, or from the last frame to ready
+    std::size_t frames = 0;
+    std::size_t peakInFlight = 0;
+    double peakMb = 0;     // private bytes at the frames' peak above the start
+};
+
+template <class Work>
+Run Measure(TimingDevice& device, Work work)
+{
+    device.presents.clear();
+    const std::size_t before = PrivateBytes();
+    device.peakBytes = before;
+    Run run;
+    run.peakInFlight = work();
+    const Clock::time_point ready = Clock::now();
+    if (device.presents.empty()) return run;
+    run.frames = device.presents.size();
+    run.ms = MsBetween(device.presents.front(), ready);
+    for (std::size_t i = 1; i <= device.presents.size(); ++i) {
+        const Clock::time_point next = i < device.presents.size() ? device.presents[i] : ready;
+        run.longestGap = std::max(run.longestGap, MsBetween(device.presents[i - 1], next));
+    }
+    run.peakMb = double(device.peakBytes - std::min(device.peakBytes, before)) / 1e6;
+    return run;
+}
+
+void Fail(const char* what)
+{
+    std::fprintf(stderr, "%s\n", what);
+    std::exit(1);
+}
+
+struct Mode {
+    const char* name;
+    bool sequential;
+    std::size_t workers;
+};
+
+void PrintSeries(const char* what, std::vector<double> values, const char* unit)
+{
+    std::printf("    %-22s", what);
+    for (double v : values) std::printf(" %8.3f", v);
+    std::sort(values.begin(), values.end());
+    std::printf("   | lowest %.3f, middle %.3f %s\n", values.front(), values[values.size() / 2], unit);
+}
+
+void Report(const char* title, const std::vector<Mode>& modes, const std::vector<std::vector<Run>>& runs)
+{
+    std::printf("\n%s (per round:", title);
+    for (std::size_t r = 0; r < runs.size(); ++r) std::printf(" r%zu", r + 1);
+    std::printf(")\n");
+    for (std::size_t m = 0; m < modes.size(); ++m) {
+        std::vector<double> seconds, ratio, gap, mb, inFlight;
+        for (const auto& round : runs) {
+            seconds.push_back(round[m].ms / 1000);
+            ratio.push_back(round[m].ms / round[0].ms);
+            gap.push_back(round[m].longestGap);
+            mb.push_back(round[m].peakMb);
+            inFlight.push_back(double(round[m].peakInFlight));
+        }
+        std::printf("  %s (%zu frames)\n", modes[m].name, runs[0][m].frames);
+        PrintSeries("time", seconds, "s");
+        if (m > 0) PrintSeries("ratio to sequential", ratio, "");
+        PrintSeries("longest frame gap", gap, "ms");
+        if (m > 0) PrintSeries("imports in flight, peak", inFlight, "");
+        PrintSeries("private bytes, peak", mb, "MB above the start");
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
+    const int groups = argc > 2 ? std::max(1, std::atoi(argv[2])) : 2000;
+    const int files = argc > 3 ? std::max(1, std::atoi(argv[3])) : 300;
+    const unsigned triangles = argc > 4 ? unsigned(std::max(2, std::atoi(argv[4]))) : 3000;
+    const int collisionFiles = argc > 5 ? std::max(1, std::atoi(argv[5])) : 200;
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+
+    Host::HostEnvironment& host = Host::HostEnvironment::Instance();
+    Host::HostDevice real;
+    if (!real.Create(640, 480)) Fail(("no Direct3D device: " + real.Error()).c_str());
+    TimingDevice device(real.Device());
+    host.SetDevice(&device);
+    host.SetWindow(real.Window());
+    host.SetGameFlowState(4);
+    host.SetAttributeDatabasePresent(true);
+
+    // The files: a few variants of each kind, copied under distinct names
+    // (the cache shares by path, so every copy is imported on its own).
+    TestSupport::TempDirectory dir;
+    const auto generateStart = Clock::now();
+    for (int t = 0; t < 64; ++t) {
+        TestSupport::WritePng(dir.File("tex" + std::to_string(t) + ".png"), 128, 128, 4 * t, 255 - 3 * t, 90, t % 2);
+    }
+    const unsigned rows = std::max(1u, unsigned(std::sqrt(double(triangles) / 2.0)));
+    const unsigned columns = std::max(1u, triangles / (2 * rows));
+    const int variants = 8;
+    for (int v = 0; v < variants; ++v) {
+        TestSupport::MeshPart ground = TestSupport::MakeTerrain("lod", v, v, columns, rows, columns + 8, rows + 8);
+        ground.textureFile = "tex" + std::to_string(v) + ".png";
+        TestSupport::WriteObj(dir.File("variant" + std::to_string(v) + ".obj"), {ground});
+    }
+    Config::MapModels.clear();
+    for (int f = 0; f < files; ++f) {
+        // Each copy names its own texture through a material file of its own.
+        const std::string base = "lod" + std::to_string(f);
+        std::string obj = TestSupport::ReadFile(dir.File("variant" + std::to_string(f % variants) + ".obj"));
+        std::string mtl = TestSupport::ReadFile(dir.File("variant" + std::to_string(f % variants) + ".mtl"));
+        const std::string oldMtl = "variant" + std::to_string(f % variants) + ".mtl";
+        const std::size_t at = obj.find(oldMtl);
+        if (at == std::string::npos) Fail("the generated OBJ names no material file");
+        obj.replace(at, oldMtl.size(), base + ".mtl");
+        const std::string oldTex = "tex" + std::to_string(f % variants) + ".png";
+        const std::size_t texAt = mtl.find(oldTex);
+        if (texAt == std::string::npos) Fail("the generated material names no texture");
+        mtl.replace(texAt, oldTex.size(), "tex" + std::to_string(f % 64) + ".png");
+        TestSupport::WriteFile(dir.File(base + ".obj"), obj);
+        TestSupport::WriteFile(dir.File(base + ".mtl"), mtl);
+    }
+    for (int g = 0; g < groups; ++g) {
+        Config::MapModelEntry entry;
+        entry.Parts.push_back({dir.File("member" + std::to_string(g) + ".obj"), ""});
+        entry.LODPath = dir.File("lod" + std::to_string(g % files) + ".obj");
+        Config::MapModels.push_back(entry);
+    }
+    // Collision files: 50 x 100 quads of ground with a wall row, 10,000 triangles.
+    for (int v = 0; v < 4; ++v) {
+        TestSupport::WriteObj(dir.File("collision_variant" + std::to_string(v) + ".obj"),
+                              {TestSupport::MakeTerrain("ground", 10 * v, 0, 50, 100, 100, 100)});
+    }
+    Config::MapCollisions.clear();
+    for (int c = 0; c < collisionFiles; ++c) {
+        const std::string path = dir.File("collision" + std::to_string(c) + ".obj");
+        if (!CopyFileA(dir.File("collision_variant" + std::to_string(c % 4) + ".obj").c_str(), path.c_str(), FALSE) ||
+            !CopyFileA(dir.File("collision_variant" + std::to_string(c % 4) + ".mtl").c_str(),
+                       dir.File("collision" + std::to_string(c) + ".mtl").c_str(), FALSE)) {
+            Fail("cannot copy the generated collision files");
+        }
+        Config::MapCollisions.push_back(path);
+    }
+    std::printf("generated %d groups over %d LOD files of %u triangles with 64 textures (128 x 128 PNG), and %d "
+                "collision files of 10,000 triangles, in %.1f s; %u cores\n",
+                groups, files, 2 * columns * rows, collisionFiles, MsBetween(generateStart, Clock::now()) / 1000,
+                cores);
+    std::fflush(stdout);
+
+    const std::vector<Mode> modes = {{"one file after another", true, 0},
+                                     {"pool of 1", false, 1},
+                                     {"pool of one per core", false, cores}};
+    std::vector<std::vector<Run>> loads, builds;
+    for (int round = 0; round < rounds; ++round) {
+        loads.emplace_back(modes.size());
+        builds.emplace_back(modes.size());
+        // Each round starts with another mode, so that none always meets
+        // the heap and the file cache first.
+        for (std::size_t turn = 0; turn < modes.size(); ++turn) {
+            const std::size_t m = (turn + round) % modes.size();
+            const Mode& mode = modes[m];
+            SetMapTransform();
+            CurrentDrawSettings = DrawSettings{};
+            CurrentShadingSettings = ShadingSettings{};
+            loads.back()[m] = (Measure(device, [&] {
+                MapLoadOptions options;
+                options.sequential = mode.sequential;
+                options.workers = mode.workers;
+                return LoadMap(options).peakInFlight;
+            }));
+            TestSupport::ReleaseRenderGroups();
+            if (!TarnRenderer::ModelCache.empty() || !TarnRenderer::TextureCache.empty()) Fail("the load left models");
+
+            builds.back()[m] = (Measure(device, [&] {
+                BulletCol::CollisionBuildOptions options;
+                options.sequential = mode.sequential;
+                options.workers = mode.workers;
+                return BulletCol::BuildCollisionWorld(options).peakInFlight;
+            }));
+            btDiscreteDynamicsWorld* world = BulletCol::CollisionWorld.world;
+            for (int i = world->getNumCollisionObjects() - 1; i >= 0; --i) {
+                btRigidBody* body = btRigidBody::upcast(world->getCollisionObjectArray()[i]);
+                world->removeRigidBody(body);
+                delete body->getMotionState();
+                delete body;
+            }
+            for (BulletCol::CollisionMeshRecord& record : BulletCol::CollisionMeshRecords) {
+                btStridingMeshInterface* triangles = record.shape ? record.shape->getMeshInterface() : nullptr;
+                delete record.shape;
+                delete triangles;
+            }
+            BulletCol::CollisionMeshRecords.clear();
+            BulletCol::CollisionFilesLoaded = false;
+            if (!TarnRenderer::ModelCache.empty()) Fail("the collision build left models");
+        }
+        std::printf("round %d done\n", round + 1);
+        std::fflush(stdout);
+    }
+    Report("map loading, first loading-screen frame to the map ready", modes, loads);
+    Report("collision build, first loading-screen frame to the world ready", modes, builds);
+    ShutdownOverlay();
+    host.SetDevice(nullptr);
+    return 0;
+}
