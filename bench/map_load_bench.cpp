@@ -18,6 +18,10 @@
 // imports in flight and the private bytes at their peak above the start.
 // The machine is shared and noisy: every figure comes in rounds (each
 // round starting with another mode); the lowest and the middle are given.
+// Beside them, per round, the cores this process could use just then: a
+// fixed loop of arithmetic on one thread and on one per core at once, the
+// work of all against the time of one (2.0 on two idle cores; near 1.0
+// when other processes take the second).
 //
 // The files are written into a temporary directory and removed at the end.
 //
@@ -111,6 +115,24 @@ Run Measure(TimingDevice& device, Work work)
     }
     run.peakMb = double(device.peakBytes - std::min(device.peakBytes, before)) / 1e6;
     return run;
+}
+
+// The cores the process gets: `threads` threads each doing the same loop
+// of arithmetic, total work over the time of one thread's work alone.
+double CoresAvailable(unsigned threads)
+{
+    auto spin = [] {
+        volatile double x = 0;
+        for (int i = 0; i < 60000000; ++i) x = x + i * 0.5;
+    };
+    auto start = Clock::now();
+    spin();
+    const double one = MsBetween(start, Clock::now());
+    start = Clock::now();
+    std::vector<std::thread> spinning;
+    for (unsigned t = 0; t < threads; ++t) spinning.emplace_back(spin);
+    for (std::thread& thread : spinning) thread.join();
+    return threads * one / MsBetween(start, Clock::now());
 }
 
 void Fail(const char* what)
@@ -239,7 +261,9 @@ int main(int argc, char** argv)
                                      {"pool of 1", false, 1},
                                      {"pool of one per core", false, cores}};
     std::vector<std::vector<Run>> loads, builds;
+    std::vector<double> coresBefore, coresAfter;
     for (int round = 0; round < rounds; ++round) {
+        coresBefore.push_back(CoresAvailable(cores));
         loads.emplace_back(modes.size());
         builds.emplace_back(modes.size());
         // Each round starts with another mode, so that none always meets
@@ -281,9 +305,13 @@ int main(int argc, char** argv)
             BulletCol::CollisionFilesLoaded = false;
             if (!TarnRenderer::ModelCache.empty()) Fail("the collision build left models");
         }
+        coresAfter.push_back(CoresAvailable(cores));
         std::printf("round %d done\n", round + 1);
         std::fflush(stdout);
     }
+    std::printf("\ncores available to this process (of %u), per round\n", cores);
+    PrintSeries("before the round", coresBefore, "");
+    PrintSeries("after the round", coresAfter, "");
     Report("map loading, first loading-screen frame to the map ready", modes, loads);
     Report("collision build, first loading-screen frame to the world ready", modes, builds);
     ShutdownOverlay();
