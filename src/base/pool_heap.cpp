@@ -33,6 +33,7 @@ std::atomic<bool> Locked{false};
 SLIST_HEADER Deferred;
 std::size_t LiveBytes = 0, LiveBlocks = 0;  // under Lock
 std::atomic<std::uint32_t> Outside{0};
+std::atomic<bool> Failing{false};  // tests: every allocation fails
 
 BOOL CALLBACK Make(PINIT_ONCE, PVOID, PVOID*)
 {
@@ -83,7 +84,7 @@ void GiveBackDeferredLocked()
 void* Allocate(std::size_t size, std::size_t align) noexcept
 {
     const std::size_t extra = align > sizeof(Header) ? align : sizeof(Header);
-    if (size > ~std::size_t(0) - extra) return nullptr;
+    if (size > ~std::size_t(0) - extra || Failing.load(std::memory_order_relaxed)) return nullptr;
     const std::size_t total = size + extra;
     const bool pool = OnThisThread();
     void* block;
@@ -203,6 +204,8 @@ void FlushDeferred()
 }
 
 std::uint32_t OutsideAllocations() { return Outside.load(std::memory_order_relaxed); }
+
+void FailEveryAllocation(bool fail) { Failing.store(fail, std::memory_order_relaxed); }
 
 }  // namespace PoolHeap
 

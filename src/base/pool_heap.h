@@ -43,4 +43,9 @@ void FlushDeferred();
 // Only the count of allocations outside the pool, without any lock.
 std::uint32_t OutsideAllocations();
 
+// For tests of what an allocation failure leaves behind: while set, every
+// operator new of the module, on any thread, fails (std::bad_alloc, or null
+// for the nothrow forms).
+void FailEveryAllocation(bool fail);
+
 }  // namespace PoolHeap

@@ -16,22 +16,15 @@
 #include <random>
 
 #include "reference_reads.h"
+#include "base/pool_heap.h"
 #include "collision_fixture.h"
 #include "memory_models.h"
 
-// Every operator new of this test program is counted, to tell whether a
-// call allocates.
+// The module's operator new counts the calls on threads outside the task
+// pool: whether a call on this thread allocates.
 namespace {
-std::atomic<long> NewCalls{0};
+long NewCalls() { return static_cast<long>(PoolHeap::OutsideAllocations()); }
 }  // namespace
-void* operator new(std::size_t size)
-{
-    ++NewCalls;
-    if (void* p = std::malloc(size ? size : 1)) return p;
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -421,19 +414,19 @@ TEST_F(BarrierTest, TheGridFindsWhatAScanOfEveryRecordFindsAndReusesItsStorage)
     ASSERT_FALSE(NearbyBarriers.empty());
     const BarrierSegment* data = NearbyBarriers.data();
     const std::size_t capacity = NearbyBarriers.capacity();
-    const long counted = NewCalls;
+    const long counted = NewCalls();
     EXPECT_FALSE(ScanNearbyBarriers(position).empty());
-    ASSERT_GT(NewCalls, counted);  // the count sees allocations
-    const long before = NewCalls;
+    ASSERT_GT(NewCalls(), counted);  // the count sees allocations
+    const long before = NewCalls();
     BulletCol::GatherNearbyBarriers(position);
-    EXPECT_EQ(NewCalls - before, 0);
+    EXPECT_EQ(NewCalls() - before, 0);
     EXPECT_EQ(NearbyBarriers.data(), data);
     EXPECT_EQ(NearbyBarriers.capacity(), capacity);
     // Nor do calls elsewhere that find no more than the list holds.
     const float distant[3] = {90000, 0, 90000};
-    const long beforeFar = NewCalls;
+    const long beforeFar = NewCalls();
     BulletCol::GatherNearbyBarriers(distant);
-    EXPECT_EQ(NewCalls - beforeFar, 0);
+    EXPECT_EQ(NewCalls() - beforeFar, 0);
     EXPECT_TRUE(NearbyBarriers.empty());
 }
 

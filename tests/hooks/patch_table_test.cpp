@@ -10,24 +10,13 @@
 #include <new>
 #include <utility>
 
+#include "base/pool_heap.h"
 #include "config/ini_reader.h"
 #include "config/options.h"
 #include "hook_fixture.h"
 #include "hooks/host_events.h"
 #include "hooks/patch_memory.h"
 #include "hooks/startup.h"
-
-// Every allocation of this program fails while this is set.
-std::atomic<bool> FailAllocations{false};
-
-void* operator new(std::size_t size)
-{
-    if (FailAllocations.load(std::memory_order_relaxed)) throw std::bad_alloc();
-    if (void* memory = std::malloc(size ? size : 1)) return memory;
-    throw std::bad_alloc();
-}
-void operator delete(void* memory) noexcept { std::free(memory); }
-void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
 
 namespace {
 
@@ -255,13 +244,13 @@ TEST(PatchTable, AStartUpWithoutMemoryReturnsNormallyAndStillWritesTheLastPatche
     const std::size_t registered = callbacks.size();
 
     bool threw = false;
-    FailAllocations = true;
+    PoolHeap::FailEveryAllocation(true);
     try {
         Startup::RunStartup();
     } catch (...) {
         threw = true;
     }
-    FailAllocations = false;
+    PoolHeap::FailEveryAllocation(false);
 
     EXPECT_FALSE(threw) << "an exception left the library entry";
     EXPECT_EQ(callbacks.size(), registered);
