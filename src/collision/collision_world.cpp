@@ -12,9 +12,8 @@
 #include "config/map_definition.h"
 #include "config/options.h"
 #include "overlay/loading_screen.h"
-#include "renderer/fatal_error.h"
+#include "renderer/import_ahead.h"
 #include "renderer/model.h"
-#include "renderer/task_pool.h"
 
 using TarnRenderer::CMesh;
 using TarnRenderer::CModel;
@@ -264,84 +263,35 @@ void Install(CModel& model, PreparedFile& file)
     Discard(file);
 }
 
-// The collision files imported and prepared on a pool of the build's own,
-// in the files' order and at most `limit` ahead of the walk. Each file's
-// model is acquired through the cache as the walk would; the prefetch holds
-// that reference until the walk has its own.
+// The collision files imported ahead of the walk, in the files' order, and
+// prepared on the importing workers; a file started and never taken gives
+// back what was prepared for it.
 class CollisionPrefetch {
 public:
     CollisionPrefetch(const std::vector<std::string>& paths, std::size_t workers, std::size_t limit)
-        : paths_(paths), pool_(workers), limit_(limit), files_(paths.size())
+        : files_(paths.size()), ahead_(workers, limit)
     {
-    }
-    ~CollisionPrefetch() { Drain(); }
-    CollisionPrefetch(const CollisionPrefetch&) = delete;
-    CollisionPrefetch& operator=(const CollisionPrefetch&) = delete;
-
-    void Fill()
-    {
-        while (started_.size() < stop_ && started_.size() < paths_.size() && started_.size() - taken_ < limit_) {
-            TarnRenderer::ModelLoadParams params = CollisionParams(paths_[started_.size()]);
-            params.loadAsync = true;
-            params.pool = &pool_;
-            params.deferFatalError = true;
-            PreparedFile* file = &files_[started_.size()];
+        for (std::size_t i = 0; i < paths.size(); ++i) {
+            TarnRenderer::ModelLoadParams params = CollisionParams(paths[i]);
+            PreparedFile* file = &files_[i];
             params.afterImport = [file](CModel* model) { Prepare(*model, *file); };
-            started_.push_back(TarnRenderer::AcquireModel(params));
-            peak_ = std::max(peak_, started_.size() - taken_);
+            ahead_.Add(std::move(params), [file] { Discard(*file); });
         }
     }
-
-    // The next file's model, imported and with its device work done; a
-    // fatal error its import met is raised here, once nothing else runs.
-    CModel* Take()
-    {
-        Fill();
-        CModel* model = started_[taken_];
-        TarnRenderer::AwaitImport(model);
-        if (!model->fatalError.empty()) {
-            const std::string message = model->fatalError;  // the model goes with the drain
-            Drain();
-            TarnRenderer::RaiseFatalRendererError(message);
-        }
-        return model;
-    }
-    // The walk holds its own reference to the model now.
+    void Fill() { ahead_.Fill(); }
+    CModel* Take() { return ahead_.Take(); }
+    // The walk holds its own reference to the model now; the file's work.
     PreparedFile& Taken()
     {
-        TarnRenderer::ReleaseReference(started_[taken_]);
-        started_[taken_] = nullptr;
-        PreparedFile& file = files_[taken_++];
-        Fill();
-        return file;
+        ahead_.Taken();
+        return files_[next_++];
     }
-
-    // Waits for every file started and not taken, and gives back its work
-    // and reference; nothing is started afterwards.
-    void Drain()
-    {
-        stop_ = started_.size();
-        for (std::size_t i = taken_; i < started_.size(); ++i) {
-            if (!started_[i]) continue;
-            TarnRenderer::AwaitImport(started_[i]);
-            Discard(files_[i]);
-            TarnRenderer::ReleaseReference(started_[i]);
-            started_[i] = nullptr;
-        }
-        taken_ = started_.size();
-    }
-
-    std::size_t Peak() const { return peak_; }
+    std::size_t Peak() const { return ahead_.Peak(); }
 
 private:
-    const std::vector<std::string>& paths_;
-    TarnRenderer::TaskPool pool_;
-    std::size_t limit_;
-    std::vector<PreparedFile> files_;  // by file; filled by the importing workers
-    std::vector<CModel*> started_;
-    std::size_t taken_ = 0;
-    std::size_t stop_ = SIZE_MAX;
-    std::size_t peak_ = 0;
+    std::vector<PreparedFile> files_;  // by file; filled by the importing workers; outlives the drain
+    TarnRenderer::ImportAhead ahead_;
+    std::size_t next_ = 0;
 };
 
 }  // namespace

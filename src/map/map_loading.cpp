@@ -10,10 +10,9 @@
 #include "config/options.h"
 #include "map/group_table.h"
 #include "overlay/loading_screen.h"
-#include "renderer/fatal_error.h"
+#include "renderer/import_ahead.h"
 #include "renderer/model.h"
 #include "renderer/shading.h"
-#include "renderer/task_pool.h"
 
 using TarnRenderer::CModel;
 
@@ -56,17 +55,12 @@ void ApplyGroupOptions(DrawSettings& settings)
     if (options.IgnoreVertexColor) settings.Shading.ColorOverride = 0xFFFFFFFF;
 }
 
-// The LOD files imported on a pool of their own ahead of the walk. A file's
-// turn is the entry that names it first; the prefetch acquires its model
-// through the cache as that entry would (with the settings that entry's
-// import would have started from) and holds that reference until the walk
-// has taken the model.
+// The LOD files imported ahead of the walk. A file's turn is the entry
+// that names it first; its import starts from the settings that entry's
+// import would have found.
 class LodPrefetch {
 public:
-    LodPrefetch(std::size_t workers, std::size_t limit) : pool_(workers), limit_(limit) {}
-    ~LodPrefetch() { Drain(); }
-    LodPrefetch(const LodPrefetch&) = delete;
-    LodPrefetch& operator=(const LodPrefetch&) = delete;
+    LodPrefetch(std::size_t workers, std::size_t limit) : ahead_(workers, limit) {}
 
     // A file not seen yet gets the next turn: true. False for a file seen.
     bool Add(const std::string& path, const std::string& texturePath, const DrawSettings& draw,
@@ -74,72 +68,20 @@ public:
     {
         if (!seen_.insert(path).second) return false;
         TarnRenderer::ModelLoadParams params = LodParams(path, texturePath);
-        params.loadAsync = true;
-        params.pool = &pool_;
         params.drawSettings = draw;
         params.meshShading = shading;
-        params.deferFatalError = true;
-        turns_.push_back(std::move(params));
+        ahead_.Add(std::move(params));
         return true;
     }
-
-    // Starts imports until as many as allowed are ahead of the walk.
-    void Fill()
-    {
-        while (started_.size() < turns_.size() && started_.size() - taken_ < limit_) {
-            started_.push_back(TarnRenderer::AcquireModel(turns_[started_.size()]));
-            peak_ = std::max(peak_, started_.size() - taken_);
-        }
-    }
-
-    // The model of the next turn, imported and with its device work done.
-    // A fatal error its import met is raised here, in the walk's order, once
-    // every other import has ended.
-    CModel* Take()
-    {
-        Fill();
-        CModel* model = started_[taken_];
-        TarnRenderer::AwaitImport(model);
-        if (!model->fatalError.empty()) {
-            const std::string message = model->fatalError;  // the model goes with the drain
-            Drain();
-            TarnRenderer::RaiseFatalRendererError(message);
-        }
-        return model;
-    }
-    // The walk holds its own reference now.
-    void Taken()
-    {
-        TarnRenderer::ReleaseReference(started_[taken_]);
-        started_[taken_++] = nullptr;
-        Fill();
-    }
-
-    // Waits for every import started and not taken, finishes it and gives
-    // its reference back; nothing is started afterwards.
-    void Drain()
-    {
-        turns_.resize(started_.size());
-        for (std::size_t i = taken_; i < started_.size(); ++i) {
-            if (!started_[i]) continue;
-            TarnRenderer::AwaitImport(started_[i]);
-            TarnRenderer::ReleaseReference(started_[i]);
-            started_[i] = nullptr;
-        }
-        taken_ = started_.size();
-    }
-
-    std::size_t Files() const { return turns_.size(); }
-    std::size_t Peak() const { return peak_; }
+    void Fill() { ahead_.Fill(); }
+    CModel* Take() { return ahead_.Take(); }
+    void Taken() { ahead_.Taken(); }
+    std::size_t Files() const { return ahead_.Turns(); }
+    std::size_t Peak() const { return ahead_.Peak(); }
 
 private:
-    TarnRenderer::TaskPool pool_;
-    std::size_t limit_;
-    std::vector<TarnRenderer::ModelLoadParams> turns_;
+    TarnRenderer::ImportAhead ahead_;
     std::unordered_set<std::string> seen_;
-    std::vector<CModel*> started_;  // by turn; null once given back
-    std::size_t taken_ = 0;
-    std::size_t peak_ = 0;
 };
 
 // A new group's settings before the options' part: the defaults with the

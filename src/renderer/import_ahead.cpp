@@ -1,0 +1,64 @@
+#include "renderer/import_ahead.h"
+
+#include <algorithm>
+#include <string>
+#include <utility>
+
+#include "renderer/fatal_error.h"
+
+namespace TarnRenderer {
+
+ImportAhead::ImportAhead(std::size_t workers, std::size_t limit) : pool_(workers), limit_(limit) {}
+
+ImportAhead::~ImportAhead() { Drain(); }
+
+void ImportAhead::Add(ModelLoadParams params, std::function<void()> discard)
+{
+    params.loadAsync = true;
+    params.pool = &pool_;
+    params.deferFatalError = true;
+    turns_.push_back({std::move(params), std::move(discard)});
+}
+
+void ImportAhead::Fill()
+{
+    while (started_.size() < turns_.size() && started_.size() - taken_ < limit_) {
+        started_.push_back(AcquireModel(turns_[started_.size()].params));
+        peak_ = std::max(peak_, started_.size() - taken_);
+    }
+}
+
+CModel* ImportAhead::Take()
+{
+    Fill();
+    CModel* model = started_[taken_];
+    AwaitImport(model);
+    if (!model->fatalError.empty()) {
+        const std::string message = model->fatalError;  // the model goes with the drain
+        Drain();
+        RaiseFatalRendererError(message);
+    }
+    return model;
+}
+
+void ImportAhead::Taken()
+{
+    ReleaseReference(started_[taken_]);
+    started_[taken_++] = nullptr;
+    Fill();
+}
+
+void ImportAhead::Drain()
+{
+    turns_.erase(turns_.begin() + static_cast<std::ptrdiff_t>(started_.size()), turns_.end());
+    for (std::size_t i = taken_; i < started_.size(); ++i) {
+        if (!started_[i]) continue;
+        AwaitImport(started_[i]);
+        if (turns_[i].discard) turns_[i].discard();
+        ReleaseReference(started_[i]);
+        started_[i] = nullptr;
+    }
+    taken_ = started_.size();
+}
+
+}  // namespace TarnRenderer

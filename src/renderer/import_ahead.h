@@ -1,0 +1,57 @@
+// The imports a loader needs one after another, started on a pool of their
+// own ahead of the loader's walk: in the walk's order, and at most `limit`
+// started and not yet taken (what they hold in memory until the walk takes
+// them). Each model is acquired through the cache as the walk's own request
+// would; its reference is held here until the walk has taken its own. A
+// fatal error an import met is raised when its turn is taken, once no
+// other import runs any more, so the walk's order decides which one ends
+// the game. Render thread only.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <vector>
+
+#include "renderer/model.h"
+#include "renderer/task_pool.h"
+
+namespace TarnRenderer {
+
+class ImportAhead {
+public:
+    ImportAhead(std::size_t workers, std::size_t limit);
+    ~ImportAhead();  // drains
+    ImportAhead(const ImportAhead&) = delete;
+    ImportAhead& operator=(const ImportAhead&) = delete;
+
+    // The next turn; the import runs on this pool, keeping its fatal error.
+    // `discard` runs for a turn started and never taken, once its import is
+    // over: for what the import's afterImport made.
+    void Add(ModelLoadParams params, std::function<void()> discard = {});
+    // Starts imports until as many as allowed are ahead of the walk.
+    void Fill();
+    // The model of the next turn, imported and with its device work done.
+    CModel* Take();
+    // The walk holds its own reference to the model taken last.
+    void Taken();
+    // Waits for every import started and not taken, discards its work and
+    // gives its reference back; nothing is started afterwards.
+    void Drain();
+
+    std::size_t Turns() const { return turns_.size(); }
+    std::size_t Peak() const { return peak_; }
+
+private:
+    struct Turn {
+        ModelLoadParams params;
+        std::function<void()> discard;
+    };
+    TaskPool pool_;
+    std::size_t limit_;
+    std::vector<Turn> turns_;
+    std::vector<CModel*> started_;  // by turn; null once given back
+    std::size_t taken_ = 0;
+    std::size_t peak_ = 0;
+};
+
+}  // namespace TarnRenderer
