@@ -45,6 +45,7 @@
 #include "config/options.h"
 #include "devices/host_device.h"
 #include "devices/recording_device.h"
+#include "drawless_device.h"
 #include "game/host_environment.h"
 #include "map/map_loading.h"
 #include "memory_models.h"
@@ -70,14 +71,9 @@ std::size_t PrivateBytes()
 
 // The real device with its draws dropped; notes when each frame is
 // presented and the private bytes then.
-class TimingDevice final : public Host::RecordingDevice {
+class TimingDevice final : public DrawlessDevice {
 public:
-    explicit TimingDevice(IDirect3DDevice9* inner) : RecordingDevice(inner) { SetRecording(false); }
-    HRESULT STDMETHODCALLTYPE DrawPrimitive(D3DPRIMITIVETYPE, UINT, UINT) override { return D3D_OK; }
-    HRESULT STDMETHODCALLTYPE DrawIndexedPrimitive(D3DPRIMITIVETYPE, INT, UINT, UINT, UINT, UINT) override
-    {
-        return D3D_OK;
-    }
+    using DrawlessDevice::DrawlessDevice;
     HRESULT STDMETHODCALLTYPE Present(const RECT* a, const RECT* b, HWND c, const RGNDATA* d) override
     {
         const HRESULT result = RecordingDevice::Present(a, b, c, d);

@@ -52,6 +52,7 @@
 #include "base/pool_heap.h"
 #include "config/options.h"
 #include "devices/host_device.h"
+#include "drawless_device.h"
 #include "devices/recording_device.h"
 #include "game/host_environment.h"
 #include "map/render_pass.h"
@@ -239,17 +240,6 @@ private:
             return E_OUTOFMEMORY;
         }
         *out = buffer;
-        return D3D_OK;
-    }
-};
-
-// The real device with its draws dropped.
-class DrawlessDevice final : public Host::RecordingDevice {
-public:
-    explicit DrawlessDevice(IDirect3DDevice9* inner) : RecordingDevice(inner) { SetRecording(false); }
-    HRESULT STDMETHODCALLTYPE DrawPrimitive(D3DPRIMITIVETYPE, UINT, UINT) override { return D3D_OK; }
-    HRESULT STDMETHODCALLTYPE DrawIndexedPrimitive(D3DPRIMITIVETYPE, INT, UINT, UINT, UINT, UINT) override
-    {
         return D3D_OK;
     }
 };
