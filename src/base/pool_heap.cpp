@@ -33,7 +33,11 @@ std::atomic<bool> Locked{false};
 SLIST_HEADER Deferred;
 std::size_t LiveBytes = 0, LiveBlocks = 0;  // under Lock
 std::atomic<std::uint32_t> Outside{0};
-std::atomic<bool> Failing{false};  // tests: every allocation fails
+// Allocations failed on purpose (tests and soaks): Injecting says whether
+// any of the rest is in use, so that the usual path reads one flag.
+std::atomic<bool> Injecting{false};
+std::atomic<bool> FailAll{false}, CountingOn{false};
+std::atomic<std::uint32_t> Counted{0}, FailAt{0}, OneIn{0}, Seed{0}, Failed{0};
 
 BOOL CALLBACK Make(PINIT_ONCE, PVOID, PVOID*)
 {
@@ -47,6 +51,41 @@ BOOL CALLBACK Make(PINIT_ONCE, PVOID, PVOID*)
     Heap = heap;
     Slot.store(slot, std::memory_order_release);
     return TRUE;
+}
+
+std::uint32_t Mix(std::uint32_t x)
+{
+    x ^= x >> 16;
+    x *= 0x7feb352dU;
+    x ^= x >> 15;
+    x *= 0x846ca68bU;
+    return x ^ (x >> 16);
+}
+
+bool FailsOnPurpose()
+{
+    if (!Injecting.load(std::memory_order_relaxed)) return false;
+    bool fail = FailAll.load(std::memory_order_relaxed);
+    if (!fail) {
+        const std::uint32_t number = Counted.fetch_add(1, std::memory_order_relaxed) + 1;
+        const std::uint32_t oneIn = OneIn.load(std::memory_order_relaxed);
+        fail = number == FailAt.load(std::memory_order_relaxed) ||
+               (oneIn && Mix(number ^ Seed.load(std::memory_order_relaxed)) % oneIn == 0);
+    }
+    if (fail) Failed.fetch_add(1, std::memory_order_relaxed);
+    return fail;
+}
+
+void StartCounting(std::uint32_t failAt, std::uint32_t oneIn, std::uint32_t seed)
+{
+    Injecting.store(false, std::memory_order_relaxed);
+    Counted.store(0, std::memory_order_relaxed);
+    Failed.store(0, std::memory_order_relaxed);
+    FailAt.store(failAt, std::memory_order_relaxed);
+    OneIn.store(oneIn, std::memory_order_relaxed);
+    Seed.store(seed, std::memory_order_relaxed);
+    CountingOn.store(true, std::memory_order_relaxed);
+    Injecting.store(true, std::memory_order_seq_cst);
 }
 
 bool TryLock() { return !Locked.exchange(true, std::memory_order_acquire); }
@@ -84,7 +123,7 @@ void GiveBackDeferredLocked()
 void* Allocate(std::size_t size, std::size_t align) noexcept
 {
     const std::size_t extra = align > sizeof(Header) ? align : sizeof(Header);
-    if (size > ~std::size_t(0) - extra || Failing.load(std::memory_order_relaxed)) return nullptr;
+    if (size > ~std::size_t(0) - extra || FailsOnPurpose()) return nullptr;
     const std::size_t total = size + extra;
     const bool pool = OnThisThread();
     void* block;
@@ -205,7 +244,31 @@ void FlushDeferred()
 
 std::uint32_t OutsideAllocations() { return Outside.load(std::memory_order_relaxed); }
 
-void FailEveryAllocation(bool fail) { Failing.store(fail, std::memory_order_relaxed); }
+void FailEveryAllocation(bool fail)
+{
+    FailAll.store(fail, std::memory_order_relaxed);
+    Injecting.store(fail || CountingOn.load(), std::memory_order_seq_cst);
+}
+
+void FailNthAllocation(std::uint32_t n) { StartCounting(n, 0, 0); }
+
+void FailOneAllocationIn(std::uint32_t n, std::uint32_t seed) { StartCounting(0, n, seed); }
+
+void StopFailingAllocations()
+{
+    CountingOn.store(false, std::memory_order_relaxed);
+    Injecting.store(FailAll.load(), std::memory_order_seq_cst);
+    FailAt.store(0, std::memory_order_relaxed);
+    OneIn.store(0, std::memory_order_relaxed);
+}
+
+Injection Injected()
+{
+    Injection injection;
+    injection.counted = Counted.load(std::memory_order_relaxed);
+    injection.failed = Failed.load(std::memory_order_relaxed);
+    return injection;
+}
 
 }  // namespace PoolHeap
 

@@ -43,9 +43,25 @@ void FlushDeferred();
 // Only the count of allocations outside the pool, without any lock.
 std::uint32_t OutsideAllocations();
 
-// For tests of what an allocation failure leaves behind: while set, every
-// operator new of the module, on any thread, fails (std::bad_alloc, or null
-// for the nothrow forms).
+// For tests and soaks of what an allocation failure leaves behind. A failed
+// operator new throws std::bad_alloc (the nothrow forms give null), on
+// whichever thread asked. Off, these cost one relaxed load per allocation.
+//
+// While set, every operator new of the module fails.
 void FailEveryAllocation(bool fail);
+// Starts counting the module's operator new calls on every thread from
+// zero; the nth of them fails (1: the next one), 0 fails none.
+void FailNthAllocation(std::uint32_t n);
+// Starts counting from zero; each call fails with a chance of one in `n`
+// (0: never), drawn from its number and `seed`, so that a run on one thread
+// repeats.
+void FailOneAllocationIn(std::uint32_t n, std::uint32_t seed);
+// Stops the counting and the failing the two above started.
+void StopFailingAllocations();
+struct Injection {
+    std::uint32_t counted = 0;  // operator new calls since the counting started
+    std::uint32_t failed = 0;   // of those, failed on purpose
+};
+Injection Injected();
 
 }  // namespace PoolHeap
