@@ -50,6 +50,9 @@ ZLIB_VERSION=1:1.2.13.dfsg-1
 #     arrays of gigabytes before any element was read; a count beyond what
 #     the file holds now fails the import (and the .glb JSON length no
 #     longer wraps to an empty buffer in a 32-bit build).
+#   assimp-obj-cache-size.patch  the OBJ reader allocated and filled a
+#     16 MB line cache for every file, however small; the cache is now the
+#     file's size.
 prepare_assimp_source() {
   local assimp_src=$1 zlib_src=$2 log=$3 fix
   sed -i '/find_package(draco/d; /draco::draco/d' "$assimp_src/code/CMakeLists.txt"
