@@ -53,6 +53,9 @@ ZLIB_VERSION=1:1.2.13.dfsg-1
 #   assimp-obj-cache-size.patch  the OBJ reader allocated and filled a
 #     16 MB line cache for every file, however small; the cache is now the
 #     file's size.
+#   assimp-obj-face-tokens.patch  a face token the OBJ reader reported
+#     as not supported sent the face's walk on past its line buffer; an
+#     index's step counted the digits of its value, not of its text.
 prepare_assimp_source() {
   local assimp_src=$1 zlib_src=$2 log=$3 fix
   sed -i '/find_package(draco/d; /draco::draco/d' "$assimp_src/code/CMakeLists.txt"
