@@ -84,10 +84,12 @@ bool HostDevice::Create(int width, int height)
     return true;
 }
 
-HRESULT HostDevice::Reset()
+HRESULT HostDevice::Reset() { return Reset(device_); }
+
+HRESULT HostDevice::Reset(IDirect3DDevice9* through)
 {
     D3DPRESENT_PARAMETERS parameters = parameters_;
-    return device_ ? device_->Reset(&parameters) : D3DERR_INVALIDCALL;
+    return device_ && through ? through->Reset(&parameters) : D3DERR_INVALIDCALL;
 }
 
 bool HostDevice::ReadBackBuffer(std::vector<unsigned char>& rgb, int& width, int& height)

@@ -22,6 +22,9 @@ public:
     bool Create(int width, int height);
     // Resets the device with the same parameters; the result of Reset.
     HRESULT Reset();
+    // The same through `through`, a device wrapping this one (a recording or
+    // failing device that sees the Reset on its way).
+    HRESULT Reset(IDirect3DDevice9* through);
     // Writes the back buffer to a PNG file.
     bool SavePng(const std::string& path);
     // Reads the back buffer into 8-bit RGB rows (width x height x 3).
