@@ -60,8 +60,13 @@ void DeviceResetReleaseStep()
     }
 }
 
-void DeviceResetRestoreStep()
+void DeviceResetRestoreStep(long resetResult)
 {
+    // A device whose Reset failed is lost: what would be made on it now
+    // could not be drawn, and the host's next try of its reset, which runs
+    // the release step again first, would only give it back. The objects
+    // stay released until a reset succeeds.
+    if (FAILED(resetResult)) return;
     try {
         RestoreDeviceResources();
     } catch (...) {

@@ -16,6 +16,7 @@ void OnFrame();
 // objects, every texture and mesh buffer of the renderer and the collision
 // display's debug triangle buffers. Restore step after it: the overlay's
 // objects, textures and mesh buffers again (the debug buffers come back
-// with their next use).
+// with their next use). The device-reset stub runs the restore step only
+// after a reset that succeeded.
 void ReleaseDeviceResources();
 void RestoreDeviceResources();

@@ -39,7 +39,7 @@ extern void** const CurrentSurfaceSlot;
 void RunHostEventList(int index);  // 0 to 3, the lists of E1 to E4
 void RunRenderPass();
 void DeviceResetReleaseStep();
-void DeviceResetRestoreStep();
+void DeviceResetRestoreStep(long resetResult);  // the host routine's HRESULT
 std::uint32_t RunCollisionQuery(const std::uint8_t* startRecord, const float* endVector, void* unused,
                                 std::uint8_t* triangleRecord, float* distance);
 

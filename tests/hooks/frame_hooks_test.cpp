@@ -1,7 +1,8 @@
 // The plug-in's work inside the host's frame, on a real device: OnFrame's
 // debug display every frame and its one-time map loading with the host's
 // scene closed around it, and the device reset through the game's reset
-// sites with models, textures and the overlay alive.
+// sites with models, textures and the overlay alive, also when the game's
+// reset fails a few times first.
 #include <algorithm>
 #include <memory>
 
@@ -156,6 +157,42 @@ TEST_F(FrameHooksTest, AResetThroughTheFirstAndTheLastSiteRebuildsEverything)
         EXPECT_NE(mesh->texture->resource->texture, nullptr);
     }
     EXPECT_EQ(Host::ReadSiteLog().lastReset, D3D_OK);
+    Host::SetResetHandler(nullptr);
+    TarnRenderer::ReleaseReference(model);
+    Host::WriteHostSites();
+}
+
+// A lost device's reset fails until the game gets its window back: the
+// plug-in gives its objects back before every try and makes them again only
+// after the one that succeeds.
+TEST_F(FrameHooksTest, ResetsTheGameRetriesMakeNothingUntilOneSucceeds)
+{
+    Host::WriteHostSites();
+    Hooks::InstallPatchGroup(Hooks::PatchGroup::DeviceReset);
+    int refusals = 2;
+    Host::SetResetHandler(
+        [&refusals] { return refusals-- > 0 ? HRESULT(D3DERR_DEVICELOST) : RealDeviceTest::device_->Reset(); });
+    TarnRenderer::ModelLoadParams params;
+    params.path = dir_.File("lod.obj");
+    TarnRenderer::CModel* model = TarnRenderer::AcquireModel(params);
+    ASSERT_EQ(model->meshes.size(), 1u);
+    TarnRenderer::CMesh* mesh = model->meshes[0];
+    ASSERT_NE(mesh->buffers->vertexBuffer, nullptr);
+
+    for (int site = 0; site < 2; ++site) {
+        device_->ClearCalls();
+        EXPECT_EQ(Host::PassResetSite(site), D3DERR_DEVICELOST);
+        EXPECT_TRUE(device_->CallsNamed("CreateVertexBuffer").empty()) << "made on a lost device";
+        EXPECT_TRUE(device_->CallsNamed("CreateTexture").empty()) << "made on a lost device";
+        EXPECT_EQ(mesh->buffers->vertexBuffer, nullptr);
+        EXPECT_EQ(mesh->texture->resource->texture, nullptr);
+    }
+    device_->ClearCalls();
+    EXPECT_EQ(Host::PassResetSite(2), D3D_OK);
+    EXPECT_EQ(device_->CallsNamed("CreateVertexBuffer").size(), 1u);
+    EXPECT_NE(mesh->buffers->vertexBuffer, nullptr);
+    EXPECT_NE(mesh->buffers->indexBuffer, nullptr);
+    EXPECT_NE(mesh->texture->resource->texture, nullptr);
     Host::SetResetHandler(nullptr);
     TarnRenderer::ReleaseReference(model);
     Host::WriteHostSites();
