@@ -140,41 +140,46 @@ void BakeMeshVertices(const TarnRenderer::CMesh& mesh, MapVertex* vertices)
     }
 }
 
-void RebuildMeshBuffers(TarnRenderer::MeshBuffers* buffers)
+namespace {
+
+void DropMeshBuffers(TarnRenderer::MeshBuffers* buffers)
 {
-    if (!buffers || !buffers->mesh) return;
-    TarnRenderer::CMesh& mesh = *buffers->mesh;
     if (buffers->vertexBuffer) buffers->vertexBuffer->Release();
     if (buffers->indexBuffer) buffers->indexBuffer->Release();
     buffers->vertexBuffer = nullptr;
     buffers->indexBuffer = nullptr;
+}
+
+}  // namespace
+
+void RebuildMeshBuffers(TarnRenderer::MeshBuffers* buffers)
+{
+    if (!buffers || !buffers->mesh) return;
+    TarnRenderer::CMesh& mesh = *buffers->mesh;
+    DropMeshBuffers(buffers);
 
     IDirect3DDevice9* device = HostGame::Device();
     if (!device || mesh.vertexCount == 0 || mesh.indexCount == 0) return;
     const DWORD usage = D3DUSAGE_DYNAMIC | D3DUSAGE_WRITEONLY;
+    // Half a pair cannot be drawn: a failure gives back what was made.
     if (FAILED(device->CreateVertexBuffer(mesh.vertexCount * sizeof(MapVertex), usage, kMapVertexFvf,
-                                          D3DPOOL_DEFAULT, &buffers->vertexBuffer, nullptr))) {
-        buffers->vertexBuffer = nullptr;
+                                          D3DPOOL_DEFAULT, &buffers->vertexBuffer, nullptr)) ||
+        !buffers->vertexBuffer ||
+        FAILED(device->CreateIndexBuffer(mesh.indexCount * 4, usage, D3DFMT_INDEX32, D3DPOOL_DEFAULT,
+                                         &buffers->indexBuffer, nullptr)) ||
+        !buffers->indexBuffer) {
+        DropMeshBuffers(buffers);
         return;
     }
-    if (FAILED(device->CreateIndexBuffer(mesh.indexCount * 4, usage, D3DFMT_INDEX32, D3DPOOL_DEFAULT,
-                                         &buffers->indexBuffer, nullptr))) {
-        buffers->indexBuffer = nullptr;
-        return;
-    }
+    // A lock that succeeds is always undone, also when it gave no memory.
     void* vertexData = nullptr;
     void* indexData = nullptr;
-    if (FAILED(buffers->vertexBuffer->Lock(0, 0, &vertexData, D3DLOCK_DISCARD))) {
-        buffers->vertexBuffer->Release();
-        buffers->vertexBuffer = nullptr;
-        return;
-    }
-    if (FAILED(buffers->indexBuffer->Lock(0, 0, &indexData, D3DLOCK_DISCARD))) {
-        buffers->vertexBuffer->Unlock();
-        buffers->vertexBuffer->Release();
-        buffers->indexBuffer->Release();
-        buffers->vertexBuffer = nullptr;
-        buffers->indexBuffer = nullptr;
+    const bool vertexLocked = SUCCEEDED(buffers->vertexBuffer->Lock(0, 0, &vertexData, D3DLOCK_DISCARD));
+    const bool indexLocked = vertexLocked && SUCCEEDED(buffers->indexBuffer->Lock(0, 0, &indexData, D3DLOCK_DISCARD));
+    if (!indexLocked || !vertexData || !indexData) {
+        if (vertexLocked) buffers->vertexBuffer->Unlock();
+        if (indexLocked) buffers->indexBuffer->Unlock();
+        DropMeshBuffers(buffers);
         return;
     }
 

@@ -21,7 +21,8 @@ void SetupGroupShading(DrawSettings& settings, const float direction[3], float s
 void BakeMeshVertices(const TarnRenderer::CMesh& mesh, MapVertex* vertices);
 
 // Recreates and fills the mesh's buffers in the default pool on the host's
-// device. On any failure the mesh is left without drawable buffers.
+// device. On any failure the mesh is left without buffers, none half made or
+// left locked.
 void RebuildMeshBuffers(TarnRenderer::MeshBuffers* buffers);
 
 // The diffuse colour of one vertex: base colour scaled by `colorScale`,

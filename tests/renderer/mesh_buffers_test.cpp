@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "config/options.h"
+#include "devices/fault_device.h"
 #include "devices/recording_device.h"
 #include "game/host_environment.h"
 #include "renderer/mesh.h"
@@ -133,6 +134,8 @@ TEST_F(MeshBuffersTest, FailuresLeaveTheMeshWithoutDrawableBuffers)
     device_.FailNext("CreateIndexBuffer", D3DERR_OUTOFVIDEOMEMORY);
     RebuildMeshBuffers(&hand.buffers);
     EXPECT_EQ(hand.buffers.indexBuffer, nullptr);
+    EXPECT_EQ(hand.buffers.vertexBuffer, nullptr);
+    EXPECT_EQ(device_.LiveObjects(), 0u) << "half a pair kept";
 
     RebuildMeshBuffers(&hand.buffers);  // the next rebuild tries again
     EXPECT_NE(hand.buffers.vertexBuffer, nullptr);
@@ -142,6 +145,16 @@ TEST_F(MeshBuffersTest, FailuresLeaveTheMeshWithoutDrawableBuffers)
     RebuildMeshBuffers(&hand.buffers);
     EXPECT_EQ(hand.buffers.vertexBuffer, nullptr);
     EXPECT_EQ(hand.buffers.indexBuffer, nullptr);
+
+    // A lock refused gives both buffers back, none left locked.
+    Host::FaultDevice faults(&device_, 3);
+    faults.SetShare(Host::FaultKind::BufferLock, 1);
+    Host::HostEnvironment::Instance().SetDevice(&faults);
+    RebuildMeshBuffers(&hand.buffers);
+    EXPECT_EQ(faults.Injected(Host::FaultKind::BufferLock), 1u);
+    EXPECT_EQ(hand.buffers.vertexBuffer, nullptr);
+    EXPECT_EQ(hand.buffers.indexBuffer, nullptr);
+    EXPECT_EQ(device_.LiveObjects(), 0u);
 
     Host::HostEnvironment::Instance().SetDevice(nullptr);
     RebuildMeshBuffers(&hand.buffers);  // no device: nothing, no crash
