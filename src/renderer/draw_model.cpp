@@ -6,6 +6,7 @@
 #include "base/host_view.h"
 #include "config/options.h"
 #include "renderer/model.h"
+#include "renderer/remake.h"
 #include "renderer/render_counters.h"
 #include "renderer/shading.h"
 #include "renderer/texture.h"
@@ -253,11 +254,19 @@ void DrawModel(CModel* model, const DrawSettings& settings)
         ++MeshesDrawn;
         const TarnRenderer::MeshBuffers* buffers = mesh->buffers;
         if (!buffers || !device || !buffers->vertexBuffer || !buffers->indexBuffer || buffers->vertexCount == 0) {
+            // What the device refused is made again now and drawn from the next frame.
+            if (device && TarnRenderer::MeshLacksBuffers(model->skipRenderData, *mesh)) {
+                TarnRenderer::RemakeMeshObjects(model, mesh);
+            }
             continue;
         }
         EnsureDrawState();
         IDirect3DBaseTexture9* texture = nullptr;
         if (mesh->texture && mesh->texture->resource) texture = mesh->texture->resource->texture;
+        if (!texture && TarnRenderer::TextureRefused(*mesh)) {
+            TarnRenderer::RemakeMeshTexture(mesh);
+            texture = mesh->texture->resource->texture;
+        }
         SubmitMesh(device, buffers->vertexBuffer, buffers->indexBuffer, buffers->vertexCount, buffers->faceCount,
                    texture, world);
     }

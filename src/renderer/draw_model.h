@@ -16,7 +16,9 @@ class CModel;
 }
 
 // Nothing for a null model or one still loading; shading changes rebuild
-// the model's buffers first. Counts ModelsDrawn and MeshesDrawn.
+// the model's buffers first, and a mesh lacking device objects the device
+// refused has them made again (renderer/remake.h). Counts ModelsDrawn and
+// MeshesDrawn.
 void DrawModel(TarnRenderer::CModel* model, const DrawSettings& settings);
 void DrawMeshBuffers(IDirect3DVertexBuffer9* vertexBuffer, IDirect3DIndexBuffer9* indexBuffer,
                      std::uint32_t vertexCount, std::uint32_t triangleCount, IDirect3DBaseTexture9* texture,

@@ -8,6 +8,7 @@
 #include <new>
 
 #include "renderer/fatal_error.h"
+#include "renderer/remake.h"
 #include "renderer/shading.h"
 #include "renderer/streaming_budget.h"
 #include "renderer/task_pool.h"
@@ -54,7 +55,11 @@ std::vector<MeshArrays> TakeLargeArrays(const std::vector<CMesh*>& meshes)
     }
     std::vector<MeshArrays> arrays;
     if (bytes < kFreeOnPoolBytes) return arrays;
-    arrays.reserve(meshes.size());
+    try {
+        arrays.reserve(meshes.size());
+    } catch (const std::bad_alloc&) {
+        return arrays;  // freed with the meshes, on this thread: it runs in destructors
+    }
     for (CMesh* mesh : meshes) {
         arrays.push_back({std::move(mesh->positions), std::move(mesh->normals), std::move(mesh->texCoords),
                           std::move(mesh->indices), std::move(mesh->colors)});
@@ -141,6 +146,7 @@ void ImportAsync(CModel* model)
     } catch (...) {
         // A failed import (or an observed fatal error in a test) leaves the
         // model empty; the render thread still finishes it.
+        ++Statistics.importsFailed;
     }
     if (model->afterImport && model->fatalError.empty()) model->afterImport(model);
     model->afterImport = nullptr;
@@ -243,6 +249,9 @@ CModel* AcquireModel(const ModelLoadParams& params, bool forceNew)
             return model;
         }
     }
+    // The cache's room first: a model whose import has started must be in
+    // the cache, or nothing would give back what its import makes.
+    ModelCache.reserve(ModelCache.size() + 1);
     auto* model = new CModel(params);
     ModelCache.push_back(model);
     return model;
@@ -312,7 +321,11 @@ void AddMeshToModel(CModel* model, const aiScene* scene, unsigned index, const T
     if (MeshAddedHook) MeshAddedHook(model, mesh);
 }
 
-void CompletePendingRenderData() { RunStreamingWork(); }
+void CompletePendingRenderData()
+{
+    NextRemakeFrame();
+    RunStreamingWork();
+}
 
 void WaitForModel(CModel* model)
 {
@@ -364,7 +377,7 @@ void RestoreRendererResources()
         std::lock_guard<std::mutex> textures(TextureCacheLock);
         for (CTexture* texture : TextureCache) {
             if (texture->resource && !texture->resource->texture) {
-                texture->resource->texture = LoadTextureFile(texture->resource->path);
+                texture->resource->texture = LoadTextureFile(texture->resource->path, &texture->resource->refused);
             }
         }
         for (CModel* model : ModelCache) {

@@ -128,11 +128,12 @@ extern void (*SceneImportedHook)(CModel* model, const aiScene* scene);
 // that it never keeps a model released behind its back. Null when unset.
 extern void (*ModelDestroyedObserver)(CModel* model);
 
-// Counts for previews and reports: imports started and finished, models destroyed.
+// Counts for previews and reports: imports started, finished and failed, models destroyed.
 struct RendererStatistics {
     std::atomic<unsigned> importsStarted{0};
     std::atomic<unsigned> importsFinished{0};
     std::atomic<unsigned> modelsDestroyed{0};
+    std::atomic<unsigned> importsFailed{0};  // asynchronous imports that threw, their models left empty
 };
 extern RendererStatistics Statistics;
 

@@ -184,8 +184,13 @@ void MakeTextureAtOnce(MeshWork& work)
 {
     const char* path = work.mesh->textureFile.c_str();
     DropTextureWork(work);
-    FinishMesh(work, work.textureRead ? AcquireMadeTexture(path, LoadTextureBytes(work.textureBytes))
-                                      : AcquireTexture(path));
+    if (!work.textureRead) {
+        FinishMesh(work, AcquireTexture(path));
+        return;
+    }
+    bool refused = false;
+    IDirect3DTexture9* made = LoadTextureBytes(work.textureBytes, &refused);
+    FinishMesh(work, AcquireMadeTexture(path, made, refused));
 }
 
 // The first step of a decoded texture: D3DX's own check of what the device

@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <thread>
 #include <type_traits>
 #include <utility>
@@ -64,12 +65,20 @@ private:
 // Memory a thread is done with (a texture file, decoded levels, baked
 // vertices, a model's arrays: megabytes for a large model) destroyed on the
 // shared pool, ahead of its queue. Giving that much back to the system takes
-// milliseconds that the render thread's frame cannot spare.
+// milliseconds that the render thread's frame cannot spare. Never throws:
+// when the task cannot be allocated the memory is given back here, and
+// `spent` is taken either way (callers run it in destructors and in steps
+// that must not stop half-way).
 template <class Spent>
-void FreeOnPool(Spent&& spent)
+void FreeOnPool(Spent&& spent) noexcept
 {
-    auto held = std::make_shared<std::decay_t<Spent>>(std::forward<Spent>(spent));
-    TaskPool::Shared().SubmitFirst([held]() mutable { held.reset(); });
+    std::decay_t<Spent> taken(std::move(spent));
+    try {
+        auto held = std::make_shared<std::decay_t<Spent>>(std::move(taken));
+        TaskPool::Shared().SubmitFirst([held]() mutable { held.reset(); });
+    } catch (const std::bad_alloc&) {
+        // `taken` (or the task's copy of `held`) goes here, on this thread.
+    }
 }
 
 }  // namespace TarnRenderer

@@ -3,6 +3,7 @@
 #include <d3dx9tex.h>
 
 #include <algorithm>
+#include <utility>
 
 #include "base/host_view.h"
 
@@ -10,42 +11,65 @@ namespace TarnRenderer {
 
 std::vector<CTexture*> TextureCache;
 std::mutex TextureCacheLock;
+std::atomic<unsigned> TexturesMadeAgain{0};
 
-IDirect3DTexture9* LoadTextureFile(const std::string& path)
+bool DeviceRefused(HRESULT result)
 {
+    return result == E_OUTOFMEMORY || result == D3DERR_OUTOFVIDEOMEMORY || result == D3DERR_DEVICELOST;
+}
+
+namespace {
+
+IDirect3DTexture9* Made(HRESULT result, IDirect3DTexture9* texture, bool* refused)
+{
+    if (refused) *refused = DeviceRefused(result);
+    if (result != S_OK) {
+        if (texture) texture->Release();
+        return nullptr;
+    }
+    return texture;
+}
+
+}  // namespace
+
+IDirect3DTexture9* LoadTextureFile(const std::string& path, bool* refused)
+{
+    if (refused) *refused = false;
     IDirect3DDevice9* device = HostGame::Device();
     if (!device) return nullptr;
     IDirect3DTexture9* texture = nullptr;
     HRESULT result = D3DXCreateTextureFromFileExA(device, path.c_str(), D3DX_DEFAULT, D3DX_DEFAULT, D3DX_DEFAULT, 0,
                                                   D3DFMT_UNKNOWN, D3DPOOL_DEFAULT, D3DX_DEFAULT, D3DX_DEFAULT, 0,
                                                   nullptr, nullptr, &texture);
-    if (result != S_OK) {
-        if (texture) texture->Release();
-        return nullptr;
-    }
-    return texture;
+    return Made(result, texture, refused);
 }
 
-IDirect3DTexture9* LoadTextureBytes(const std::string& bytes)
+IDirect3DTexture9* LoadTextureBytes(const std::string& bytes, bool* refused)
 {
+    if (refused) *refused = false;
     IDirect3DDevice9* device = HostGame::Device();
     if (!device || bytes.empty()) return nullptr;
     IDirect3DTexture9* texture = nullptr;
     HRESULT result = D3DXCreateTextureFromFileInMemoryEx(
         device, bytes.data(), static_cast<UINT>(bytes.size()), D3DX_DEFAULT, D3DX_DEFAULT, D3DX_DEFAULT, 0,
         D3DFMT_UNKNOWN, D3DPOOL_DEFAULT, D3DX_DEFAULT, D3DX_DEFAULT, 0, nullptr, nullptr, &texture);
-    if (result != S_OK) {
-        if (texture) texture->Release();
-        return nullptr;
-    }
-    return texture;
+    return Made(result, texture, refused);
 }
 
 void CTexture::Load()
 {
-    if (resource) return;  // loaded at most once; a failure is retried only at device restore
+    if (resource) {
+        // Loaded once; a texture the device refused is tried again whenever
+        // it is asked for, so a model requested after the device recovered
+        // has it.
+        if (!resource->texture && resource->refused) {
+            resource->texture = LoadTextureFile(path, &resource->refused);
+            if (resource->texture) ++TexturesMadeAgain;
+        }
+        return;
+    }
     auto* record = new TextureResource{nullptr, path};
-    record->texture = LoadTextureFile(path);
+    record->texture = LoadTextureFile(path, &record->refused);
     resource = record;
 }
 
@@ -68,24 +92,40 @@ namespace {
 
 // AcquireTexture's sequence; a new texture gets `made` as its Direct3D
 // texture instead of loading the file when `useMade` is set.
-CTexture* Acquire(const char* path, bool useMade, IDirect3DTexture9* made)
+CTexture* Acquire(const char* path, bool useMade, IDirect3DTexture9* made, bool refused)
 {
     std::lock_guard<std::mutex> cacheLock(TextureCacheLock);
     for (CTexture* texture : TextureCache) {
         if (texture->path == path) {
-            if (made) made->Release();
             std::lock_guard<std::mutex> lock(texture->objectLock);
             ++texture->refCount;
+            if (made && texture->resource && !texture->resource->texture) {
+                // The cached entry's own load failed: this one did not.
+                texture->resource->texture = std::exchange(made, nullptr);
+                texture->resource->refused = false;
+                ++TexturesMadeAgain;
+            }
+            if (made) made->Release();
             texture->Load();
             return texture;
         }
     }
-    auto* texture = new CTexture(path);
-    {
+    // Room in the cache and the entry before it takes `made` over: a texture
+    // outside the cache would never be given back, and the device could not
+    // be reset.
+    CTexture* texture = nullptr;
+    try {
+        TextureCache.reserve(TextureCache.size() + 1);
+        texture = new CTexture(path);
+        if (useMade) texture->resource = new TextureResource{made, texture->path, refused};
+        made = nullptr;  // the entry's now
         std::lock_guard<std::mutex> lock(texture->objectLock);
         ++texture->refCount;
-        if (useMade) texture->resource = new TextureResource{made, texture->path};
         texture->Load();  // does nothing for a made texture
+    } catch (...) {
+        delete texture;
+        if (made) made->Release();
+        throw;
     }
     TextureCache.push_back(texture);
     return texture;
@@ -93,8 +133,11 @@ CTexture* Acquire(const char* path, bool useMade, IDirect3DTexture9* made)
 
 }  // namespace
 
-CTexture* AcquireTexture(const char* path) { return Acquire(path, false, nullptr); }
+CTexture* AcquireTexture(const char* path) { return Acquire(path, false, nullptr, false); }
 
-CTexture* AcquireMadeTexture(const char* path, IDirect3DTexture9* made) { return Acquire(path, true, made); }
+CTexture* AcquireMadeTexture(const char* path, IDirect3DTexture9* made, bool refused)
+{
+    return Acquire(path, true, made, refused);
+}
 
 }  // namespace TarnRenderer

@@ -1,11 +1,13 @@
 // Textures: one image file loaded into a Direct3D texture on the host's
 // device, shared by path through TextureCache. A file that fails to load
-// gives a texture without Direct3D data; it is retried only when the device
-// is restored.
+// gives a texture without Direct3D data; it is retried when the device is
+// restored, and when the device refused it (out of memory) also when a mesh
+// using it is next drawn (renderer/remake.h).
 #pragma once
 
 #include <d3d9.h>
 
+#include <atomic>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -17,6 +19,7 @@ namespace TarnRenderer {
 struct TextureResource {
     IDirect3DTexture9* texture = nullptr;  // null when loading failed, and after a device loss
     std::string path;                      // for loading again after a device loss
+    bool refused = false;                  // null because the device was out of memory: worth another try
 };
 
 class CTexture final : public CThreadSafeBase {
@@ -34,21 +37,28 @@ public:
 
 extern std::vector<CTexture*> TextureCache;  // every live texture, in creation order
 extern std::mutex TextureCacheLock;
+// Direct3D textures made after an earlier try for the same entry failed.
+extern std::atomic<unsigned> TexturesMadeAgain;
 
 // The cached texture for `path`, or a new one loaded now; one more
 // reference either way. Never null.
 CTexture* AcquireTexture(const char* path);
 
 // The same for a texture whose Direct3D texture was made beforehand from
-// the file (null when that failed, as a load fails): a new entry takes
-// `made` over; when `path` is cached already, `made` is released and the
-// cached texture is referenced.
-CTexture* AcquireMadeTexture(const char* path, IDirect3DTexture9* made);
+// the file (null when that failed, as a load fails; `refused` when the
+// device refused it): a new entry takes `made` over; when `path` is cached
+// already, `made` is released and the cached texture is referenced.
+CTexture* AcquireMadeTexture(const char* path, IDirect3DTexture9* made, bool refused = false);
 
 // Loads `path` on the host's device as every texture is loaded; null on
-// any failure (no device, missing or unreadable file).
-IDirect3DTexture9* LoadTextureFile(const std::string& path);
+// any failure (no device, missing or unreadable file, the device out of
+// memory). `refused`, when given, tells the last apart.
+IDirect3DTexture9* LoadTextureFile(const std::string& path, bool* refused = nullptr);
 // The same from the file's bytes in memory (same arguments, same result).
-IDirect3DTexture9* LoadTextureBytes(const std::string& bytes);
+IDirect3DTexture9* LoadTextureBytes(const std::string& bytes, bool* refused = nullptr);
+
+// Whether a failed texture load's result is the device refusing for want of
+// memory (or lost), which a later try may not meet.
+bool DeviceRefused(HRESULT result);
 
 }  // namespace TarnRenderer

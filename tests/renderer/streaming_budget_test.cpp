@@ -1,8 +1,9 @@
 // The render thread's streaming budget on a standalone recording device:
 // work beyond the budget waits for the next frame while the model stays
 // loading, a device reset half-way loses nothing, the finished buffers hold
-// exactly what a full rebuild writes, and a designed wait finishes its own
-// model at once while the others keep their turn.
+// exactly what a full rebuild writes, a designed wait finishes its own
+// model at once while the others keep their turn, and what the device
+// refused comes back without a reset.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -12,10 +13,13 @@
 
 #include "asset_writer.h"
 #include "config/options.h"
+#include "devices/fault_device.h"
 #include "devices/recording_device.h"
 #include "game/host_environment.h"
 #include "real_device_fixture.h"
+#include "renderer/draw_model.h"
 #include "renderer/model.h"
+#include "renderer/remake.h"
 #include "renderer/shading.h"
 #include "renderer/streaming_budget.h"
 #include "renderer/texture.h"
@@ -175,7 +179,96 @@ TEST_F(StreamingBudgetTest, ADesignedWaitFinishesItsModelAtOnceAndTheOthersKeepT
     for (const CMesh* mesh : first->meshes) ExpectBuffersAsRebuilt(mesh);
 }
 
+// A device out of memory while a model streams in: the model is finished
+// without the buffers it was refused, then drawn whole once the device
+// recovers, without a device reset; one try a frame, and a device that
+// keeps refusing is asked again only after the back-off.
+TEST_F(StreamingBudgetTest, BuffersTheDeviceRefusedAreMadeAgainWhenTheModelIsNextDrawn)
+{
+    Host::FaultDevice faults(&device_, 5);
+    Host::HostEnvironment::Instance().SetDevice(&faults);
+    faults.SetShare(Host::FaultKind::VertexBuffer, 1);
+    Config::Options.StreamingBudgetMs = 0;
+    CModel* model = Imported("big.obj");
+    CompletePendingRenderData();
+    ASSERT_FALSE(model->loading.load());
+    ASSERT_EQ(model->meshes.size(), 2u);
+    for (const CMesh* mesh : model->meshes) {
+        ASSERT_NE(mesh->buffers, nullptr);
+        EXPECT_EQ(mesh->buffers->vertexBuffer, nullptr);
+        EXPECT_EQ(mesh->buffers->indexBuffer, nullptr);
+    }
+    auto frame = [&] {
+        CompletePendingRenderData();
+        DrawModel(model, model->drawSettings);
+    };
+    const unsigned refused = faults.Injected(Host::FaultKind::VertexBuffer);
+    for (unsigned i = 0; i < kRemakeBackOffFrames; ++i) frame();
+    EXPECT_EQ(faults.Injected(Host::FaultKind::VertexBuffer), refused + 1) << "asked again before the back-off";
+    frame();
+    EXPECT_EQ(faults.Injected(Host::FaultKind::VertexBuffer), refused + 2);
+
+    faults.StopFaults();
+    const unsigned remade = RemakeCounters.meshes.load();
+    for (unsigned i = 0; i < kRemakeBackOffFrames + 2; ++i) frame();
+    EXPECT_EQ(RemakeCounters.meshes.load(), remade + 2);  // one mesh a frame
+    device_.ClearCalls();
+    frame();
+    EXPECT_EQ(device_.CallsNamed("DrawIndexedPrimitive").size(), 2u);
+    EXPECT_TRUE(device_.CallsNamed("CreateVertexBuffer").empty()) << "made again while drawable";
+    Host::HostEnvironment::Instance().SetDevice(&device_);
+    for (const CMesh* mesh : model->meshes) {
+        // The wrappers' buffers are the device's own beneath them.
+        MeshBuffers* buffers = mesh->buffers;
+        IDirect3DVertexBuffer9* vertices = buffers->vertexBuffer;
+        IDirect3DIndexBuffer9* indices = buffers->indexBuffer;
+        faults.SetStreamSource(0, vertices, 0, 0);
+        faults.SetIndices(indices);
+        UINT offset = 0, stride = 0;
+        device_.GetStreamSource(0, &buffers->vertexBuffer, &offset, &stride);
+        device_.GetIndices(&buffers->indexBuffer);
+        ExpectBuffersAsRebuilt(mesh);
+        buffers->vertexBuffer->Release();
+        buffers->indexBuffer->Release();
+        buffers->vertexBuffer = vertices;
+        buffers->indexBuffer = indices;
+    }
+    device_.SetStreamSource(0, nullptr, 0, 0);
+    device_.SetIndices(nullptr);
+    ReleaseReference(model);
+    held_.clear();
+}
+
 class DecodedTextureTest : public RealDeviceTest {};
+
+// D3DX makes its textures through the device's CreateTexture: one the
+// device refused for want of memory is made when it is next asked for; a
+// file that is not there is not tried again.
+TEST_F(DecodedTextureTest, ATextureTheDeviceRefusedComesBackWhenNextAskedFor)
+{
+    TestSupport::TempDirectory dir;
+    TestSupport::WritePng(dir.File("a.png"), 16, 16, 200, 30, 90, true);
+    Host::FaultDevice faults(device_->Device(), 5);
+    Host::HostEnvironment::Instance().SetDevice(&faults);
+    faults.SetShare(Host::FaultKind::Texture, 1);
+    CTexture* texture = AcquireTexture(dir.File("a.png").c_str());
+    CTexture* missing = AcquireTexture(dir.File("none.png").c_str());
+    ASSERT_NE(texture->resource, nullptr);
+    EXPECT_EQ(texture->resource->texture, nullptr);
+    EXPECT_TRUE(texture->resource->refused);
+    EXPECT_GE(faults.Injected(Host::FaultKind::Texture), 1u);
+    EXPECT_FALSE(missing->resource->refused);
+
+    faults.StopFaults();
+    const unsigned madeAgain = TexturesMadeAgain.load();
+    CTexture* again = AcquireTexture(dir.File("a.png").c_str());
+    EXPECT_EQ(again, texture);
+    EXPECT_NE(texture->resource->texture, nullptr);
+    EXPECT_FALSE(texture->resource->refused);
+    EXPECT_EQ(TexturesMadeAgain.load(), madeAgain + 1);
+    for (CTexture* held : {texture, again, missing}) ReleaseReference(held);
+    Host::HostEnvironment::Instance().SetDevice(device_->Device());
+}
 
 // Every level decoded off the render thread is byte for byte what D3DX puts
 // into the texture (read back from a system-memory one); other files are
