@@ -400,7 +400,23 @@ void WalkGroup(GroupTable& table, std::uint32_t index)
 
 }  // namespace
 
-void UpdateVisibility()
+namespace {
+
+// A walk cut short by an exception (an allocation failing while a member is
+// requested or released) may have left the table half changed: it is read
+// again from the groups' records before the next use.
+template <class Walk>
+void RebuildingAfterFailure(Walk walk)
+{
+    try {
+        walk();
+    } catch (...) {
+        InvalidateGroupTable();
+        throw;
+    }
+}
+
+void UpdateVisibilityOnTable()
 {
     Config::RenderCullMode = Config::CullModeFromOption(Config::Options.ForceCullMode);
     const CullParams params = MakeCullParams();
@@ -421,7 +437,7 @@ void UpdateVisibility()
     }
 }
 
-void DrawRenderGroups()
+void DrawRenderGroupsOnTable()
 {
     GroupTable& table = FrameGroupTable();
     // Right after UpdateVisibility the list is the one it walked (the render
@@ -486,3 +502,9 @@ void DrawRenderGroups()
     plan.End();
     plan.Run(table);
 }
+
+}  // namespace
+
+void UpdateVisibility() { RebuildingAfterFailure(UpdateVisibilityOnTable); }
+
+void DrawRenderGroups() { RebuildingAfterFailure(DrawRenderGroupsOnTable); }
