@@ -1,17 +1,22 @@
 #!/usr/bin/env bash
 # The soak runs, on demand (they are not part of the test run): builds
 # everything, then runs vornak_soak under Wine with a virtual display for
-# the real Direct3D device. Three kinds, one line each with its counts and
+# the real Direct3D device. Four kinds, one line each with its counts and
 # figures, then any failures:
 #   churn     10,000 acquire, release and import cycles of models and
 #             textures on four threads
 #   reset     1,000 device resets through the game's reset sites while
 #             member models stream in and out
+#   faults    10,000 frames of that streaming flight with resets on a device
+#             failing 1 % of creations and locks, lost every 500 frames for
+#             30, with 1 in 10,000 allocations failing; then the picture and
+#             the objects held against the same flight without faults
 #   settings  the settings reader against GetPrivateProfileStringA on 10,000
 #             generated files (new ones every run: the first seed is printed)
 # Arguments go to vornak_soak: --resets N, --cycles N, --files N, --seed N,
-# --only reset|churn|settings. The exit code is non-zero on any failure
-# (3: the churn's watchdog found its threads stuck and printed their state).
+# --frames N, --only reset|churn|faults|settings. The exit code is non-zero
+# on any failure (3: the churn's or the faults' watchdog found the run stuck
+# and printed its state).
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 

@@ -1,15 +1,21 @@
 // vornak_soak: long runs of the plug-in's code that tests cannot afford.
-//   vornak_soak [--resets N] [--cycles N] [--files N] [--seed N] [--only reset|churn|settings]
+//   vornak_soak [--resets N] [--cycles N] [--frames N] [--files N] [--seed N]
+//               [--only reset|churn|faults|settings]
 // churn     N acquire, release and import cycles (10000) of models and
 //           textures on four threads
 // reset     N device resets (1000) through the game's reset sites on a real
 //           device while member models stream in and out
+// faults    N frames (10000) of that streaming flight with resets on a device
+//           that fails 1 % of creations and locks and is lost every 500
+//           frames for 30, with 1 in 10,000 allocations failing, then
+//           without faults; against the same flight never failing (seed N
+//           picks the failures, default 1)
 // settings  the settings reader against GetPrivateProfileStringA on N
 //           generated files (10000), from seed N on (default: from the clock,
 //           printed, so that a failing run can be repeated)
 // One line per kind with its counts and figures, then the failures; the exit
-// code is 1 when any kind failed, 2 for bad arguments, 3 when the churn's
-// watchdog found the threads stuck.
+// code is 1 when any kind failed, 2 for bad arguments, 3 when the churn's or
+// the faults' watchdog found the threads stuck.
 #include <windows.h>
 
 #include <cstdio>
@@ -18,6 +24,7 @@
 #include <string>
 
 #include "churn_soak.h"
+#include "fault_soak.h"
 #include "reset_soak.h"
 #include "settings_soak.h"
 
@@ -49,6 +56,7 @@ int main(int argc, char** argv)
 {
     Soak::ResetSoakConfig reset;
     Soak::ChurnSoakConfig churn;
+    Soak::FaultSoakConfig faults;
     Soak::SettingsSoakConfig settings;
     settings.firstSeed = GetTickCount() % 1000000000u;
     std::string only;
@@ -58,13 +66,18 @@ int main(int argc, char** argv)
         bool ok = true;
         if (option == "--resets") ok = ParseCount(value, reset.resets);
         else if (option == "--cycles") ok = ParseCount(value, churn.cycles);
+        else if (option == "--frames") ok = ParseCount(value, faults.frames);
         else if (option == "--files") ok = ParseCount(value, settings.files);
-        else if (option == "--seed") ok = ParseCount(value, settings.firstSeed) && ParseCount(value, churn.seed);
-        else if (option == "--only" && (!std::strcmp(value, "reset") || !std::strcmp(value, "churn") || !std::strcmp(value, "settings"))) only = value;
+        else if (option == "--seed") {
+            ok = ParseCount(value, settings.firstSeed) && ParseCount(value, churn.seed) && ParseCount(value, faults.seed);
+        } else if (option == "--only" && (!std::strcmp(value, "reset") || !std::strcmp(value, "churn") ||
+                                          !std::strcmp(value, "faults") || !std::strcmp(value, "settings"))) {
+            only = value;
+        }
         else ok = false;
         if (!ok) {
-            std::fprintf(stderr, "usage: vornak_soak [--resets N] [--cycles N] [--files N] [--seed N] "
-                                 "[--only reset|churn|settings]\n");
+            std::fprintf(stderr, "usage: vornak_soak [--resets N] [--cycles N] [--frames N] [--files N] [--seed N] "
+                                 "[--only reset|churn|faults|settings]\n");
             return 2;
         }
         ++i;
@@ -74,6 +87,7 @@ int main(int argc, char** argv)
     // device's driver (its threads, caches and mappings) would then share.
     if (only.empty() || only == "churn") passed &= Report("churn", Soak::RunChurnSoak(churn));
     if (only.empty() || only == "reset") passed &= Report("reset", Soak::RunResetSoak(reset));
+    if (only.empty() || only == "faults") passed &= Report("faults", Soak::RunFaultSoak(faults));
     if (only.empty() || only == "settings") passed &= Report("settings", Soak::RunSettingsSoak(settings));
     return passed ? 0 : 1;
 }

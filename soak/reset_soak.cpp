@@ -1,37 +1,26 @@
 #include "reset_soak.h"
 
-#include <d3dx9math.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <memory>
-#include <mutex>
-#include <thread>
 #include <vector>
 
 #include "cache_counts.h"
-#include "config/options.h"
 #include "devices/host_device.h"
 #include "game/host_environment.h"
 #include "hooks/patch_table.h"
 #include "image/host_sites.h"
 #include "map/render_pass.h"
-#include "memory_models.h"
 #include "renderer/model.h"
-#include "renderer/render_group.h"
 #include "renderer/streaming_budget.h"
-#include "renderer/texture.h"
-#include "soak_scene.h"
+#include "streaming_flight.h"
 #include "test_files.h"
 #include "tracking_device.h"
 
 namespace Soak {
 namespace {
 
-constexpr float kGroupSpacing = 60;
 constexpr float kCameraStep = 15;
-constexpr D3DCOLOR kClearColour = D3DCOLOR_XRGB(20, 30, 40);
 
 std::string Format(const char* format, unsigned a, unsigned b = 0, unsigned c = 0, unsigned d = 0)
 {
@@ -40,103 +29,14 @@ std::string Format(const char* format, unsigned a, unsigned b = 0, unsigned c = 
     return text;
 }
 
-unsigned ModelsLoading()
-{
-    std::lock_guard<std::mutex> lock(TarnRenderer::ModelCacheLock);
-    return static_cast<unsigned>(std::count_if(TarnRenderer::ModelCache.begin(), TarnRenderer::ModelCache.end(),
-                                               [](TarnRenderer::CModel* m) { return m->loading.load(); }));
-}
-
-// The map: groups along the X axis, each a LOD box and two members (walls
-// of boxes, big enough that an import takes a while), with textures shared
-// between groups and of their own.
-void BuildMap(const TestSupport::TempDirectory& dir, unsigned groups)
-{
-    static const char* const kOwnTextures[] = {"own.bmp", "own.tga", "own.png", "own.dds"};
-    WriteSoakTexture(dir.Path(), "shared.png", 1);
-    WriteSoakTexture(dir.Path(), "lod.dds", 2);
-    for (unsigned g = 0; g < groups; ++g) {
-        const std::string prefix = "g" + std::to_string(g) + "_";
-        const std::string own = prefix + kOwnTextures[g % 4];
-        WriteSoakTexture(dir.Path(), own, 3 + g);
-        const float x = kGroupSpacing * float(g);
-        WriteBoxField(dir.File(prefix + "a.obj"), 400, x - 8, 0, 4, own);
-        WriteBoxField(dir.File(prefix + "b.obj"), 300, x + 10, 3, 6, "shared.png");
-        WriteBoxField(dir.File(prefix + "lod.obj"), 4, x, 0, 4, "lod.dds");
-
-        auto* group = new RenderGroup;
-        TarnRenderer::ModelLoadParams lod;
-        lod.path = dir.File(prefix + "lod.obj");
-        group->lod = TarnRenderer::AcquireModel(lod);
-        for (const char* member : {"a.obj", "b.obj"}) {
-            group->members.push_back(new GroupMember{nullptr, dir.File(prefix + member), "", 2});
-        }
-        RenderGroups.push_back(group);
-    }
-}
-
-// The game's camera at `x` along the map, looking across at the walls.
-void PlaceCamera(float x, int width, int height)
-{
-    D3DXVECTOR3 eye(x, -40, 10), at(x + 25, 0, 4), up(0, 0, 1);
-    D3DXMATRIX view, projection;
-    D3DXMatrixLookAtLH(&view, &eye, &at, &up);
-    D3DXMatrixPerspectiveFovLH(&projection, D3DX_PI / 3, float(width) / float(height), 0.5f, 1000.0f);
-    Host::HostEnvironment& host = Host::HostEnvironment::Instance();
-    host.SetCameraRecord(&view._11, &projection._11);
-    host.SetViewMatrix(&view._11);
-    const float position[3] = {eye.x, eye.y, eye.z};
-    host.SetCameraPosition(position);
-}
-
+// The game's frame as the soak plays it: the map drawn in a scene of the
+// real device, never presented.
 void Frame(IDirect3DDevice9* device)
 {
-    device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, kClearColour, 1.0f, 0);
+    device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, kFlightClearColour, 1.0f, 0);
     device->BeginScene();
     RenderMap();
     device->EndScene();
-}
-
-// Frames at the current camera until two in a row end with no import
-// running: every member in range is then loaded and drawn.
-bool Settle(IDirect3DDevice9* device)
-{
-    int quiet = 0;
-    for (int frame = 0; frame < 2000 && quiet < 2; ++frame) {
-        Frame(device);
-        quiet = ModelsLoading() == 0 ? quiet + 1 : 0;
-        if (quiet == 0) std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return quiet >= 2;
-}
-
-bool Picture(Host::HostDevice& real, std::vector<unsigned char>& rgb, ResetSoakFindings& findings)
-{
-    if (!Settle(real.Device())) {
-        findings.Fail("the models in view never finished loading");
-        return false;
-    }
-    Frame(real.Device());
-    int width = 0, height = 0;
-    if (!real.ReadBackBuffer(rgb, width, height)) {
-        findings.Fail("cannot read the back buffer: " + real.Error());
-        return false;
-    }
-    findings.pixels = long(width) * height;
-    return true;
-}
-
-// Releases the map and waits for imports still running to end and their
-// models to go, as the render pass would over the next frames.
-void ReleaseMap()
-{
-    TestSupport::ReleaseRenderGroups();
-    for (int round = 0; round < 5000; ++round) {
-        TarnRenderer::CompletePendingRenderData();
-        ProcessPendingReleases();
-        if (CachedModels() == 0) return;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
 }
 
 }  // namespace
@@ -153,14 +53,7 @@ ResetSoakFindings RunResetSoak(const ResetSoakConfig& config)
     TrackingDevice device(real.Device(), GetCurrentThreadId());
     Host::HostEnvironment& host = Host::HostEnvironment::Instance();
     host.SetDevice(&device);
-    host.SetGameFlowState(6);
-    Config::Options = Config::OptionsRecord{};
-    Config::Options.LODDistance = 55;
-    Config::Options.DrawDistance = 500;
-    Config::Options.SmartCulling = false;
-    Config::UnloadCulledModels = true;
-    Config::UseHostShaders = false;
-    RenderGroups.clear();
+    ConfigureFlight();
     const unsigned importsBefore = TarnRenderer::Statistics.importsStarted;
     const unsigned destroyedBefore = TarnRenderer::Statistics.modelsDestroyed;
 
@@ -181,12 +74,14 @@ ResetSoakFindings RunResetSoak(const ResetSoakConfig& config)
 
     TestSupport::TempDirectory dir;
     findings.poolHeapBefore = PoolHeapBytesAtRest();
-    BuildMap(dir, config.groups);
+    WriteFlightFiles(dir.Path(), config.groups);
+    AddFlightGroups(dir.Path(), config.groups);
     const float referenceX = kGroupSpacing;
     std::vector<unsigned char> before, after;
     host.SetFrameTime(0);
     PlaceCamera(referenceX, config.width, config.height);
-    const bool referenceTaken = Picture(real, before, findings);
+    const auto frame = [&real] { Frame(real.Device()); };
+    const bool referenceTaken = TakePicture(real, frame, before, findings.pixels, findings);
     if (referenceTaken && std::all_of(before.begin(), before.end(), [&](unsigned char c) { return c < 50; })) {
         findings.Fail("the reference picture shows nothing of the map");
     }
@@ -195,16 +90,10 @@ ResetSoakFindings RunResetSoak(const ResetSoakConfig& config)
     // Members entering range start importing in the frame just before the
     // reset; members left behind are released, some while still importing.
     host.SetFrameTime(2.5f);
-    const float lastX = kGroupSpacing * float(config.groups - 1) + 30;
-    float x = -30, direction = 1;
+    FlightPath path(config.groups, kCameraStep);
     findings.fewestLive = ~0u;
     for (resetIndex = 0; resetIndex < config.resets; ++resetIndex) {
-        x += direction * kCameraStep;
-        if (x > lastX || x < -30) {
-            direction = -direction;
-            x += 2 * direction * kCameraStep;
-        }
-        PlaceCamera(x, config.width, config.height);
+        PlaceCamera(path.Next(), config.width, config.height);
         Frame(real.Device());
         const unsigned liveBefore = device.Live();
         const unsigned halfMadeBefore = TarnRenderer::StreamingCounters.releasedHalfMade.load();
@@ -239,13 +128,9 @@ ResetSoakFindings RunResetSoak(const ResetSoakConfig& config)
 
     host.SetFrameTime(0);
     PlaceCamera(referenceX, config.width, config.height);
-    if (referenceTaken && findings.resetsOk == findings.resets && Picture(real, after, findings)) {
-        findings.differingPixels = 0;
-        for (std::size_t i = 0; i + 2 < before.size() && i + 2 < after.size(); i += 3) {
-            if (before[i] != after[i] || before[i + 1] != after[i + 1] || before[i + 2] != after[i + 2]) {
-                ++findings.differingPixels;
-            }
-        }
+    if (referenceTaken && findings.resetsOk == findings.resets &&
+        TakePicture(real, frame, after, findings.pixels, findings)) {
+        findings.differingPixels = DifferingPixels(before, after);
         if (before.size() != after.size()) findings.Fail("the two pictures differ in size");
         if (findings.differingPixels) {
             findings.Fail(Format("%u pixels differ between the pictures before and after the resets",
@@ -253,7 +138,7 @@ ResetSoakFindings RunResetSoak(const ResetSoakConfig& config)
         }
     }
 
-    ReleaseMap();
+    ReleaseFlightMap();
     if (std::size_t left = CachedModels()) findings.Fail(Format("%u models left in the cache", unsigned(left)));
     if (std::size_t left = CachedTextures()) findings.Fail(Format("%u textures left in the cache", unsigned(left)));
     if (unsigned left = device.Live()) findings.Fail(Format("%u Direct3D objects still held after the map's release", left));

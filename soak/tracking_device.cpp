@@ -8,6 +8,9 @@ TrackingDevice::TrackingDevice(IDirect3DDevice9* inner, DWORD renderThread)
     : RecordingDevice(inner), renderThread_(renderThread)
 {
     SetRecording(false);  // a soak makes millions of calls: only the objects matter
+    // Room for every object a soak holds at once, made now: a soak that fails
+    // allocations on purpose must not fail its own bookkeeping.
+    held_.reserve(1 << 16);
 }
 
 TrackingDevice::~TrackingDevice()
@@ -19,8 +22,12 @@ TrackingDevice::~TrackingDevice()
 void TrackingDevice::Hold(HRESULT result, IUnknown* object, bool defaultPool)
 {
     if (FAILED(result) || !object) return;
-    object->AddRef();
     std::lock_guard<std::mutex> guard(lock_);
+    if (held_.size() == held_.capacity()) {
+        ++untracked_;  // a push would allocate
+        return;
+    }
+    object->AddRef();
     held_.push_back({object, defaultPool});
     if (GetCurrentThreadId() != renderThread_) ++offThread_;
 }

@@ -31,6 +31,8 @@ public:
     unsigned LiveInDefaultPool();
     // Objects created on a thread other than the render thread, since construction.
     unsigned CreatedOffRenderThread() const { return offThread_; }
+    // Objects made while the room for holding them was full: not counted.
+    unsigned Untracked() const { return untracked_; }
 
     HRESULT STDMETHODCALLTYPE CreateTexture(UINT width, UINT height, UINT levels, DWORD usage, D3DFORMAT format,
                                             D3DPOOL pool, IDirect3DTexture9** texture, HANDLE* shared) override;
@@ -51,6 +53,7 @@ private:
     std::mutex lock_;
     std::vector<Held> held_;
     unsigned offThread_ = 0;
+    unsigned untracked_ = 0;
 };
 
 }  // namespace Soak
