@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "churn_soak.h"
+#include "fault_soak.h"
 #include "reset_soak.h"
 #include "settings_soak.h"
 
@@ -40,6 +41,23 @@ TEST(SoakSlice, DeviceResetsThroughTheSitesWhileMembersStreamLoseNothing)
     EXPECT_GT(findings.resetsWithImportsInFlight, 0u);
     EXPECT_GT(findings.mostLive, 0u);  // the plug-in held objects the resets had to take back
     EXPECT_GT(findings.modelsDestroyed, 0u);
+    EXPECT_EQ(findings.differingPixels, 0);
+}
+
+TEST(SoakSlice, AFlightOnAFailingDeviceAndHeapComesBackWhole)
+{
+    // The full run's shares and seed, 700 frames: one loss of 30 frames.
+    Soak::FaultSoakConfig config;
+    config.frames = 700;
+    const Soak::FaultSoakFindings findings = Soak::RunFaultSoak(config);
+    EXPECT_TRUE(findings.Passed()) << Described(findings);
+    EXPECT_EQ(findings.losses, 1u);
+    EXPECT_EQ(findings.resetsLost, 29u);
+    for (Host::FaultKind kind : {Host::FaultKind::VertexBuffer, Host::FaultKind::StateBlock, Host::FaultKind::BeginScene,
+                                 Host::FaultKind::Present, Host::FaultKind::Reset}) {
+        EXPECT_GT(findings.injected[unsigned(kind)], 0u) << Host::FaultKindName(kind);
+    }
+    EXPECT_GT(findings.allocationsFailed, 0u);
     EXPECT_EQ(findings.differingPixels, 0);
 }
 
