@@ -7,11 +7,13 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include <d3dx9tex.h>
 
 #include "asset_writer.h"
+#include "base/pool_heap.h"
 #include "config/options.h"
 #include "devices/fault_device.h"
 #include "devices/recording_device.h"
@@ -237,6 +239,28 @@ TEST_F(StreamingBudgetTest, BuffersTheDeviceRefusedAreMadeAgainWhenTheModelIsNex
     device_.SetIndices(nullptr);
     ReleaseReference(model);
     held_.clear();
+}
+
+// A texture made ahead of its cache entry is the entry's or given back:
+// when the entry cannot be allocated the texture is released, never left
+// alive outside the cache where no device reset would find it.
+TEST_F(StreamingBudgetTest, ATextureMadeAheadIsGivenBackWhenItsEntryCannotBeMade)
+{
+    IDirect3DTexture9* made = nullptr;
+    ASSERT_EQ(device_.CreateTexture(4, 4, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT, &made, nullptr), D3D_OK);
+    const std::size_t cached = TextureCache.size();
+    const std::string path = dir_.File("ahead.png");
+    PoolHeap::FailEveryAllocation(true);
+    bool threw = false;
+    try {
+        AcquireMadeTexture(path.c_str(), made);
+    } catch (const std::bad_alloc&) {
+        threw = true;
+    }
+    PoolHeap::FailEveryAllocation(false);
+    EXPECT_TRUE(threw);
+    EXPECT_EQ(TextureCache.size(), cached);
+    EXPECT_EQ(device_.LiveObjects(), 0u) << "the made texture outlived its failed entry";
 }
 
 class DecodedTextureTest : public RealDeviceTest {};

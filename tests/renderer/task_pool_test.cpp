@@ -80,6 +80,27 @@ TEST(TaskPool, ATaskSubmittedFirstRunsBeforeTheQueuedOnes)
     EXPECT_EQ(order, (std::vector<int>{3, 1, 2}));
 }
 
+// Memory handed to the pool to free is freed on the calling thread when the
+// pool cannot take it: FreeOnPool runs in destructors and in steps that
+// must not stop half-way, so it may not throw.
+TEST(TaskPool, MemoryThePoolCannotTakeIsFreedHereWithoutThrowing)
+{
+    std::vector<int> spent(100000, 7);
+    std::unique_ptr<int> single = std::make_unique<int>(3);
+    PoolHeap::FailEveryAllocation(true);
+    bool threw = false;
+    try {
+        TarnRenderer::FreeOnPool(std::move(spent));
+        TarnRenderer::FreeOnPool(std::move(single));
+    } catch (...) {
+        threw = true;
+    }
+    PoolHeap::FailEveryAllocation(false);
+    EXPECT_FALSE(threw);
+    EXPECT_TRUE(spent.empty());
+    EXPECT_EQ(single, nullptr);
+}
+
 // Runs `work` on one of the pool's threads and waits for it without taking
 // it over (Wait would run a task nobody has started on this thread).
 void RunOnPool(TaskPool& pool, std::function<void()> work)
