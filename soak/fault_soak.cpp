@@ -100,7 +100,8 @@ void Fly(const FaultSoakConfig& config, Host::FaultDevice& device, bool faulty, 
             triesThisLoss = 0;
             continue;
         }
-        if (frame % config.resetEvery == config.resetEvery - 1 && GameReset(counts, frame, false) == D3DERR_DEVICELOST) {
+        const bool resetDue = frame % config.resetEvery == config.resetEvery - 1;
+        if (resetDue && GameReset(counts, frame, false) == D3DERR_DEVICELOST) {
             lost = true;
             triesThisLoss = 0;
         }
@@ -214,7 +215,8 @@ FaultSoakFindings RunFaultSoak(const FaultSoakConfig& config)
         const char* flight = faulty ? "with faults" : "without faults";
         if (seen.stuck) findings.Fail(std::string(flight) + ": a lost device's resets never returned D3D_OK");
         if (seen.badResets) {
-            findings.Fail(Format("%u resets returned neither D3D_OK nor D3DERR_DEVICELOST, the first 0x%08X at frame %u",
+            findings.Fail(Format("%u resets returned neither D3D_OK nor D3DERR_DEVICELOST, "
+                                 "the first 0x%08X at frame %u",
                                  seen.badResets, unsigned(seen.badResult), seen.badResetFrame) +
                           " (" + flight + ")");
         }
@@ -228,7 +230,9 @@ FaultSoakFindings RunFaultSoak(const FaultSoakConfig& config)
         if (std::size_t left = CachedModels()) findings.Fail(Format("%u models left in the cache", unsigned(left)));
         if (std::size_t left = CachedTextures()) findings.Fail(Format("%u textures left in the cache", unsigned(left)));
     }
-    for (unsigned kind = 0; kind < Host::kFaultKinds; ++kind) findings.injected[kind] = device.Injected(Host::FaultKind(kind));
+    for (unsigned kind = 0; kind < Host::kFaultKinds; ++kind) {
+        findings.injected[kind] = device.Injected(Host::FaultKind(kind));
+    }
     findings.frames = counts[1].frames;
     findings.resets = counts[1].resets;
     findings.resetsLost = counts[1].resetsLost;
@@ -261,7 +265,9 @@ FaultSoakFindings RunFaultSoak(const FaultSoakConfig& config)
                                      unsigned(findings.differingPixels)));
             }
         }
-        if (tracking.Untracked()) findings.Fail(Format("%u Direct3D objects made were not tracked", tracking.Untracked()));
+        if (unsigned untracked = tracking.Untracked()) {
+            findings.Fail(Format("%u Direct3D objects made were not tracked", untracked));
+        }
     }
 
     Host::SetResetHandler(nullptr);
@@ -278,7 +284,7 @@ FaultSoakFindings RunFaultSoak(const FaultSoakConfig& config)
     std::snprintf(line, sizeof(line),
                   "faults: %u frames, failed on purpose: %s%u allocations; %u lost devices each back with D3D_OK "
                   "(%u resets answered D3DERR_DEVICELOST, %u resets in all), %u scenes skipped; came back: %u meshes' "
-                  "buffers and %u textures made again, %u failed imports; objects held after the map's release: %u "
+                  "buffers and %u textures made again; %u imports failed; objects held after the map's release: %u "
                   "(%u without faults); picture after the faults: %ld of %ld pixels differ; %.1f s",
                   findings.frames, injected.c_str(), findings.allocationsFailed, findings.losses, findings.resetsLost,
                   findings.resets, findings.scenesSkipped, findings.meshesRemade, findings.texturesRemade,

@@ -69,7 +69,8 @@ int main(int argc, char** argv)
         else if (option == "--frames") ok = ParseCount(value, faults.frames);
         else if (option == "--files") ok = ParseCount(value, settings.files);
         else if (option == "--seed") {
-            ok = ParseCount(value, settings.firstSeed) && ParseCount(value, churn.seed) && ParseCount(value, faults.seed);
+            ok = ParseCount(value, settings.firstSeed) && ParseCount(value, churn.seed) &&
+                 ParseCount(value, faults.seed);
         } else if (option == "--only" && (!std::strcmp(value, "reset") || !std::strcmp(value, "churn") ||
                                           !std::strcmp(value, "faults") || !std::strcmp(value, "settings"))) {
             only = value;

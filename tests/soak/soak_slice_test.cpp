@@ -53,8 +53,8 @@ TEST(SoakSlice, AFlightOnAFailingDeviceAndHeapComesBackWhole)
     EXPECT_TRUE(findings.Passed()) << Described(findings);
     EXPECT_EQ(findings.losses, 1u);
     EXPECT_EQ(findings.resetsLost, 29u);
-    for (Host::FaultKind kind : {Host::FaultKind::VertexBuffer, Host::FaultKind::StateBlock, Host::FaultKind::BeginScene,
-                                 Host::FaultKind::Present, Host::FaultKind::Reset}) {
+    for (Host::FaultKind kind : {Host::FaultKind::VertexBuffer, Host::FaultKind::StateBlock,
+                                 Host::FaultKind::BeginScene, Host::FaultKind::Present, Host::FaultKind::Reset}) {
         EXPECT_GT(findings.injected[unsigned(kind)], 0u) << Host::FaultKindName(kind);
     }
     EXPECT_GT(findings.allocationsFailed, 0u);
