@@ -2,6 +2,8 @@
 
 #include <d3d9.h>
 
+#include <algorithm>
+#include <array>
 #include <cstring>
 #include <stdexcept>
 
@@ -157,8 +159,14 @@ void WriteHostSites()
 
 Registers CallWithRegisters(std::uintptr_t entry, const Registers& in, std::initializer_list<std::uint32_t> stackArguments)
 {
-    std::vector<std::uint32_t> arguments(stackArguments);
-    return CallWithRegisters(entry, in, arguments);
+    // On the stack, as the game passes them: the game's code allocates
+    // nothing from the plug-in's heap, whose failures tests count.
+    std::array<std::uint32_t, 16> arguments{};
+    const std::size_t count = std::min(stackArguments.size(), arguments.size());
+    std::copy(stackArguments.begin(), stackArguments.begin() + count, arguments.begin());
+    Registers out{};
+    HostCallWithRegisters(&in, &out, entry, arguments.data(), static_cast<std::uint32_t>(count));
+    return out;
 }
 
 Registers CallWithRegisters(std::uintptr_t entry, const Registers& in, std::vector<std::uint32_t>& stackArguments)
