@@ -81,12 +81,23 @@ TaskHandle TaskPool::Enqueue(std::function<void()> work, bool first)
     handle.state_->work = std::move(work);
     {
         std::lock_guard<std::mutex> guard(lock_);
+        // A thread first, then the queue: a task is queued only once the
+        // pool has a thread for it, so that a failure to queue (out of
+        // memory, or no thread to be had) leaves nothing queued behind the
+        // caller's back. The new thread waits for this lock.
+        if (threads_.size() < threadCount_) {
+            try {
+                threads_.reserve(threadCount_);
+                threads_.emplace_back([this] { WorkerLoop(); });
+            } catch (...) {
+                if (threads_.empty()) throw;  // the threads there are run it
+            }
+        }
         if (first) {
             queue_.push_front(handle.state_);
         } else {
             queue_.push_back(handle.state_);
         }
-        if (threads_.size() < threadCount_) threads_.emplace_back([this] { WorkerLoop(); });
     }
     wake_.notify_one();
     return handle;

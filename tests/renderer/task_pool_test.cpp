@@ -119,6 +119,31 @@ struct alignas(64) Wide {
     unsigned char bytes[64];
 };
 
+// Whichever allocation of a submission fails (the task, the thread list,
+// the first thread), the submission throws and nothing of it is queued: the
+// caller, told it failed, may count on the work never running.
+TEST(TaskPool, ASubmissionOutOfMemoryQueuesNothing)
+{
+    for (std::uint32_t n = 1; n <= 6; ++n) {
+        SCOPED_TRACE(n);
+        TaskPool pool(1);
+        std::atomic<int> ran{0};
+        bool threw = false;
+        PoolHeap::FailNthAllocation(n);
+        try {
+            pool.Submit([&ran] { ++ran; }).Done();
+        } catch (const std::bad_alloc&) {
+            threw = true;
+        }
+        const bool failed = PoolHeap::Injected().failed != 0;
+        PoolHeap::StopFailingAllocations();
+        EXPECT_EQ(threw, failed);
+        pool.Submit([] {}).Wait();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        EXPECT_EQ(ran.load(), threw ? 0 : 1);
+    }
+}
+
 TEST(TaskPool, BlocksGoBackToTheirOwnHeapWhicheverThreadDeletesThem)
 {
     TaskPool pool(1);
