@@ -47,7 +47,9 @@ CTexture* AcquireTexture(const char* path);
 // The same for a texture whose Direct3D texture was made beforehand from
 // the file (null when that failed, as a load fails; `refused` when the
 // device refused it): a new entry takes `made` over; when `path` is cached
-// already, `made` is released and the cached texture is referenced.
+// already, `made` is released and the cached texture is referenced. Both
+// throw std::bad_alloc only with no entry made and no reference taken (and
+// `made` released).
 CTexture* AcquireMadeTexture(const char* path, IDirect3DTexture9* made, bool refused = false);
 
 // Loads `path` on the host's device as every texture is loaded; null on
