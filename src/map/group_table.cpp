@@ -214,7 +214,13 @@ void GroupTable::Drop(std::uint32_t entry)
 
 bool GroupTable::Promote(std::uint32_t entry)
 {
-    if (models[entry].model->loading.load(std::memory_order_acquire)) return false;
+    CModel* model = models[entry].model;
+    // A model whose import ran out of memory is asked for again, and stays
+    // loading here until an import gives it its meshes.
+    TarnRenderer::ImportAgainIfOutOfMemory(model);
+    if (model->loading.load(std::memory_order_acquire) || model->outOfMemory.load(std::memory_order_acquire)) {
+        return false;
+    }
     ReadImported(entry);
     return true;
 }

@@ -22,6 +22,7 @@ void ImportAhead::Add(ModelLoadParams params, std::function<void()> discard)
 
 void ImportAhead::Fill()
 {
+    started_.reserve(turns_.size());  // a model acquired is always kept: out of memory, nothing is
     while (started_.size() < turns_.size() && started_.size() - taken_ < limit_) {
         started_.push_back(AcquireModel(turns_[started_.size()].params));
         peak_ = std::max(peak_, started_.size() - taken_);

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <exception>
 #include <new>
 
 #include "renderer/fatal_error.h"
@@ -56,9 +58,9 @@ std::vector<MeshArrays> TakeLargeArrays(const std::vector<CMesh*>& meshes)
     std::vector<MeshArrays> arrays;
     if (bytes < kFreeOnPoolBytes) return arrays;
     try {
-        arrays.reserve(meshes.size());
+        arrays.reserve(meshes.size());  // the moves below allocate nothing
     } catch (const std::bad_alloc&) {
-        return arrays;  // freed with the meshes, on this thread: it runs in destructors
+        return arrays;  // freed where they are, which only takes longer
     }
     for (CMesh* mesh : meshes) {
         arrays.push_back({std::move(mesh->positions), std::move(mesh->normals), std::move(mesh->texCoords),
@@ -81,6 +83,24 @@ bool FileOpens(const std::string& path)
     return true;
 }
 
+// Whether a failed read ran out of memory. Assimp turns whatever stopped a
+// reader or a processing step into a failed read, keeping the exception
+// (a reader's) or only its message (a processing step's, or one it caught
+// around the whole import).
+bool RanOutOfMemory(const Assimp::Importer& importer)
+{
+    if (const std::exception_ptr& stopped = importer.GetException()) {
+        try {
+            std::rethrow_exception(stopped);
+        } catch (const std::bad_alloc&) {
+            return true;
+        } catch (...) {
+        }
+    }
+    const char* message = importer.GetErrorString();
+    return message && std::strstr(message, std::bad_alloc().what()) != nullptr;
+}
+
 // Steps of an import that need no device: the scene, the meshes, the bounds.
 void ImportGeometry(CModel* model)
 {
@@ -91,6 +111,9 @@ void ImportGeometry(CModel* model)
     }
     const aiScene* scene = importer.ReadFile(model->path, kImportFlags);
     if (!scene) {
+        // Running out of memory is no fault of the file: the model is
+        // imported again.
+        if (RanOutOfMemory(importer)) throw std::bad_alloc();
         SetLastImportError("Failed to read file");
         return;
     }
@@ -131,6 +154,17 @@ void CreateRenderData(CModel* model)
     }
 }
 
+// An import that ran out of memory: whatever it made goes (a mesh made so
+// far would be drawn without its bounds, its buffers or the rest of the
+// file), and the model is imported again when next requested.
+void FinishOutOfMemory(CModel* model)
+{
+    for (CMesh* mesh : model->meshes) delete mesh;
+    model->meshes.clear();
+    model->outOfMemory.store(true, std::memory_order_release);
+    FinishImport(model);
+}
+
 void ImportAsync(CModel* model)
 {
     try {
@@ -143,6 +177,10 @@ void ImportAsync(CModel* model)
     } catch (const FatalRendererError& error) {
         // Deferred: the model is never drawn, its taker ends the game.
         if (model->deferFatalError) model->fatalError = error.what();
+    } catch (const std::bad_alloc&) {
+        model->afterImport = nullptr;
+        FinishOutOfMemory(model);
+        return;
     } catch (...) {
         // A failed import (or an observed fatal error in a test) leaves the
         // model empty; the render thread still finishes it.
@@ -157,7 +195,7 @@ void ImportAsync(CModel* model)
     try {
         QueueDeviceWork(model);
     } catch (const std::bad_alloc&) {
-        FinishImport(model);  // drawn without buffers rather than loading for ever
+        FinishOutOfMemory(model);  // not drawn without buffers, nor loading for ever
     }
 }
 
@@ -197,15 +235,23 @@ CModel::CModel(const ModelLoadParams& params)
 
 void CModel::Load()
 {
-    if (importStarted_) return;  // imported once in its life
+    // Imported once in its life, unless that import ran out of memory.
+    if (importStarted_ && !(outOfMemory.load(std::memory_order_acquire) && idle.load(std::memory_order_acquire))) {
+        return;
+    }
     importStarted_ = true;
+    outOfMemory.store(false, std::memory_order_release);
     ++Statistics.importsStarted;
     idle.store(false, std::memory_order_release);
     loading.store(true, std::memory_order_release);
     if (loadAsync) {
         TaskPool& pool = pool_ ? *pool_ : TaskPool::Shared();
-        pool_ = nullptr;
-        loadTask = pool.Submit([this] { ImportAsync(this); });
+        pool_ = nullptr;  // a later import runs on the shared pool
+        try {
+            loadTask = pool.Submit([this] { ImportAsync(this); });
+        } catch (const std::bad_alloc&) {
+            FinishOutOfMemory(this);  // not started: nothing to wait for
+        }
     } else {
         ImportModel(this);
     }
@@ -249,18 +295,30 @@ CModel* AcquireModel(const ModelLoadParams& params, bool forceNew)
             return model;
         }
     }
-    // The cache's room first: a model whose import has started must be in
-    // the cache, or nothing would give back what its import makes.
-    ModelCache.reserve(ModelCache.size() + 1);
+    // Room first, grown as a push grows it: the push below cannot fail once the model exists.
+    if (ModelCache.size() == ModelCache.capacity()) ModelCache.reserve(2 * ModelCache.size() + 1);
     auto* model = new CModel(params);
     ModelCache.push_back(model);
     return model;
 }
 
+void ImportAgainIfOutOfMemory(CModel* model)
+{
+    if (!model->outOfMemory.load(std::memory_order_acquire)) return;
+    std::lock_guard<std::mutex> lock(model->objectLock);
+    model->loadAsync = true;
+    model->Load();
+}
+
 void ImportModel(CModel* model)
 {
-    ImportGeometry(model);
-    CreateRenderData(model);
+    try {
+        ImportGeometry(model);
+        CreateRenderData(model);
+    } catch (const std::bad_alloc&) {
+        FinishOutOfMemory(model);
+        return;
+    }
     FinishImport(model);
 }
 

@@ -2,7 +2,9 @@
 // texture file, shared by path through ModelCache. Imports run on the
 // calling thread or as pool tasks; an asynchronous import hands its device
 // work (buffers and textures) to the render thread, and `loading` stays set
-// until that is done.
+// until that is done. An import that runs out of memory leaves the model
+// empty and marked `outOfMemory`, never half-made; the next request for the
+// model imports it again (memory may be back by then).
 #pragma once
 
 #include <atomic>
@@ -75,6 +77,9 @@ public:
     float center[3] = {0, 0, 0};
     float radius = 0;
     std::atomic<bool> loading{false};  // set with release, read with acquire
+    // The last import ran out of memory: no meshes; Load imports again.
+    // Set before `loading` is cleared.
+    std::atomic<bool> outOfMemory{false};
     std::uint32_t textureFilter;
     DrawSettings drawSettings = CurrentDrawSettings;
 
@@ -105,8 +110,15 @@ extern std::mutex ModelCacheLock;
 extern std::atomic<bool> KeepMeshesSeparate;  // one mesh per sub-mesh while set
 
 // The cached model for params.path (not pending release), or a new one,
-// imported now or started as a task; one more reference either way.
+// imported now or started as a task; one more reference either way. A
+// cached model whose import ran out of memory is imported again. Throws
+// std::bad_alloc only with nothing made and no reference taken.
 CModel* AcquireModel(const ModelLoadParams& params, bool forceNew = false);
+
+// For a holder of `model` that asks for it again: when its import ran out
+// of memory, it is imported again now, on the shared pool, whatever the
+// model's own way of importing (the render thread does not wait for it).
+void ImportAgainIfOutOfMemory(CModel* model);
 
 // The import steps, usable on their own by tests.
 void ImportModel(CModel* model);

@@ -115,7 +115,7 @@ CTexture* Acquire(const char* path, bool useMade, IDirect3DTexture9* made, bool 
     // be reset.
     CTexture* texture = nullptr;
     try {
-        TextureCache.reserve(TextureCache.size() + 1);
+        if (TextureCache.size() == TextureCache.capacity()) TextureCache.reserve(2 * TextureCache.size() + 1);
         texture = new CTexture(path);
         if (useMade) texture->resource = new TextureResource{made, texture->path, refused};
         made = nullptr;  // the entry's now
