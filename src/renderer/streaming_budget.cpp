@@ -184,6 +184,7 @@ void MakeTextureAtOnce(MeshWork& work)
 {
     const char* path = work.mesh->textureFile.c_str();
     DropTextureWork(work);
+    work.stage = Stage::Texture;  // where the step starts again when the cache has no memory for it
     if (!work.textureRead) {
         FinishMesh(work, AcquireTexture(path));
         return;
@@ -251,6 +252,7 @@ void CopyTextureBand(MeshWork& work)
     IDirect3DTexture9* made = work.made;
     work.made = nullptr;
     DropTextureWork(work);
+    work.stage = Stage::Texture;  // as in MakeTextureAtOnce
     FinishMesh(work, AcquireMadeTexture(work.mesh->textureFile.c_str(), made));
 }
 
@@ -465,7 +467,16 @@ StreamingFrame RunStreamingWork()
             }
         }
         ++frame.steps;
-        if (RunModelStep(work)) {
+        bool finished;
+        try {
+            finished = RunModelStep(work);
+        } catch (const std::bad_alloc&) {
+            // A step that ran out of memory has made nothing it keeps and
+            // runs again next frame; this frame still draws what is done.
+            frame.workLeft = true;
+            break;
+        }
+        if (finished) {
             FinishModel(Queue.begin());
             ++frame.modelsFinished;
         }
