@@ -71,8 +71,20 @@ void GroupTable::EnsureCurrent(const std::vector<RenderGroup*>& current, bool sa
 void GroupTable::Rebuild(const std::vector<RenderGroup*>& current)
 {
     // Cleared first: a model destroyed while the records are read marks the
-    // table stale again.
+    // table stale again. So does running out of memory half-way: the next
+    // walk starts again from the records (and no group to sync the timers of).
     stale_.store(false, std::memory_order_release);
+    try {
+        RebuildFrom(current);
+    } catch (...) {
+        groups.clear();
+        Invalidate();
+        throw;
+    }
+}
+
+void GroupTable::RebuildFrom(const std::vector<RenderGroup*>& current)
+{
     {
         std::lock_guard<std::mutex> lock(entryLock_);
         entryOf_.clear();

@@ -24,7 +24,8 @@
 // model's record again only while it was loading, until the load is seen to
 // have finished. Whatever else may have changed the records rebuilds the
 // table from them before the next walk: a different group list, a model the
-// table holds destroyed by someone else, or InvalidateGroupTable. A rebuild
+// table holds destroyed by someone else, InvalidateGroupTable, or a walk
+// that ran out of memory half-way (group_walk.cpp). A rebuild
 // takes the flags and timers the records hold: where the groups live on,
 // SyncGroupTimers first keeps the running timers.
 //
@@ -87,6 +88,7 @@ public:
     // `sameList`, the caller knows the list is the one the table was last
     // made or checked for, and only the other reasons are checked.
     void EnsureCurrent(const std::vector<RenderGroup*>& groups, bool sameList = false);
+    // Out of memory half-way, the table is left stale and holding no group.
     void Rebuild(const std::vector<RenderGroup*>& groups);
     void Invalidate() { stale_.store(true, std::memory_order_release); }
 
@@ -197,6 +199,7 @@ public:
     std::vector<TarnRenderer::CMesh*> meshes;
 
 private:
+    void RebuildFrom(const std::vector<RenderGroup*>& groups);
     // Takes the record of an entry seen loading, if its load has finished.
     bool Promote(std::uint32_t entry);
     void WriteAllVisible(std::uint32_t entry, bool visible);

@@ -398,29 +398,45 @@ void WalkGroup(GroupTable& table, std::uint32_t index)
     }
 }
 
-}  // namespace
-
-namespace {
-
-// A walk cut short by an exception (an allocation failing while a member is
-// requested or released) may have left the table half changed: it is read
-// again from the groups' records before the next use.
+// A walk that an exception leaves half-way (out of memory for the table or
+// a request) leaves the records true and the table maybe not: the running
+// timers go to the records, and the next walk rebuilds the table from them.
 template <class Walk>
-void RebuildingAfterFailure(Walk walk)
+void WalkOrForget(GroupTable& table, Walk walk)
 {
     try {
         walk();
     } catch (...) {
-        InvalidateGroupTable();
+        table.SyncGroupTimers();
+        table.Invalidate();
+        VisibilityFresh = false;
         throw;
     }
 }
 
-void UpdateVisibilityOnTable()
+void UpdateVisibilityOn(GroupTable& table);
+void DrawRenderGroupsOn(GroupTable& table);
+
+}  // namespace
+
+void UpdateVisibility()
+{
+    GroupTable& table = FrameGroupTable();
+    WalkOrForget(table, [&table] { UpdateVisibilityOn(table); });
+}
+
+void DrawRenderGroups()
+{
+    GroupTable& table = FrameGroupTable();
+    WalkOrForget(table, [&table] { DrawRenderGroupsOn(table); });
+}
+
+namespace {
+
+void UpdateVisibilityOn(GroupTable& table)
 {
     Config::RenderCullMode = Config::CullModeFromOption(Config::Options.ForceCullMode);
     const CullParams params = MakeCullParams();
-    GroupTable& table = FrameGroupTable();
     table.EnsureCurrent(RenderGroups);
     // Hidden LODs are set invisible at their groups, and a model may be one
     // group's LOD and another's member: then culling keeps the group order.
@@ -437,9 +453,8 @@ void UpdateVisibilityOnTable()
     }
 }
 
-void DrawRenderGroupsOnTable()
+void DrawRenderGroupsOn(GroupTable& table)
 {
-    GroupTable& table = FrameGroupTable();
     // Right after UpdateVisibility the list is the one it walked (the render
     // pass changes no list between the two), but models may have gone.
     table.EnsureCurrent(RenderGroups, VisibilityFresh);
@@ -504,7 +519,3 @@ void DrawRenderGroupsOnTable()
 }
 
 }  // namespace
-
-void UpdateVisibility() { RebuildingAfterFailure(UpdateVisibilityOnTable); }
-
-void DrawRenderGroups() { RebuildingAfterFailure(DrawRenderGroupsOnTable); }
