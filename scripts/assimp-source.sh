@@ -50,6 +50,15 @@ ZLIB_VERSION=1:1.2.13.dfsg-1
 #     arrays of gigabytes before any element was read; a count beyond what
 #     the file holds now fails the import (and the .glb JSON length no
 #     longer wraps to an empty buffer in a 32-bit build).
+#   assimp-material-out-of-memory.patch  a material property array that
+#     could not grow kept its doubled size, and the next property was
+#     written past its end; a replaced property was deleted before its
+#     successor was allocated.
+#   assimp-joinvertices-out-of-memory.patch  the vertex joining step kept
+#     freed arrays in a mesh when their replacements could not be
+#     allocated, and the failed import freed them again.
+#     These two were found by failing each allocation of an import in turn
+#     (renderer_model_import_test, faults_allocation_sweep_test).
 #   assimp-obj-cache-size.patch  the OBJ reader allocated and filled a
 #     16 MB line cache for every file, however small; the cache is now the
 #     file's size.
