@@ -1,5 +1,7 @@
 #include "hooks/frame_hooks.h"
 
+#include <new>
+
 #include "base/host_view.h"
 #include "collision/collision_display.h"
 #include "config/options.h"
@@ -11,6 +13,7 @@
 #include "renderer/model.h"
 
 bool PendingMapLoad = true;
+MapLoadOptions FrameMapLoadOptions;
 
 void OnFrame()
 {
@@ -20,14 +23,19 @@ void OnFrame()
     if (IDirect3DDevice9* device = HostGame::Device()) device->EndScene();
     SetMapTransform();
     Config::RenderCullMode = Config::CullModeFromOption(Config::Options.ForceCullMode);
+    bool again = false;
     try {
-        LoadMap();
+        LoadMap(FrameMapLoadOptions);
+    } catch (const std::bad_alloc&) {
+        // Nothing of it stayed: the next frame loads the map again, when
+        // memory may be back.
+        again = true;
     } catch (...) {
         // Whatever was loaded stays; the host's frame goes on in a new scene
         // and the loading is not tried again.
     }
     if (IDirect3DDevice9* device = HostGame::Device()) device->BeginScene();
-    PendingMapLoad = false;
+    PendingMapLoad = again;
 }
 
 void ReleaseDeviceResources()

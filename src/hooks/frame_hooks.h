@@ -4,12 +4,20 @@
 // handling around the host's reset of its Direct3D device.
 #pragma once
 
+#include "map/map_loading.h"
+
 // True until the map has been loaded.
 extern bool PendingMapLoad;
 
+// How OnFrame loads the map: on the loading pool by default. A load of one
+// file after another allocates in an order that repeats from run to run,
+// which the allocation-failure tests need.
+extern MapLoadOptions FrameMapLoadOptions;
+
 // The debug display every time; in the first frame whose game-flow state is
 // above 3, with the host's scene closed around it: MapTransform, the cull
-// mode and the map loading.
+// mode and the map loading (again in the next frame when it ran out of
+// memory).
 void OnFrame();
 
 // Release step before the host resets its device: the overlay's device

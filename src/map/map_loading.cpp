@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <new>
 #include <thread>
 #include <unordered_set>
 #include <vector>
@@ -94,13 +95,31 @@ DrawSettings NewGroupSettings(const TarnMath::CMatrix& transform, const float sc
     return settings;
 }
 
+void AddMember(RenderGroup& group, const std::string& path, const std::string& texturePath)
+{
+    auto member = std::make_unique<GroupMember>(GroupMember{nullptr, path, texturePath, 2});
+    group.members.push_back(member.get());
+    member.release();
+}
+
+// A group no list holds, with its members and their models.
+void ReleaseGroup(RenderGroup* group)
+{
+    for (GroupMember* member : group->members) {
+        if (member->model) TarnRenderer::ReleaseReference(member->model);
+        delete member;
+    }
+    if (group->lod) TarnRenderer::ReleaseReference(group->lod);
+    delete group;
+}
+
 RenderGroup* NewGroup(const std::string& path, const std::string& texturePath, const TarnMath::CMatrix& transform,
                       const float scale[3])
 {
-    auto* group = new RenderGroup;
-    group->members.push_back(new GroupMember{nullptr, path, texturePath, 2});
+    auto group = std::make_unique<RenderGroup>();
+    AddMember(*group, path, texturePath);
     group->settings = NewGroupSettings(transform, scale);
-    return group;
+    return group.release();
 }
 
 void AppendGroup(RenderGroup* group)
@@ -109,18 +128,48 @@ void AppendGroup(RenderGroup* group)
     InvalidateGroupTable();
 }
 
+MapLoadFigures LoadGroups(const MapLoadOptions& options);
+
 }  // namespace
 
 RenderGroup* CreateRenderGroup(const std::string& path, const std::string& texturePath,
                                const TarnMath::CMatrix& transform, const float scale[3], const std::string& lodPath)
 {
     RenderGroup* group = NewGroup(path, texturePath, transform, scale);
-    if (!lodPath.empty()) group->lod = TarnRenderer::AcquireModel(LodParams(lodPath, texturePath));
-    AppendGroup(group);
+    try {
+        if (!lodPath.empty()) group->lod = TarnRenderer::AcquireModel(LodParams(lodPath, texturePath));
+        AppendGroup(group);
+    } catch (...) {
+        ReleaseGroup(group);
+        throw;
+    }
     return group;
 }
 
 MapLoadFigures LoadMap(const MapLoadOptions& options)
+{
+    const std::size_t groupsBefore = RenderGroups.size();
+    const DrawSettings draw = CurrentDrawSettings;
+    const ShadingSettings shading = CurrentShadingSettings;
+    try {
+        return LoadGroups(options);
+    } catch (const std::bad_alloc&) {
+        // Nothing of a load that ran out of memory stays: the next load
+        // makes the whole map, from the settings this one started from.
+        while (RenderGroups.size() > groupsBefore) {
+            ReleaseGroup(RenderGroups.back());
+            RenderGroups.pop_back();
+        }
+        InvalidateGroupTable();
+        CurrentDrawSettings = draw;
+        CurrentShadingSettings = shading;
+        throw;
+    }
+}
+
+namespace {
+
+MapLoadFigures LoadGroups(const MapLoadOptions& options)
 {
     std::size_t total = 0;
     for (const auto& entry : Config::MapModels) total += entry.Parts.size();
@@ -166,7 +215,7 @@ MapLoadFigures LoadMap(const MapLoadOptions& options)
             DrawLoadingScreen("Loading map...", entry.LODPath.empty() ? part.Path : entry.LODPath,
                               static_cast<double>(current), static_cast<double>(total));
             if (group) {
-                group->members.push_back(new GroupMember{nullptr, part.Path, part.TexturePath, 2});
+                AddMember(*group, part.Path, part.TexturePath);
             } else if (!prefetch) {
                 group = CreateRenderGroup(part.Path, part.TexturePath, groupTransform, unitScale, entry.LODPath);
             } else {
@@ -201,3 +250,5 @@ MapLoadFigures LoadMap(const MapLoadOptions& options)
     InvalidateGroupTable();  // members were added to the groups
     return figures;
 }
+
+}  // namespace

@@ -41,9 +41,12 @@ struct MapLoadFigures {
     std::size_t peakInFlight = 0;  // most imports started and not yet taken by the walk
 };
 
+// Throws std::bad_alloc with nothing of the load left behind: RenderGroups
+// and the current settings as they were.
 MapLoadFigures LoadMap(const MapLoadOptions& options = {});
 
 // A group whose first member is the given part, appended to RenderGroups;
-// its LOD (when named) is imported now.
+// its LOD (when named) is imported now. Throws std::bad_alloc with nothing
+// made.
 RenderGroup* CreateRenderGroup(const std::string& path, const std::string& texturePath,
                                const TarnMath::CMatrix& transform, const float scale[3], const std::string& lodPath);
