@@ -317,11 +317,17 @@ void GenerateMeshBarriers()
         BarrierPassModelsDone = CollisionModels.size();
         return;
     }
-    for (CModel* model : CollisionModels) {
+    GiveBackCollisionModels(0);
+}
+
+void GiveBackCollisionModels(std::size_t from)
+{
+    for (std::size_t i = from; i < CollisionModels.size(); ++i) {
+        CModel* model = CollisionModels[i];
         if (model && !HeldByRenderGroup(model)) TarnRenderer::ReleaseReference(model);
     }
-    CollisionModels.clear();
-    BarrierPassModelsDone = 0;
+    CollisionModels.resize(from);
+    BarrierPassModelsDone = std::min(BarrierPassModelsDone, from);
 }
 
 void GatherNearbyBarriers(const float position[3])

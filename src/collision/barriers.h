@@ -18,6 +18,10 @@ namespace BulletCol {
 // render group holds are only dropped from the list) and the list emptied.
 void GenerateMeshBarriers();
 
+// Gives back the collision models listed from `from` on (those a render
+// group holds are only dropped from the list) and shortens the list there.
+void GiveBackCollisionModels(std::size_t from);
+
 // What the barrier pass computes for one mesh: the planes of its triangles
 // (made when `planes` is null) and the segments of the steep ones, appended
 // to `segments`. Reads only the mesh's arrays and MapTransform, so it may

@@ -10,6 +10,8 @@
 
 namespace BulletCol {
 
+CollisionBuildOptions QueryBuildOptions;
+
 CustomRayResultCallback::CustomRayResultCallback(const btVector3& from, const btVector3& to)
     : ClosestRayResultCallback(from, to)
 {
@@ -56,7 +58,7 @@ btVector3 ToModel(float x, float y, float z)
 bool CastCollisionRay(CollisionHit& hit, float startX, float startY, float startZ, float endX, float endY,
                       float endZ)
 {
-    BuildCollisionWorld();
+    BuildCollisionWorld(QueryBuildOptions);
     if (!CollisionWorld.world) return false;
     const btVector3 from = ToModel(startX, startY, startZ), to = ToModel(endX, endY, endZ);
     CustomRayResultCallback callback(from, to);

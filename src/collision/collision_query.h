@@ -8,6 +8,8 @@
 
 #include <cstdint>
 
+#include "collision/collision_world.h"
+
 namespace BulletCol {
 
 // One query's result, map space once CastCollisionRay returns.
@@ -28,6 +30,11 @@ public:
     btScalar addSingleResult(btCollisionWorld::LocalRayResult& result, bool normalInWorldSpace) override;
     float triangle[3][3] = {};
 };
+
+// How a query builds the world: on the build's pool by default. A build of
+// one file after another allocates in an order that repeats from run to
+// run, which the allocation-failure tests need.
+extern CollisionBuildOptions QueryBuildOptions;
 
 // Builds the world when needed, then casts from start to end (map space).
 // False on a miss, when `hit` is not to be read.

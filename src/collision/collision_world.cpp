@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <thread>
 #include <unordered_map>
 
@@ -294,6 +295,52 @@ private:
     std::size_t next_ = 0;
 };
 
+void BuildFiles(const CollisionBuildOptions& options, CollisionBuildFigures& figures, CModel*& inHand);
+
+// What the world held when a build started. A build that runs out of
+// memory takes back all it added after (its bodies, its records with their
+// shapes, its models), so that the next query builds the world again in
+// full: a world built in part would miss whole files for the rest of the game.
+struct BuildStart {
+    int bodies = 0;
+    std::size_t records = 0, models = 0;
+};
+
+BuildStart NoteBuildStart()
+{
+    BuildStart start;
+    start.bodies = CollisionWorld.world ? CollisionWorld.world->getNumCollisionObjects() : 0;
+    start.records = CollisionMeshRecords.size();
+    start.models = CollisionModels.size();
+    return start;
+}
+
+// `inHand`: the model of the file at hand, acquired and not listed yet.
+void UndoBuild(const BuildStart& start, CModel* inHand)
+{
+    if (btDiscreteDynamicsWorld* world = CollisionWorld.world) {
+        // Newest first: Bullet fills a removed slot with the last object.
+        for (int i = world->getNumCollisionObjects() - 1; i >= start.bodies; --i) {
+            btCollisionObject* object = world->getCollisionObjectArray()[i];
+            btRigidBody* body = btRigidBody::upcast(object);
+            if (!body) {
+                world->removeCollisionObject(object);
+                continue;
+            }
+            world->removeRigidBody(body);
+            delete body->getMotionState();
+            delete body;
+        }
+    }
+    while (CollisionMeshRecords.size() > start.records) {
+        DeleteShape(CollisionMeshRecords.back().shape);  // no body uses it any more
+        CollisionMeshRecords.pop_back();
+    }
+    GiveBackCollisionModels(start.models);
+    if (inHand) TarnRenderer::ReleaseReference(inHand);
+    CollisionFilesLoaded = false;
+}
+
 }  // namespace
 
 CollisionBuildFigures BuildCollisionWorld(const CollisionBuildOptions& options)
@@ -301,8 +348,24 @@ CollisionBuildFigures BuildCollisionWorld(const CollisionBuildOptions& options)
     CollisionBuildFigures figures;
     if (!CollisionMeshRecords.empty() || CollisionFilesLoaded) return figures;
     // Set first: whatever the files yield, or if the build fails half-way,
-    // the host's next queries do not load them again.
+    // the host's next queries do not load them again; unless it ran out of
+    // memory: then it is taken back, and the next query builds again.
     CollisionFilesLoaded = true;
+    const BuildStart start = NoteBuildStart();
+    CModel* inHand = nullptr;
+    try {
+        BuildFiles(options, figures, inHand);
+    } catch (const std::bad_alloc&) {
+        UndoBuild(start, inHand);
+        throw;
+    }
+    return figures;
+}
+
+namespace {
+
+void BuildFiles(const CollisionBuildOptions& options, CollisionBuildFigures& figures, CModel*& inHand)
+{
     SeparateMeshesWhileAlive separate;
     CreateWorldObjects();
 
@@ -323,15 +386,16 @@ CollisionBuildFigures BuildCollisionWorld(const CollisionBuildOptions& options)
         CModel* model;
         if (prefetch) {
             prefetch->Take();
-            model = TarnRenderer::AcquireModel(CollisionParams(paths[i]), false);  // the prefetch's model
+            model = inHand = TarnRenderer::AcquireModel(CollisionParams(paths[i]), false);  // the prefetch's model
             prepared = &prefetch->Taken();
             TarnRenderer::AwaitImport(model);  // should the cache have handed back another one
         } else {
-            model = TarnRenderer::AcquireModel(CollisionParams(paths[i]), false);
+            model = inHand = TarnRenderer::AcquireModel(CollisionParams(paths[i]), false);
             // The cache may hand back a map model whose import is still running
             // on the task pool: its meshes are not ours to read until it ends.
             TarnRenderer::WaitForModel(model);
         }
+        if (model->outOfMemory.load(std::memory_order_acquire)) throw std::bad_alloc();  // its file would be missing
 
         for (CMesh* mesh : model->meshes) {
             if (mesh->collisionData) continue;
@@ -340,6 +404,7 @@ CollisionBuildFigures BuildCollisionWorld(const CollisionBuildOptions& options)
         }
         if (prepared) Install(*model, *prepared);
         CollisionModels.push_back(model);
+        inHand = nullptr;
         for (CMesh* mesh : model->meshes) {
             const char* surface = mesh->surfaceName.empty() ? kDefaultSurfaceName : mesh->surfaceName.c_str();
             CreateMeshBody(mesh, HostGame::NameKey(surface));
@@ -349,7 +414,8 @@ CollisionBuildFigures BuildCollisionWorld(const CollisionBuildOptions& options)
     if (prefetch) figures.peakInFlight = prefetch->Peak();
     prefetch.reset();
     CollisionWorld.world->updateAabbs();
-    return figures;
 }
+
+}  // namespace
 
 }  // namespace BulletCol
