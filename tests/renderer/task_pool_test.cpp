@@ -129,17 +129,20 @@ TEST(TaskPool, ASubmissionOutOfMemoryQueuesNothing)
         TaskPool pool(1);
         std::atomic<int> ran{0};
         bool threw = false;
+        TaskHandle submitted;
         PoolHeap::FailNthAllocation(n);
         try {
-            pool.Submit([&ran] { ++ran; }).Done();
+            submitted = pool.Submit([&ran] { ++ran; });
         } catch (const std::bad_alloc&) {
             threw = true;
         }
         const bool failed = PoolHeap::Injected().failed != 0;
         PoolHeap::StopFailingAllocations();
         EXPECT_EQ(threw, failed);
-        pool.Submit([] {}).Wait();
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        // Behind whatever was queued, on the pool's one thread (not Wait():
+        // that would run it here, ahead of the queue).
+        const TaskHandle after = pool.Submit([] {});
+        while (!after.Done()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
         EXPECT_EQ(ran.load(), threw ? 0 : 1);
     }
 }
