@@ -369,7 +369,7 @@ TEST_F(AllocationSweepTest, MapLoad)
         problem += ReleaseMap();
         return problem;
     };
-    // About 600 allocations at 0.08 s a run on a quiet machine: every eighth.
+    // About 600 allocations at 0.07 s a run on a quiet machine: every eighth.
     Sweep("map load", 8, prepare, load, check);
 }
 
@@ -455,7 +455,7 @@ TEST_F(AllocationSweepTest, StreamingFlightWithResets)
         problem += ReleaseMap();
         return problem;
     };
-    // About 3,200 allocations at 0.2 s a run on a quiet machine: every 50th.
+    // About 3,200 allocations at 0.19 s a run on a quiet machine: every 50th.
     Sweep("streaming flight", 50, prepare, flight, check);
 }
 
@@ -545,7 +545,7 @@ TEST_F(AllocationSweepTest, CollisionBuild)
         problem += ReleaseMap();
         return problem;
     };
-    // About 1,200 allocations at 0.04 s a run on a quiet machine: every 12th.
+    // About 1,200 allocations at 0.035 s a run on a quiet machine: every 12th.
     Sweep("collision build", 12, prepare, query, check);
     prepare();
 }
