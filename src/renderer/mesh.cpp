@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <exception>
 #include <cstring>
 #include <functional>
 
@@ -44,7 +45,9 @@ void ReserveForAppend(std::vector<T>& values, std::size_t size)
 }
 
 // Runs the jobs in order, on the pool when the sub-mesh is large, and
-// returns when all are done.
+// returns when all are done. The jobs work on the caller's arrays: every
+// job submitted is waited for before a failure (of a submission or of a
+// job) leaves, and then the first failure is thrown.
 template <std::size_t N>
 void RunAll(bool parallel, std::function<void()> (&jobs)[N])
 {
@@ -53,8 +56,20 @@ void RunAll(bool parallel, std::function<void()> (&jobs)[N])
         return;
     }
     TaskHandle handles[N];
-    for (std::size_t i = 0; i < N; ++i) handles[i] = TaskPool::Shared().Submit(jobs[i]);
-    for (const TaskHandle& handle : handles) handle.Wait();
+    std::exception_ptr failure;
+    try {
+        for (std::size_t i = 0; i < N; ++i) handles[i] = TaskPool::Shared().Submit(jobs[i]);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    for (const TaskHandle& handle : handles) {
+        try {
+            handle.Wait();
+        } catch (...) {
+            if (!failure) failure = std::current_exception();
+        }
+    }
+    if (failure) std::rethrow_exception(failure);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <exception>
 
 #include "base/pool_heap.h"
 
@@ -13,13 +14,20 @@ struct TaskHandle::State {
     std::atomic<int> phase{Queued};
     std::mutex lock;
     std::condition_variable finished;
+    std::exception_ptr failure;  // what the work threw, for Wait to throw again
 
-    // Runs the work if nobody has claimed it; true when this call ran it.
+    // Runs the work if nobody has claimed it; true when this call ran it. A
+    // task that throws is finished all the same: on a worker thread the
+    // exception would end the process, and its waiters would wait for ever.
     bool TryRun()
     {
         int expected = Queued;
         if (!phase.compare_exchange_strong(expected, Running, std::memory_order_acq_rel)) return false;
-        work();
+        try {
+            work();
+        } catch (...) {
+            failure = std::current_exception();
+        }
         work = nullptr;
         {
             std::lock_guard<std::mutex> guard(lock);
@@ -32,9 +40,13 @@ struct TaskHandle::State {
 
 void TaskHandle::Wait() const
 {
-    if (!state_ || state_->TryRun()) return;
-    std::unique_lock<std::mutex> guard(state_->lock);
-    state_->finished.wait(guard, [&] { return state_->phase.load(std::memory_order_acquire) == State::Finished; });
+    if (!state_) return;
+    if (!state_->TryRun()) {
+        std::unique_lock<std::mutex> guard(state_->lock);
+        state_->finished.wait(guard,
+                              [&] { return state_->phase.load(std::memory_order_acquire) == State::Finished; });
+    }
+    if (state_->failure) std::rethrow_exception(state_->failure);
 }
 
 bool TaskHandle::Done() const

@@ -23,7 +23,8 @@ class TaskHandle {
 public:
     TaskHandle() = default;
     bool Valid() const { return state_ != nullptr; }
-    // Returns once the task has run (running it here if nobody has started it).
+    // Returns once the task has run (running it here if nobody has started
+    // it), throwing again what the task threw.
     void Wait() const;
     bool Done() const;
 

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <memory>
 #include <new>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -118,6 +119,33 @@ std::size_t PoolHeapBytes()
 struct alignas(64) Wide {
     unsigned char bytes[64];
 };
+
+// A task that throws is finished all the same, whether a worker or its
+// waiter ran it: the worker lives on (an exception leaving it would end the
+// process), later tasks run, and Wait throws the task's exception again.
+TEST(TaskPool, ATaskThatThrowsIsFinishedAndItsWaitThrowsIt)
+{
+    TaskPool pool(1);
+    const TaskHandle onWorker = pool.Submit([] { throw std::bad_alloc(); });
+    while (!onWorker.Done()) std::this_thread::yield();
+    EXPECT_THROW(onWorker.Wait(), std::bad_alloc);
+
+    bool ran = false;
+    RunOnPool(pool, [&ran] { ran = true; });
+    EXPECT_TRUE(ran);
+
+    // Held behind a task the worker is busy with, the next one is run by its waiter.
+    std::atomic<bool> release{false};
+    const TaskHandle busy = pool.Submit([&release] {
+        while (!release) std::this_thread::yield();
+    });
+    while (pool.StartedThreads() == 0) std::this_thread::yield();
+    const TaskHandle onWaiter = pool.Submit([] { throw std::runtime_error("in the waiter"); });
+    EXPECT_THROW(onWaiter.Wait(), std::runtime_error);
+    EXPECT_TRUE(onWaiter.Done());
+    release = true;
+    busy.Wait();
+}
 
 // Whichever allocation of a submission fails (the task, the thread list,
 // the first thread), the submission throws and nothing of it is queued: the
