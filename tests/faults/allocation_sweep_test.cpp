@@ -28,8 +28,6 @@
 #include <thread>
 #include <vector>
 
-#include <d3dx9math.h>
-
 #include "asset_writer.h"
 #include "base/pool_heap.h"
 #include "collision/barriers.h"
@@ -50,6 +48,7 @@
 #include "renderer/render_group.h"
 #include "renderer/texture.h"
 #include "soak_scene.h"
+#include "streaming_flight.h"
 #include "sweep_support.h"
 #include "test_files.h"
 
@@ -104,18 +103,7 @@ std::string HalfMade()
 }
 
 // The game's camera at `x` along the map, looking across at the models.
-void PlaceCamera(float x)
-{
-    D3DXVECTOR3 eye(x, -40, 10), at(x + 25, 0, 4), up(0, 0, 1);
-    D3DXMATRIX view, projection;
-    D3DXMatrixLookAtLH(&view, &eye, &at, &up);
-    D3DXMatrixPerspectiveFovLH(&projection, D3DX_PI / 3, float(kWidth) / float(kHeight), 0.5f, 1000.0f);
-    Host::HostEnvironment& host = Host::HostEnvironment::Instance();
-    host.SetCameraRecord(&view._11, &projection._11);
-    host.SetViewMatrix(&view._11);
-    const float position[3] = {eye.x, eye.y, eye.z};
-    host.SetCameraPosition(position);
-}
+void PlaceCamera(float x) { Soak::PlaceCamera(x, kWidth, kHeight); }
 
 // What a run leaves for the game to see.
 struct Seen {
