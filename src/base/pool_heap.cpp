@@ -10,47 +10,81 @@ namespace PoolHeap {
 namespace {
 
 // Right before every block handed out: how far the block's start lies
-// below (its heap in the top bit) and the block's whole size. Two words
-// keep the C runtime's alignment (8 bytes here) for the block after it.
+// below (with the block's arena and whether it came from one in the top
+// bits) and the block's whole size. Two words keep the C runtime's
+// alignment (8 bytes here) for the block after it.
 struct Header {
     std::size_t offset;
     std::size_t size;
 };
 constexpr std::size_t kFromPool = ~(~std::size_t(0) >> 1);
+constexpr unsigned kArenaShift = 24;
+constexpr std::size_t kArenaCount = 32;  // a pool thread beyond these uses the C runtime's heap
+constexpr std::size_t kOffsetMask = (std::size_t(1) << kArenaShift) - 1;
+constexpr std::size_t kMaxAlignment = std::size_t(1) << (kArenaShift - 1);
 
-std::atomic<DWORD> Slot{TLS_OUT_OF_INDEXES};
-HANDLE Heap = nullptr;  // made once, never destroyed: blocks may outlive every pool thread
+// One per pool thread: a Win32 heap of its own behind a spin lock. With
+// one heap for the whole pool, two importing threads took turns on its
+// lock at every allocation; measured on two cores, the pool then spent
+// three quarters more CPU on a map load than one thread did, much of it
+// spinning and yielding. The owner still takes its arena's lock, which
+// stays in its core's cache, because other threads give blocks back too.
+struct alignas(64) Arena {
+    // Held for one heap call at a time; waited for only by the owner, tried
+    // (never waited for) by every other thread. Measured under Wine on the
+    // imports' pattern of small blocks, a slim reader-writer lock around the
+    // heap added about 100 ns to every allocation and delete; this adds next
+    // to nothing.
+    std::atomic<bool> locked{false};
+    std::atomic<bool> taken{false};  // a thread allocates from it
+    HANDLE heap = nullptr;           // made by its first owner, never destroyed: blocks outlive threads
+    // Blocks given back while another thread held the lock; the list's
+    // entry sits at the block's start, the size in the word after it. All
+    // zero is an empty list.
+    SLIST_HEADER deferred;
+    std::size_t liveBytes = 0, liveBlocks = 0;  // under the lock
+};
+Arena Arenas[kArenaCount];
+
+// Fiber-local rather than thread-local for its callback: a thread's arena
+// is free for the next pool thread once the thread ends. The value is the
+// arena's index plus one.
+std::atomic<DWORD> Slot{FLS_OUT_OF_INDEXES};
 INIT_ONCE Made = INIT_ONCE_STATIC_INIT;
-// A spin lock: held for one heap call at a time, wanted by the pool's few
-// threads, and tried (never waited for) by the others. Measured under Wine
-// on the imports' pattern of small blocks, a slim reader-writer lock around
-// the heap added about 100 ns to every allocation and delete; this adds
-// next to nothing.
-std::atomic<bool> Locked{false};
-// Blocks deleted outside the pool while a pool thread held the lock; the
-// list's entry sits at the block's start, the size in the word after it.
-// All zero is an empty list.
-SLIST_HEADER Deferred;
-std::size_t LiveBytes = 0, LiveBlocks = 0;  // under Lock
-std::atomic<std::uint32_t> Outside{0};
-// Allocations failed on purpose (tests and soaks): Injecting says whether
-// any of the rest is in use, so that the usual path reads one flag.
-std::atomic<bool> Injecting{false};
-std::atomic<bool> FailAll{false}, CountingOn{false};
-std::atomic<std::uint32_t> Counted{0}, FailAt{0}, OneIn{0}, Seed{0}, Failed{0};
+
+// Written by the render thread at every allocation: a line of its own.
+alignas(64) std::atomic<std::uint32_t> Outside{0};
+// Allocations failed on purpose (tests and soaks): `on` says whether any of
+// the rest is in use, so that the usual path reads one flag. A line of its
+// own as well: read at every allocation, written only by tests.
+struct alignas(64) Faults {
+    std::atomic<bool> on{false};
+    std::atomic<bool> failAll{false}, counting{false};
+    std::atomic<std::uint32_t> counted{0}, failAt{0}, oneIn{0}, seed{0}, failed{0};
+} Injecting;
+
+void WINAPI ThreadEnded(void* value)
+{
+    if (value) Arenas[reinterpret_cast<std::uintptr_t>(value) - 1].taken.store(false, std::memory_order_release);
+}
 
 BOOL CALLBACK Make(PINIT_ONCE, PVOID, PVOID*)
 {
-    // The lock above serializes it: the heap needs no lock of its own.
-    HANDLE heap = HeapCreate(HEAP_NO_SERIALIZE, 0, 0);
-    const DWORD slot = heap ? TlsAlloc() : TLS_OUT_OF_INDEXES;
-    if (slot == TLS_OUT_OF_INDEXES) {
-        if (heap) HeapDestroy(heap);
-        return TRUE;
-    }
-    Heap = heap;
-    Slot.store(slot, std::memory_order_release);
+    Slot.store(FlsAlloc(&ThreadEnded), std::memory_order_release);
     return TRUE;
+}
+
+// The calling thread's arena, or null off the pool.
+Arena* OwnArena()
+{
+    const DWORD slot = Slot.load(std::memory_order_acquire);
+    if (slot == FLS_OUT_OF_INDEXES) return nullptr;
+    // FlsGetValue may clear the thread's last error; an allocation between
+    // a failed call and GetLastError must not.
+    const DWORD error = GetLastError();
+    const auto value = reinterpret_cast<std::uintptr_t>(FlsGetValue(slot));
+    SetLastError(error);
+    return value ? &Arenas[value - 1] : nullptr;
 }
 
 std::uint32_t Mix(std::uint32_t x)
@@ -64,57 +98,57 @@ std::uint32_t Mix(std::uint32_t x)
 
 bool FailsOnPurpose()
 {
-    if (!Injecting.load(std::memory_order_relaxed)) return false;
-    bool fail = FailAll.load(std::memory_order_relaxed);
+    if (!Injecting.on.load(std::memory_order_relaxed)) return false;
+    bool fail = Injecting.failAll.load(std::memory_order_relaxed);
     if (!fail) {
-        const std::uint32_t number = Counted.fetch_add(1, std::memory_order_relaxed) + 1;
-        const std::uint32_t oneIn = OneIn.load(std::memory_order_relaxed);
-        fail = number == FailAt.load(std::memory_order_relaxed) ||
-               (oneIn && Mix(number ^ Seed.load(std::memory_order_relaxed)) % oneIn == 0);
+        const std::uint32_t number = Injecting.counted.fetch_add(1, std::memory_order_relaxed) + 1;
+        const std::uint32_t oneIn = Injecting.oneIn.load(std::memory_order_relaxed);
+        fail = number == Injecting.failAt.load(std::memory_order_relaxed) ||
+               (oneIn && Mix(number ^ Injecting.seed.load(std::memory_order_relaxed)) % oneIn == 0);
     }
-    if (fail) Failed.fetch_add(1, std::memory_order_relaxed);
+    if (fail) Injecting.failed.fetch_add(1, std::memory_order_relaxed);
     return fail;
 }
 
 void StartCounting(std::uint32_t failAt, std::uint32_t oneIn, std::uint32_t seed)
 {
-    Injecting.store(false, std::memory_order_relaxed);
-    Counted.store(0, std::memory_order_relaxed);
-    Failed.store(0, std::memory_order_relaxed);
-    FailAt.store(failAt, std::memory_order_relaxed);
-    OneIn.store(oneIn, std::memory_order_relaxed);
-    Seed.store(seed, std::memory_order_relaxed);
-    CountingOn.store(true, std::memory_order_relaxed);
-    Injecting.store(true, std::memory_order_seq_cst);
+    Injecting.on.store(false, std::memory_order_relaxed);
+    Injecting.counted.store(0, std::memory_order_relaxed);
+    Injecting.failed.store(0, std::memory_order_relaxed);
+    Injecting.failAt.store(failAt, std::memory_order_relaxed);
+    Injecting.oneIn.store(oneIn, std::memory_order_relaxed);
+    Injecting.seed.store(seed, std::memory_order_relaxed);
+    Injecting.counting.store(true, std::memory_order_relaxed);
+    Injecting.on.store(true, std::memory_order_seq_cst);
 }
 
-bool TryLock() { return !Locked.exchange(true, std::memory_order_acquire); }
+bool TryLock(Arena& arena) { return !arena.locked.exchange(true, std::memory_order_acquire); }
 
-void Lock()
+void Lock(Arena& arena)
 {
-    for (unsigned spins = 0; !TryLock(); ++spins) {
-        while (Locked.load(std::memory_order_relaxed)) {
+    for (unsigned spins = 0; !TryLock(arena); ++spins) {
+        while (arena.locked.load(std::memory_order_relaxed)) {
             // The holder may have lost its core: let it have one.
             if (++spins > 64) SwitchToThread();
         }
     }
 }
 
-void Unlock() { Locked.store(false, std::memory_order_release); }
+void Unlock(Arena& arena) { arena.locked.store(false, std::memory_order_release); }
 
-void GiveBackLocked(void* block, std::size_t size)
+void GiveBackLocked(Arena& arena, void* block, std::size_t size)
 {
-    HeapFree(Heap, 0, block);
-    LiveBytes -= size;
-    --LiveBlocks;
+    HeapFree(arena.heap, 0, block);
+    arena.liveBytes -= size;
+    --arena.liveBlocks;
 }
 
-void GiveBackDeferredLocked()
+void GiveBackDeferredLocked(Arena& arena)
 {
-    if (QueryDepthSList(&Deferred) == 0) return;
-    for (PSLIST_ENTRY entry = InterlockedFlushSList(&Deferred); entry;) {
+    if (QueryDepthSList(&arena.deferred) == 0) return;
+    for (PSLIST_ENTRY entry = InterlockedFlushSList(&arena.deferred); entry;) {
         PSLIST_ENTRY next = entry->Next;
-        GiveBackLocked(entry, reinterpret_cast<std::size_t*>(entry)[1]);
+        GiveBackLocked(arena, entry, reinterpret_cast<std::size_t*>(entry)[1]);
         entry = next;
     }
 }
@@ -123,19 +157,19 @@ void GiveBackDeferredLocked()
 void* Allocate(std::size_t size, std::size_t align) noexcept
 {
     const std::size_t extra = align > sizeof(Header) ? align : sizeof(Header);
-    if (size > ~std::size_t(0) - extra || FailsOnPurpose()) return nullptr;
+    if (align > kMaxAlignment || size > ~std::size_t(0) - extra || FailsOnPurpose()) return nullptr;
     const std::size_t total = size + extra;
-    const bool pool = OnThisThread();
+    Arena* arena = OwnArena();
     void* block;
-    if (pool) {
-        Lock();
-        GiveBackDeferredLocked();
-        block = HeapAlloc(Heap, 0, total);
+    if (arena) {
+        Lock(*arena);
+        GiveBackDeferredLocked(*arena);
+        block = HeapAlloc(arena->heap, 0, total);
         if (block) {
-            LiveBytes += total;
-            ++LiveBlocks;
+            arena->liveBytes += total;
+            ++arena->liveBlocks;
         }
-        Unlock();
+        Unlock(*arena);
     } else {
         block = std::malloc(total);
         Outside.fetch_add(1, std::memory_order_relaxed);
@@ -144,7 +178,8 @@ void* Allocate(std::size_t size, std::size_t align) noexcept
     const std::uintptr_t start = reinterpret_cast<std::uintptr_t>(block);
     const std::uintptr_t user = (start + sizeof(Header) + align - 1) & ~std::uintptr_t(align - 1);
     Header* header = reinterpret_cast<Header*>(user) - 1;
-    header->offset = (user - start) | (pool ? kFromPool : 0);
+    header->offset = user - start;
+    if (arena) header->offset |= kFromPool | std::size_t(arena - Arenas) << kArenaShift;
     header->size = total;
     return reinterpret_cast<void*>(user);
 }
@@ -154,25 +189,26 @@ void Free(void* user) noexcept
     if (!user) return;
     const Header* header = static_cast<Header*>(user) - 1;
     const std::size_t offset = header->offset;
-    void* block = static_cast<char*>(user) - (offset & ~kFromPool);
+    void* block = static_cast<char*>(user) - (offset & kOffsetMask);
     if (!(offset & kFromPool)) {
         std::free(block);
         return;
     }
+    Arena& arena = Arenas[(offset & ~kFromPool) >> kArenaShift];
     const std::size_t size = header->size;
-    if (OnThisThread()) {
-        Lock();
-    } else if (!TryLock()) {
+    if (&arena == OwnArena()) {
+        Lock(arena);
+    } else if (!TryLock(arena)) {
         // The block's first word becomes the list entry; its size moves to
         // the second (the header's own when the header starts the block,
         // padding before it otherwise: offsets are multiples of the header).
         reinterpret_cast<std::size_t*>(block)[1] = size;
-        InterlockedPushEntrySList(&Deferred, static_cast<PSLIST_ENTRY>(block));
+        InterlockedPushEntrySList(&arena.deferred, static_cast<PSLIST_ENTRY>(block));
         return;
     }
-    GiveBackLocked(block, size);
-    GiveBackDeferredLocked();
-    Unlock();
+    GiveBackLocked(arena, block, size);
+    GiveBackDeferredLocked(arena);
+    Unlock(arena);
 }
 
 std::size_t Alignment(std::align_val_t align)
@@ -200,54 +236,65 @@ void* AllocateOrNull(std::size_t size, std::size_t align) noexcept
     }
 }
 
+// Every arena that has a heap, each under its lock.
+template <typename Visit>
+void ForEachArena(Visit visit)
+{
+    for (Arena& arena : Arenas) {
+        Lock(arena);
+        if (arena.heap) visit(arena);
+        Unlock(arena);
+    }
+}
+
 }  // namespace
 
 bool UseOnThisThread()
 {
     InitOnceExecuteOnce(&Made, Make, nullptr, nullptr);
     const DWORD slot = Slot.load(std::memory_order_acquire);
-    return slot != TLS_OUT_OF_INDEXES && TlsSetValue(slot, reinterpret_cast<void*>(1));
+    if (slot == FLS_OUT_OF_INDEXES) return false;
+    if (FlsGetValue(slot)) return true;
+    for (std::size_t i = 0; i < kArenaCount; ++i) {
+        Arena& arena = Arenas[i];
+        if (arena.taken.exchange(true, std::memory_order_acquire)) continue;
+        Lock(arena);
+        // The lock above serializes it: the heap needs no lock of its own.
+        if (!arena.heap) arena.heap = HeapCreate(HEAP_NO_SERIALIZE, 0, 0);
+        const bool made = arena.heap != nullptr;
+        Unlock(arena);
+        if (made && FlsSetValue(slot, reinterpret_cast<void*>(i + 1))) return true;
+        arena.taken.store(false, std::memory_order_release);
+        return false;
+    }
+    return false;
 }
 
-bool OnThisThread()
-{
-    const DWORD slot = Slot.load(std::memory_order_acquire);
-    if (slot == TLS_OUT_OF_INDEXES) return false;
-    // TlsGetValue clears the thread's last error; an allocation between a
-    // failed call and GetLastError must not.
-    const DWORD error = GetLastError();
-    const bool pool = TlsGetValue(slot) != nullptr;
-    SetLastError(error);
-    return pool;
-}
+bool OnThisThread() { return OwnArena() != nullptr; }
 
 Figures Read()
 {
     Figures figures;
     figures.outsideAllocations = OutsideAllocations();
-    if (Slot.load(std::memory_order_acquire) == TLS_OUT_OF_INDEXES) return figures;
-    Lock();
-    figures.bytes = LiveBytes;
-    figures.blocks = LiveBlocks;
-    figures.deferred = QueryDepthSList(&Deferred);
-    Unlock();
+    ForEachArena([&](Arena& arena) {
+        figures.bytes += arena.liveBytes;
+        figures.blocks += arena.liveBlocks;
+        figures.deferred += QueryDepthSList(&arena.deferred);
+    });
     return figures;
 }
 
 void FlushDeferred()
 {
-    if (Slot.load(std::memory_order_acquire) == TLS_OUT_OF_INDEXES) return;
-    Lock();
-    GiveBackDeferredLocked();
-    Unlock();
+    ForEachArena([](Arena& arena) { GiveBackDeferredLocked(arena); });
 }
 
 std::uint32_t OutsideAllocations() { return Outside.load(std::memory_order_relaxed); }
 
 void FailEveryAllocation(bool fail)
 {
-    FailAll.store(fail, std::memory_order_relaxed);
-    Injecting.store(fail || CountingOn.load(), std::memory_order_seq_cst);
+    Injecting.failAll.store(fail, std::memory_order_relaxed);
+    Injecting.on.store(fail || Injecting.counting.load(), std::memory_order_seq_cst);
 }
 
 void FailNthAllocation(std::uint32_t n) { StartCounting(n, 0, 0); }
@@ -256,17 +303,17 @@ void FailOneAllocationIn(std::uint32_t n, std::uint32_t seed) { StartCounting(0,
 
 void StopFailingAllocations()
 {
-    CountingOn.store(false, std::memory_order_relaxed);
-    Injecting.store(FailAll.load(), std::memory_order_seq_cst);
-    FailAt.store(0, std::memory_order_relaxed);
-    OneIn.store(0, std::memory_order_relaxed);
+    Injecting.counting.store(false, std::memory_order_relaxed);
+    Injecting.on.store(Injecting.failAll.load(), std::memory_order_seq_cst);
+    Injecting.failAt.store(0, std::memory_order_relaxed);
+    Injecting.oneIn.store(0, std::memory_order_relaxed);
 }
 
 Injection Injected()
 {
     Injection injection;
-    injection.counted = Counted.load(std::memory_order_relaxed);
-    injection.failed = Failed.load(std::memory_order_relaxed);
+    injection.counted = Injecting.counted.load(std::memory_order_relaxed);
+    injection.failed = Injecting.failed.load(std::memory_order_relaxed);
     return injection;
 }
 

@@ -6,13 +6,13 @@
 //
 // The module's global operator new and delete (every form, including the
 // aligned ones) are replaced: a thread that called UseOnThisThread takes its
-// memory from a private Win32 heap that only the pool's threads allocate
-// from; every other thread keeps using the C runtime's heap. Each block
-// carries a small header saying where it came from, so a block is given
-// back to its own heap whichever thread deletes it. A thread outside the
-// pool never waits for the pool heap's lock: when a pool thread holds it,
-// the block goes onto a lock-free list that the next pool-heap operation
-// gives back.
+// memory from a private Win32 heap of its own (its arena, which the next
+// pool thread takes over once the thread ends); every other thread keeps
+// using the C runtime's heap. Each block carries a small header saying
+// where it came from, so a block is given back to its own heap whichever
+// thread deletes it. Only an arena's owner ever waits for its lock: when
+// another thread holds it, a block deleted elsewhere goes onto a lock-free
+// list that the arena's next operation gives back.
 #pragma once
 
 #include <cstddef>
@@ -21,7 +21,8 @@
 namespace PoolHeap {
 
 // From now on the calling thread's allocations come from the pool heap.
-// False (and nothing changes) when the heap could not be made.
+// False (and nothing changes) when the heap could not be made or every
+// arena has a thread. Alignments above 8 MB fail as if out of memory.
 bool UseOnThisThread();
 // Whether the calling thread allocates from the pool heap.
 bool OnThisThread();
@@ -35,7 +36,8 @@ struct Figures {
     std::uint32_t outsideAllocations = 0;
 };
 
-// Waits for the pool heap's lock; the deferred deletes are counted as alive.
+// Summed over the arenas, waiting for each one's lock; the deferred deletes
+// are counted as alive.
 Figures Read();
 // Gives back the deletes left for the pool heap while its lock was taken
 // (waits for the lock).

@@ -213,6 +213,43 @@ TEST(TaskPool, BlocksGoBackToTheirOwnHeapWhicheverThreadDeletesThem)
     EXPECT_EQ(PoolHeapBytes(), before);
 }
 
+// Each pool thread allocates from an arena of its own: blocks made on one
+// thread and deleted on another pool thread go back to the first one's
+// heap, and an ended thread's arena serves the next pool's thread (the
+// map loads make a pool of their own each time, more often than there are
+// arenas).
+TEST(TaskPool, PoolThreadsShareBlocksAndHandTheirHeapsOnWhenTheyEnd)
+{
+    {
+        TaskPool first(1), second(1);
+        RunOnPool(first, [] {});
+        RunOnPool(second, [] {});
+        const std::size_t before = PoolHeapBytes();
+        std::vector<std::unique_ptr<int[]>> made(5000);
+        RunOnPool(first, [&] {
+            for (std::size_t i = 0; i < made.size(); ++i) made[i].reset(new int[1 + i % 30]);
+        });
+        EXPECT_GT(PoolHeapBytes(), before);
+        std::atomic<bool> stop{false};
+        // The owner allocates all the while, so that some deletes meet its lock taken.
+        const TaskHandle churn = first.Submit([&] {
+            while (!stop) std::make_unique<char[]>(48);
+        });
+        RunOnPool(second, [&] {
+            for (auto& block : made) block.reset();
+        });
+        stop = true;
+        while (!churn.Done()) std::this_thread::yield();
+        EXPECT_EQ(PoolHeapBytes(), before);
+    }
+    for (int pool = 0; pool < 100; ++pool) {
+        TaskPool shortLived(1);
+        bool onPool = false;
+        RunOnPool(shortLived, [&] { onPool = PoolHeap::OnThisThread(); });
+        ASSERT_TRUE(onPool) << "pool " << pool;
+    }
+}
+
 TEST(TaskPool, DeletesFromOutsideWhileThePoolAllocatesAreAllGivenBack)
 {
     // This thread deletes the pool's blocks while a pool thread holds the
