@@ -41,7 +41,7 @@ struct alignas(64) Arena {
     // Blocks given back while another thread held the lock; the list's
     // entry sits at the block's start, the size in the word after it. All
     // zero is an empty list.
-    SLIST_HEADER deferred;
+    SLIST_HEADER deferred{};
     std::size_t liveBytes = 0, liveBlocks = 0;  // under the lock
 };
 Arena Arenas[kArenaCount];
