@@ -26,7 +26,7 @@ constexpr std::size_t kMaxAlignment = std::size_t(1) << (kArenaShift - 1);
 // One per pool thread: a Win32 heap of its own behind a spin lock. With
 // one heap for the whole pool, two importing threads took turns on its
 // lock at every allocation; measured on two cores, the pool then spent
-// three quarters more CPU on a map load than one thread did, much of it
+// two thirds more CPU on a map load than one thread did, much of it
 // spinning and yielding. The owner still takes its arena's lock, which
 // stays in its core's cache, because other threads give blocks back too.
 struct alignas(64) Arena {
