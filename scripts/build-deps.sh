@@ -46,11 +46,18 @@ mkdir -p "$work/src" "$prefix"
 log="$work/build.log"
 echo "build-deps: building third-party libraries into $prefix (log: $log)" >&2
 
-cmake_target() {  # source dir, build dir, extra options...
-  local src=$1 build=$2; shift 2
+# Every library does its floating-point arithmetic in SSE2, as the plug-in
+# does: x87 code would follow the precision control that Direct3D 9 leaves
+# at 24 bits on the game's thread, and Bullet's double-precision ray tests
+# would then run at float precision there.
+FP_FLAGS="-msse2 -mfpmath=sse"
+
+cmake_target() {  # source dir, build dir, C flags, C++ flags, extra options...
+  local src=$1 build=$2 cflags=$3 cxxflags=$4; shift 4
   cmake -S "$src" -B "$build" -G Ninja \
     -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DVORNAK_DEPS_PREFIX="$prefix" \
     -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" \
+    -DCMAKE_C_FLAGS="$FP_FLAGS $cflags" -DCMAKE_CXX_FLAGS="$FP_FLAGS $cxxflags" \
     -DBUILD_SHARED_LIBS=OFF "$@" >>"$log" 2>&1
   cmake --build "$build" -j "$jobs" >>"$log" 2>&1
   cmake --install "$build" >>"$log" 2>&1
@@ -76,23 +83,21 @@ imgui_src=$(echo "$work"/src/imgui-1.86*/)
 zlib_src=$(echo "$work"/src/zlib-1.2.13*/)
 
 step="Bullet"
-cmake_target "$bullet_src" "$work/build-bullet" \
+cmake_target "$bullet_src" "$work/build-bullet" "" "-DBT_USE_DOUBLE_PRECISION" \
   -DUSE_DOUBLE_PRECISION=ON -DCMAKE_DISABLE_FIND_PACKAGE_OpenGL=ON \
   -DBUILD_BULLET3=OFF -DBUILD_PYBULLET=OFF -DBUILD_BULLET2_DEMOS=OFF \
   -DBUILD_OPENGL3_DEMOS=OFF -DBUILD_CPU_DEMOS=OFF -DBUILD_EXTRAS=OFF \
   -DBUILD_UNIT_TESTS=OFF -DBUILD_ENET=OFF -DBUILD_CLSOCKET=OFF \
-  -DUSE_GLUT=OFF -DENABLE_VHACD=OFF -DINSTALL_LIBS=ON \
-  -DCMAKE_CXX_FLAGS="-DBT_USE_DOUBLE_PRECISION"
+  -DUSE_GLUT=OFF -DENABLE_VHACD=OFF -DINSTALL_LIBS=ON
 
 step="Assimp source preparation"
 prepare_assimp_source "$assimp_src" "$zlib_src" "$log"
 step="Assimp"
-cmake_target "$assimp_src" "$work/build-assimp" \
+cmake_target "$assimp_src" "$work/build-assimp" "-I/usr/include/utf8cpp" "-I/usr/include/utf8cpp" \
   -DASSIMP_BUILD_ZLIB=OFF -DASSIMP_BUILD_MINIZIP=ON -DASSIMP_NO_EXPORT=ON \
   -DASSIMP_BUILD_ALL_IMPORTERS_BY_DEFAULT=ON -DASSIMP_BUILD_TESTS=OFF \
   -DASSIMP_BUILD_ASSIMP_TOOLS=OFF -DASSIMP_BUILD_SAMPLES=OFF -DASSIMP_BUILD_DOCS=OFF \
-  -DASSIMP_INSTALL_PDB=OFF -DASSIMP_BUILD_DRACO=OFF -DASSIMP_WARNINGS_AS_ERRORS=OFF \
-  -DCMAKE_CXX_FLAGS="-I/usr/include/utf8cpp" -DCMAKE_C_FLAGS="-I/usr/include/utf8cpp"
+  -DASSIMP_INSTALL_PDB=OFF -DASSIMP_BUILD_DRACO=OFF -DASSIMP_WARNINGS_AS_ERRORS=OFF
 
 step="Dear ImGui"
 # Upstream ships no build files; a small static library with both back-ends.
@@ -110,10 +115,10 @@ install(FILES \${S}/imgui.h \${S}/imconfig.h \${S}/imgui_internal.h \${S}/imstb_
   \${S}/imstb_rectpack.h \${S}/imstb_truetype.h
   \${S}/backends/imgui_impl_win32.h \${S}/backends/imgui_impl_dx9.h DESTINATION include/imgui)
 CMAKE
-cmake_target "$work/imgui-cmake" "$work/build-imgui"
+cmake_target "$work/imgui-cmake" "$work/build-imgui" "" ""
 
 step="googletest"
-cmake_target /usr/src/googletest "$work/build-gtest" -Dgtest_disable_pthreads=OFF
+cmake_target /usr/src/googletest "$work/build-gtest" "" "" -Dgtest_disable_pthreads=OFF
 
 trap - ERR
 rm -rf "$work"
