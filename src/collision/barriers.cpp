@@ -6,6 +6,7 @@
 #include <cstring>
 #include <utility>
 
+#include "base/fpu_precision.h"
 #include "base/host_view.h"
 #include "config/options.h"
 #include "renderer/draw_settings.h"
@@ -387,6 +388,7 @@ void WritePointerField(void* object, std::size_t offset, const void* pointer)
 
 void FinishBarrierCall(void* hostObject)
 {
+    const Fpu::DoublePrecisionScope precision;
     try {
         if (HostGame::GameFlowState() <= 3) return;
         if (CapturedHostObject && hostObject) {

@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "base/fpu_precision.h"
 #include "base/host_view.h"
 #include "collision/collision_display.h"
 #include "config/options.h"
@@ -51,9 +52,11 @@ void RestoreDeviceResources()
     TarnRenderer::RestoreRendererResources();
 }
 
-// The C++ ends of the stubs: nothing thrown may unwind into host code.
+// The C++ ends of the stubs: nothing thrown may unwind into host code,
+// and the game's FPU comes back as it was.
 void RunRenderPass()
 {
+    const Fpu::DoublePrecisionScope precision;
     try {
         RenderMap();
     } catch (...) {
@@ -62,19 +65,24 @@ void RunRenderPass()
 
 void DeviceResetReleaseStep()
 {
+    const Fpu::DoublePrecisionScope precision;
     try {
         ReleaseDeviceResources();
     } catch (...) {
     }
 }
 
-void DeviceResetRestoreStep(long resetResult)
+void DeviceResetRestoreStep()
 {
-    // A device whose Reset failed is lost: what would be made on it now
-    // could not be drawn, and the host's next try of its reset, which runs
-    // the release step again first, would only give it back. The objects
-    // stay released until a reset succeeds.
-    if (FAILED(resetResult)) return;
+    const Fpu::DoublePrecisionScope precision;
+    // Whether the reset took is the device's to say: what the game's reset
+    // routine leaves in its result register is the game's own business. A
+    // device whose Reset failed is lost: what would be made on it now could
+    // not be drawn, and the game's next try of its reset, which runs the
+    // release step again first, would only give it back. The objects stay
+    // released until a reset succeeds.
+    IDirect3DDevice9* device = HostGame::Device();
+    if (!device || device->TestCooperativeLevel() != D3D_OK) return;
     try {
         RestoreDeviceResources();
     } catch (...) {

@@ -25,6 +25,6 @@ void OnFrame();
 // display's debug triangle buffers. Restore step after it: the overlay's
 // objects, textures and mesh buffers again (the debug buffers come back
 // with their next use). The device-reset stub runs the restore step only
-// after a reset that succeeded.
+// when the device says, after the game's reset routine, that it can be used.
 void ReleaseDeviceResources();
 void RestoreDeviceResources();

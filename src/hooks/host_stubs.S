@@ -83,12 +83,12 @@ _HookRenderEntryB:
 
 # Takes the place of the host's calls of its device-reset routine: release,
 # the host's routine (no stack arguments; its result registers reach the
-# host), restore, which gets the routine's result in EAX.
+# host), restore.
     .globl _DeviceResetHook
 _DeviceResetHook:
     PRESERVING_ALL _DeviceResetReleaseStep
     call dword ptr [_SavedDeviceResetTarget]
-    PRESERVING_ALL _DeviceResetRestoreStep, eax
+    PRESERVING_ALL _DeviceResetRestoreStep
     ret
 
 # The host's ray query routine, replaced whole: five stack arguments (start

@@ -35,11 +35,12 @@ extern std::uintptr_t SavedBarrierTarget;
 extern void** const CurrentSurfaceSlot;
 
 // Called by the stubs (and FinishBarrierCall and CapturedHostObject of the
-// barrier code).
+// barrier code). Each runs its work at 53-bit x87 precision and gives the
+// game its own control word back (base/fpu_precision.h).
 void RunHostEventList(int index);  // 0 to 3, the lists of E1 to E4
 void RunRenderPass();
 void DeviceResetReleaseStep();
-void DeviceResetRestoreStep(long resetResult);  // the host routine's HRESULT
+void DeviceResetRestoreStep();
 std::uint32_t RunCollisionQuery(const std::uint8_t* startRecord, const float* endVector, void* unused,
                                 std::uint8_t* triangleRecord, float* distance);
 

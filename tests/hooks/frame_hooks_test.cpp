@@ -1,8 +1,8 @@
 // The plug-in's work inside the host's frame, on a real device: OnFrame's
 // debug display every frame and its one-time map loading with the host's
 // scene closed around it, and the device reset through the game's reset
-// sites with models, textures and the overlay alive, also when the game's
-// reset fails a few times first.
+// sites with models, textures and the overlay alive, and the restore that
+// follows what the device says rather than the game's reset routine.
 #include <algorithm>
 #include <memory>
 
@@ -17,6 +17,8 @@
 #include "memory_models.h"
 #include "overlay/overlay.h"
 #include "real_device_fixture.h"
+#include "renderer/draw_model.h"
+#include "renderer/render_counters.h"
 #include "renderer/model.h"
 #include "renderer/render_group.h"
 #include "renderer/texture.h"
@@ -162,16 +164,24 @@ TEST_F(FrameHooksTest, AResetThroughTheFirstAndTheLastSiteRebuildsEverything)
     Host::WriteHostSites();
 }
 
-// A lost device's reset fails until the game gets its window back: the
-// plug-in gives its objects back before every try and makes them again only
-// after the one that succeeds.
-TEST_F(FrameHooksTest, ResetsTheGameRetriesMakeNothingUntilOneSucceeds)
+// What the game's reset routine leaves in EAX is the game's business: the
+// device itself says whether the reset took. Both ways round, on the real
+// device: a reset that fails (a default-pool buffer still alive, as when a
+// game's window is lost) while the routine returns 0 makes nothing on the
+// device it leaves unusable; a reset that succeeds while the routine returns
+// a failure-looking value gives the map back whole for the next frame.
+TEST_F(FrameHooksTest, TheRestoreFollowsTheDeviceNotTheResetRoutinesResult)
 {
     Host::WriteHostSites();
     Hooks::InstallPatchGroup(Hooks::PatchGroup::DeviceReset);
-    int refusals = 2;
-    Host::SetResetHandler(
-        [&refusals] { return refusals-- > 0 ? HRESULT(D3DERR_DEVICELOST) : RealDeviceTest::device_->Reset(); });
+    IDirect3DDevice9* real = RealDeviceTest::device_->Device();
+    IDirect3DVertexBuffer9* held = nullptr;
+    ASSERT_EQ(real->CreateVertexBuffer(64, 0, 0, D3DPOOL_DEFAULT, &held, nullptr), D3D_OK);
+    HRESULT deviceAnswer = D3D_OK;
+    Host::SetResetHandler([&] {
+        deviceAnswer = RealDeviceTest::device_->Reset();
+        return deviceAnswer == D3D_OK ? HRESULT(0x8876086C) : HRESULT(D3D_OK);
+    });
     TarnRenderer::ModelLoadParams params;
     params.path = dir_.File("lod.obj");
     TarnRenderer::CModel* model = TarnRenderer::AcquireModel(params);
@@ -181,18 +191,35 @@ TEST_F(FrameHooksTest, ResetsTheGameRetriesMakeNothingUntilOneSucceeds)
 
     for (int site = 0; site < 2; ++site) {
         device_->ClearCalls();
-        EXPECT_EQ(Host::PassResetSite(site), D3DERR_DEVICELOST);
-        EXPECT_TRUE(device_->CallsNamed("CreateVertexBuffer").empty()) << "made on a lost device";
-        EXPECT_TRUE(device_->CallsNamed("CreateTexture").empty()) << "made on a lost device";
+        EXPECT_EQ(Host::PassResetSite(site), D3D_OK);
+        ASSERT_EQ(deviceAnswer, D3DERR_INVALIDCALL) << "the reset was meant to fail";
+        EXPECT_NE(real->TestCooperativeLevel(), D3D_OK);
+        EXPECT_TRUE(device_->CallsNamed("CreateVertexBuffer").empty()) << "made on a device that is not reset";
+        EXPECT_TRUE(device_->CallsNamed("CreateTexture").empty()) << "made on a device that is not reset";
         EXPECT_EQ(mesh->buffers->vertexBuffer, nullptr);
         EXPECT_EQ(mesh->texture->resource->texture, nullptr);
     }
+    held->Release();
     device_->ClearCalls();
-    EXPECT_EQ(Host::PassResetSite(2), D3D_OK);
+    EXPECT_EQ(Host::PassResetSite(2), HRESULT(0x8876086C));
+    ASSERT_EQ(deviceAnswer, D3D_OK);
     EXPECT_EQ(device_->CallsNamed("CreateVertexBuffer").size(), 1u);
     EXPECT_NE(mesh->buffers->vertexBuffer, nullptr);
     EXPECT_NE(mesh->buffers->indexBuffer, nullptr);
     EXPECT_NE(mesh->texture->resource->texture, nullptr);
+    // The next frame draws the model whole, with nothing left to make.
+    device_->ClearCalls();
+    MeshesDrawn = 0;
+    const bool hostShaders = Config::UseHostShaders;
+    Config::UseHostShaders = false;
+    device_->BeginScene();
+    DrawModel(model, DrawSettings{});
+    device_->EndScene();
+    Config::UseHostShaders = hostShaders;
+    EXPECT_EQ(MeshesDrawn, 1);
+    EXPECT_EQ(device_->CallsNamed("DrawIndexedPrimitive").size(), 1u);
+    EXPECT_TRUE(device_->CallsNamed("CreateVertexBuffer").empty());
+    EXPECT_TRUE(device_->CallsNamed("CreateTexture").empty());
     Host::SetResetHandler(nullptr);
     TarnRenderer::ReleaseReference(model);
     Host::WriteHostSites();

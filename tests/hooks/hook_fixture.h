@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -38,14 +39,18 @@ inline std::uint32_t Word(std::uintptr_t address)
 inline std::uintptr_t BranchTarget(std::uintptr_t site) { return Word(site + 1) + static_cast<std::uint32_t>(site + 5); }
 
 // The plug-in loaded in a game directory whose settings file holds
-// `settings`; `before`, when given, receives the host's bytes just before.
+// `settings`; `before`, when given, receives the host's bytes just before;
+// `writeFiles`, when given, writes the map's files into the game directory
+// it is given.
 class PluginHost {
 public:
-    explicit PluginHost(const std::string& settings, std::vector<std::uint8_t>* before = nullptr)
+    explicit PluginHost(const std::string& settings, std::vector<std::uint8_t>* before = nullptr,
+                        const std::function<void(const std::string&)>& writeFiles = {})
     {
         Host::HostEnvironment::Instance().SetGameFlowState(3);
         Host::WriteHostSites();
         TestSupport::WriteFile(game_.File("VornakMapLoader_Config.ini"), settings);
+        if (writeFiles) writeFiles(game_.Path());
         if (before) *before = HostBytes();
         host_ = std::make_unique<Host::SimulatedHost>(
             Host::HostConfig{game_.Path(), Host::ProgramDirectory() + "VornakMapLoader.dll"});
