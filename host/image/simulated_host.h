@@ -33,8 +33,10 @@ public:
     const std::string& Error() const { return error_; }
     HMODULE Plugin() const { return plugin_; }
 
-    // Unloads the plug-in and returns to the starting directory. The game
-    // never unloads it; tests do, to start it afresh in the same process.
+    // Unloads the plug-in, waits until its image has gone (Error() says so
+    // when it has not after 10 s) and returns to the starting directory.
+    // The game never unloads it; tests do, to start it afresh in the same
+    // process.
     void Stop();
 
 private:

@@ -68,6 +68,20 @@ void WINAPI ThreadEnded(void* value)
     if (value) Arenas[reinterpret_cast<std::uintptr_t>(value) - 1].taken.store(false, std::memory_order_release);
 }
 
+// Destroyed after every other global object of the module (constructed
+// before them all): the last thing the module's unload does.
+std::atomic<bool> Unloading{false};
+struct HeapsAtUnload {
+    ~HeapsAtUnload()
+    {
+        if (!Unloading.load(std::memory_order_acquire)) return;
+        for (Arena& arena : Arenas) {
+            if (arena.heap) HeapDestroy(arena.heap);
+            arena.heap = nullptr;
+        }
+    }
+} HeapsAtUnloadGuard __attribute__((init_priority(101)));
+
 BOOL CALLBACK Make(PINIT_ONCE, PVOID, PVOID*)
 {
     Slot.store(FlsAlloc(&ThreadEnded), std::memory_order_release);
@@ -271,6 +285,23 @@ bool UseOnThisThread()
 }
 
 bool OnThisThread() { return OwnArena() != nullptr; }
+
+void LeaveThisThread()
+{
+    const DWORD slot = Slot.load(std::memory_order_acquire);
+    if (slot == FLS_OUT_OF_INDEXES) return;
+    void* value = FlsGetValue(slot);
+    if (!value) return;
+    FlsSetValue(slot, nullptr);
+    ThreadEnded(value);
+}
+
+void ReleaseAtUnload()
+{
+    Unloading.store(true, std::memory_order_release);
+    const DWORD slot = Slot.exchange(FLS_OUT_OF_INDEXES, std::memory_order_acq_rel);
+    if (slot != FLS_OUT_OF_INDEXES) FlsFree(slot);
+}
 
 Figures Read()
 {

@@ -26,6 +26,15 @@ namespace PoolHeap {
 bool UseOnThisThread();
 // Whether the calling thread allocates from the pool heap.
 bool OnThisThread();
+// The calling thread is done allocating: its arena goes to the next pool
+// thread now rather than from the fiber-local callback when it ends.
+void LeaveThisThread();
+// The module is being unloaded while the process goes on (not at process
+// exit), and no thread of its own runs any more: the fiber-local slot is
+// freed now, and the arenas' heaps, with whatever they still hold, are
+// destroyed once the module's last global object is gone. Blocks handed
+// out so far can still be deleted until then.
+void ReleaseAtUnload();
 
 struct Figures {
     std::size_t bytes = 0;     // blocks alive in the pool heap, headers included

@@ -8,6 +8,7 @@
 #include <thread>
 #include <unordered_map>
 
+#include "base/fpu_precision.h"
 #include "base/host_view.h"
 #include "collision/barriers.h"
 #include "config/map_definition.h"
@@ -50,6 +51,21 @@ void CreateWorldObjects()
     CollisionWorld.world = new btDiscreteDynamicsWorld(CollisionWorld.dispatcher, CollisionWorld.broadphase,
                                                        CollisionWorld.solver, CollisionWorld.configuration);
 }
+
+}  // namespace
+
+void DestroyWorldObjectsAtUnload()
+{
+    // The world first: it takes its bodies' proxies out of the broadphase.
+    delete CollisionWorld.world;
+    delete CollisionWorld.solver;
+    delete CollisionWorld.broadphase;
+    delete CollisionWorld.dispatcher;
+    delete CollisionWorld.configuration;
+    CollisionWorld = {};
+}
+
+namespace {
 
 // Whole-build switch: every sub-mesh of a collision file becomes its own
 // mesh, and the switch is off again however the build ends.
@@ -347,6 +363,7 @@ CollisionBuildFigures BuildCollisionWorld(const CollisionBuildOptions& options)
 {
     CollisionBuildFigures figures;
     if (!CollisionMeshRecords.empty() || CollisionFilesLoaded) return figures;
+    const Fpu::DoublePrecisionScope precision;
     // Set first: whatever the files yield, or if the build fails half-way,
     // the host's next queries do not load them again; unless it ran out of
     // memory: then it is taken back, and the next query builds again.

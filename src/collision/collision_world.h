@@ -118,6 +118,11 @@ struct CollisionBuildFigures {
 // normals ends the game in its turn, once no work runs any more.
 CollisionBuildFigures BuildCollisionWorld(const CollisionBuildOptions& options = {});
 
+// The module is being unloaded while the process goes on: the five Bullet
+// objects go (their pools are megabytes). The bodies stay behind with the
+// rest of the map; nothing may query the world afterwards.
+void DestroyWorldObjectsAtUnload();
+
 // The Bullet shape of a collision mesh, as CreateMeshBody makes it; null
 // when no triangle has only finite corners. Touches nothing but the mesh's
 // arrays, so it may run on any thread.

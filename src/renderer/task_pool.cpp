@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <exception>
+#include <new>
 
+#include "base/module_thread.h"
 #include "base/pool_heap.h"
 
 namespace TarnRenderer {
@@ -54,14 +57,40 @@ bool TaskHandle::Done() const
     return !state_ || state_->phase.load(std::memory_order_acquire) == State::Finished;
 }
 
+namespace {
+
+// How long a thread waits for more work before it ends. Streaming asks for
+// imports in bursts a few frames apart; a new thread costs a fraction of a
+// millisecond.
+constexpr auto kLinger = std::chrono::milliseconds(250);
+
+}  // namespace
+
 TaskPool& TaskPool::Shared()
 {
-    // Never destroyed: its threads may still be waiting when the process ends.
+    // Never destroyed: a module unloaded while the process goes on lets go
+    // of its parts in ReleaseSharedAtUnload, and at process exit its threads
+    // may have been stopped anywhere. In static storage, so that nothing of
+    // it is left on a heap after an unload.
     // One core fewer than the machine has, and at least one: the host's
     // render thread keeps a core to itself while models stream in, and a
     // thread waiting for a task that has not started runs it itself.
-    static TaskPool* pool = new TaskPool(std::max(2u, std::thread::hardware_concurrency()) - 1);
+    alignas(TaskPool) static unsigned char storage[sizeof(TaskPool)];
+    static TaskPool* pool = new (storage) TaskPool(std::max(2u, std::thread::hardware_concurrency()) - 1);
     return *pool;
+}
+
+void TaskPool::ReleaseSharedAtUnload()
+{
+    TaskPool& pool = Shared();
+    // No lock: the threads that could hold it are gone, and waiting here,
+    // under the loader lock, could never end.
+    for (HANDLE thread : pool.threads_) CloseHandle(thread);
+    pool.threads_.clear();
+    pool.threads_.shrink_to_fit();
+    pool.queue_.clear();
+    pool.live_ = pool.waiting_ = 0;
+    pool.runHere_ = true;
 }
 
 TaskPool::TaskPool(std::size_t threadCount) : threadCount_(threadCount) {}
@@ -73,13 +102,18 @@ TaskPool::~TaskPool()
         stopping_ = true;
     }
     wake_.notify_all();
-    for (std::thread& thread : threads_) thread.join();
+    // Each thread touches the pool until it leaves WorkerLoop's lock: wait
+    // for the threads themselves, not for a count they leave behind.
+    for (HANDLE thread : threads_) {
+        WaitForSingleObject(thread, INFINITE);
+        CloseHandle(thread);
+    }
 }
 
-std::size_t TaskPool::StartedThreads()
+std::size_t TaskPool::LiveThreads()
 {
     std::lock_guard<std::mutex> guard(lock_);
-    return threads_.size();
+    return live_;
 }
 
 TaskHandle TaskPool::Submit(std::function<void()> work) { return Enqueue(std::move(work), false); }
@@ -97,39 +131,71 @@ TaskHandle TaskPool::Enqueue(std::function<void()> work, bool first)
         // pool has a thread for it, so that a failure to queue (out of
         // memory, or no thread to be had) leaves nothing queued behind the
         // caller's back. The new thread waits for this lock.
-        if (threads_.size() < threadCount_) {
+        if (!runHere_ && waiting_ <= queue_.size() && live_ < threadCount_) {
+            bool started = false;
             try {
-                threads_.reserve(threadCount_);
-                threads_.emplace_back([this] { WorkerLoop(); });
-            } catch (...) {
-                if (threads_.empty()) throw;  // the threads there are run it
+                started = StartThreadLocked();
+            } catch (const std::bad_alloc&) {
+            }
+            if (!started && live_ == 0) throw std::bad_alloc();  // else the threads there are run it
+        }
+        if (!runHere_) {
+            if (first) {
+                queue_.push_front(handle.state_);
+            } else {
+                queue_.push_back(handle.state_);
             }
         }
-        if (first) {
-            queue_.push_front(handle.state_);
-        } else {
-            queue_.push_back(handle.state_);
-        }
+    }
+    if (runHere_) {
+        handle.state_->TryRun();
+        return handle;
     }
     wake_.notify_one();
     return handle;
 }
 
+bool TaskPool::StartThreadLocked()
+{
+    // Threads that have ended leave their handles behind until here.
+    threads_.erase(std::remove_if(threads_.begin(), threads_.end(),
+                                  [](HANDLE thread) {
+                                      if (WaitForSingleObject(thread, 0) != WAIT_OBJECT_0) return false;
+                                      CloseHandle(thread);
+                                      return true;
+                                  }),
+                   threads_.end());
+    threads_.reserve(threads_.size() + 1);
+    HANDLE thread = ModuleThread::Start(&TaskPool::RunWorker, this);
+    if (!thread) return false;
+    threads_.push_back(thread);
+    ++live_;
+    return true;
+}
+
+void TaskPool::RunWorker(void* pool) { static_cast<TaskPool*>(pool)->WorkerLoop(); }
+
 void TaskPool::WorkerLoop()
 {
     // The imports' allocations stay off the heap the render thread uses.
     PoolHeap::UseOnThisThread();
+    std::unique_lock<std::mutex> guard(lock_);
     for (;;) {
-        std::shared_ptr<TaskHandle::State> task;
-        {
-            std::unique_lock<std::mutex> guard(lock_);
-            wake_.wait(guard, [&] { return stopping_ || !queue_.empty(); });
-            if (queue_.empty()) return;
-            task = std::move(queue_.front());
-            queue_.pop_front();
+        ++waiting_;
+        const bool woken = wake_.wait_for(guard, kLinger, [&] { return stopping_ || !queue_.empty(); });
+        --waiting_;
+        if (queue_.empty()) {
+            if (stopping_ || !woken) break;
+            continue;
         }
+        std::shared_ptr<TaskHandle::State> task = std::move(queue_.front());
+        queue_.pop_front();
+        guard.unlock();
         task->TryRun();  // may already have run on a waiting thread
+        task.reset();
+        guard.lock();
     }
+    --live_;
 }
 
 }  // namespace TarnRenderer

@@ -44,7 +44,7 @@ TEST(TaskPool, NestedWaitsWithAFullPoolFinish)
     }
     for (const TaskHandle& import : imports) import.Wait();
     EXPECT_EQ(leaves.load(), 200);
-    EXPECT_LE(pool.StartedThreads(), 2u);
+    EXPECT_LE(pool.LiveThreads(), 2u);
     for (const TaskHandle& import : imports) EXPECT_TRUE(import.Done());
 }
 
@@ -139,7 +139,7 @@ TEST(TaskPool, ATaskThatThrowsIsFinishedAndItsWaitThrowsIt)
     const TaskHandle busy = pool.Submit([&release] {
         while (!release) std::this_thread::yield();
     });
-    while (pool.StartedThreads() == 0) std::this_thread::yield();
+    while (pool.LiveThreads() == 0) std::this_thread::yield();
     const TaskHandle onWaiter = pool.Submit([] { throw std::runtime_error("in the waiter"); });
     EXPECT_THROW(onWaiter.Wait(), std::runtime_error);
     EXPECT_TRUE(onWaiter.Done());
