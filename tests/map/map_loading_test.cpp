@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "asset_writer.h"
+#include "base/fpu_precision.h"
 #include "config/map_definition.h"
 #include "config/options.h"
 #include "frame_noting_device.h"
@@ -315,7 +316,14 @@ TEST_F(MapLoadingComparison, TheLoadOnThePoolLeavesTheMapOfALoadOfOneFileAfterAn
     for (int i = 0; i < 8; ++i) Config::MapModels.push_back(Lod("m.obj", "many" + std::to_string(i) + ".obj"));
     Config::MapModels.push_back(Lod("h.obj", "two_textures.obj"));
 
+    // One file after another on this thread with the x87 precision at 24
+    // bits, as Direct3D 9 leaves the game's thread; the pool's threads keep
+    // the process's 53.
+    const std::uint16_t gameWord = Fpu::ControlWord();
+    Fpu::SetControlWord(static_cast<std::uint16_t>((gameWord & ~Fpu::kPrecisionMask) | Fpu::kPrecision24));
     const std::string sequential = LoadAndDescribe({true});
+    EXPECT_EQ(Fpu::ControlWord() & Fpu::kPrecisionMask, Fpu::kPrecision24) << "the load did not give the word back";
+    Fpu::SetControlWord(gameWord);
     ASSERT_NE(sequential.find("model " + dir_.File("shared.obj")), std::string::npos);
     ASSERT_NE(sequential.find("refs=2"), std::string::npos);  // the shared files
     ASSERT_NE(sequential.find("format"), std::string::npos);  // textures made
