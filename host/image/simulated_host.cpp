@@ -85,18 +85,13 @@ void SimulatedHost::Stop()
         // The plug-in's threads hold it until they have left its code (a
         // quarter of a second after their last work): wait for its image to
         // go, or a new start would get the old one back, state and all.
-        HMODULE still = nullptr;
-        for (int waited = 0; waited < 10000; waited += 5) {
-            if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                                    reinterpret_cast<LPCSTR>(plugin_), &still)) {
-                break;
-            }
-            Sleep(5);
-        }
-        if (still && GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                                        reinterpret_cast<LPCSTR>(plugin_), &still)) {
-            error_ = "the plug-in was still loaded 10 s after it was freed";
-        }
+        const auto stillLoaded = [image = plugin_] {
+            HMODULE module = nullptr;
+            return GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                                      reinterpret_cast<LPCSTR>(image), &module) != FALSE;
+        };
+        for (int waited = 0; waited < 10000 && stillLoaded(); waited += 5) Sleep(5);
+        if (stillLoaded()) error_ = "the plug-in was still loaded 10 s after it was freed";
         plugin_ = nullptr;
         SetCurrentDirectoryA(startDirectory_.c_str());
     }

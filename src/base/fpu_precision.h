@@ -9,7 +9,10 @@
 // routines (sqrt, atan2, pow and the like) and every double returned on the
 // x87 stack follow it. A DoublePrecisionScope sets the precision to 53 bits
 // for its lifetime and puts the thread's own control word back, bit for
-// bit, when it ends: the game finds its FPU as it left it.
+// bit, when it ends: the game finds its FPU as it left it. One stands at
+// every entry from the game's code (the C++ ends of the stubs and the
+// barrier call), so the map load and the collision build under them need
+// none of their own.
 #pragma once
 
 #include <cstdint>

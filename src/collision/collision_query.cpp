@@ -3,7 +3,6 @@
 #include <cmath>
 #include <cstring>
 
-#include "base/fpu_precision.h"
 #include "base/host_view.h"
 #include "collision/collision_world.h"
 #include "collision/surface.h"
@@ -59,7 +58,6 @@ btVector3 ToModel(float x, float y, float z)
 bool CastCollisionRay(CollisionHit& hit, float startX, float startY, float startZ, float endX, float endY,
                       float endZ)
 {
-    const Fpu::DoublePrecisionScope precision;
     BuildCollisionWorld(QueryBuildOptions);
     if (!CollisionWorld.world) return false;
     const btVector3 from = ToModel(startX, startY, startZ), to = ToModel(endX, endY, endZ);

@@ -8,7 +8,6 @@
 #include <thread>
 #include <unordered_map>
 
-#include "base/fpu_precision.h"
 #include "base/host_view.h"
 #include "collision/barriers.h"
 #include "config/map_definition.h"
@@ -363,7 +362,6 @@ CollisionBuildFigures BuildCollisionWorld(const CollisionBuildOptions& options)
 {
     CollisionBuildFigures figures;
     if (!CollisionMeshRecords.empty() || CollisionFilesLoaded) return figures;
-    const Fpu::DoublePrecisionScope precision;
     // Set first: whatever the files yield, or if the build fails half-way,
     // the host's next queries do not load them again; unless it ran out of
     // memory: then it is taken back, and the next query builds again.

@@ -7,8 +7,8 @@
 #include "base/pool_heap.h"
 #include "collision/collision_world.h"
 #include "hooks/frame_hooks.h"
-#include "overlay/overlay.h"
 #include "hooks/startup.h"
+#include "overlay/overlay.h"
 #include "renderer/task_pool.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved)

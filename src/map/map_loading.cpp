@@ -7,7 +7,6 @@
 #include <unordered_set>
 #include <vector>
 
-#include "base/fpu_precision.h"
 #include "config/map_definition.h"
 #include "config/options.h"
 #include "map/group_table.h"
@@ -149,7 +148,6 @@ RenderGroup* CreateRenderGroup(const std::string& path, const std::string& textu
 
 MapLoadFigures LoadMap(const MapLoadOptions& options)
 {
-    const Fpu::DoublePrecisionScope precision;
     const std::size_t groupsBefore = RenderGroups.size();
     const DrawSettings draw = CurrentDrawSettings;
     const ShadingSettings shading = CurrentShadingSettings;

@@ -125,32 +125,30 @@ TaskHandle TaskPool::Enqueue(std::function<void()> work, bool first)
     TaskHandle handle;
     handle.state_ = std::make_shared<TaskHandle::State>();
     handle.state_->work = std::move(work);
-    {
-        std::lock_guard<std::mutex> guard(lock_);
-        // A thread first, then the queue: a task is queued only once the
-        // pool has a thread for it, so that a failure to queue (out of
-        // memory, or no thread to be had) leaves nothing queued behind the
-        // caller's back. The new thread waits for this lock.
-        if (!runHere_ && waiting_ <= queue_.size() && live_ < threadCount_) {
-            bool started = false;
-            try {
-                started = StartThreadLocked();
-            } catch (const std::bad_alloc&) {
-            }
-            if (!started && live_ == 0) throw std::bad_alloc();  // else the threads there are run it
-        }
-        if (!runHere_) {
-            if (first) {
-                queue_.push_front(handle.state_);
-            } else {
-                queue_.push_back(handle.state_);
-            }
-        }
-    }
+    std::unique_lock<std::mutex> guard(lock_);
     if (runHere_) {
+        guard.unlock();  // the task may submit tasks of its own
         handle.state_->TryRun();
         return handle;
     }
+    // A thread first, then the queue: a task is queued only once the
+    // pool has a thread for it, so that a failure to queue (out of
+    // memory, or no thread to be had) leaves nothing queued behind the
+    // caller's back. The new thread waits for this lock.
+    if (waiting_ <= queue_.size() && live_ < threadCount_) {
+        bool started = false;
+        try {
+            started = StartThreadLocked();
+        } catch (const std::bad_alloc&) {
+        }
+        if (!started && live_ == 0) throw std::bad_alloc();  // else the threads there are run it
+    }
+    if (first) {
+        queue_.push_front(handle.state_);
+    } else {
+        queue_.push_back(handle.state_);
+    }
+    guard.unlock();
     wake_.notify_one();
     return handle;
 }
