@@ -1,5 +1,8 @@
 #include "image/simulated_host.h"
 
+#include <tlhelp32.h>
+
+#include <cstdint>
 #include <fstream>
 #include <sstream>
 #include <utility>
@@ -42,6 +45,35 @@ static std::string CurrentDirectory()
     return directory;
 }
 
+// Whether a thread of this process began in `image`'s code: one of the
+// plug-in's own, which holds the plug-in until it has left.
+static bool ThreadStartedIn(HMODULE image)
+{
+    using QueryThread = LONG(WINAPI*)(HANDLE, int, void*, ULONG, ULONG*);
+    static const auto query = reinterpret_cast<QueryThread>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryInformationThread")));
+    constexpr int kThreadStartAddress = 9;  // ThreadQuerySetWin32StartAddress
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(image);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(reinterpret_cast<const char*>(image) + dos->e_lfanew);
+    const auto begin = reinterpret_cast<std::uintptr_t>(image);
+    const std::uintptr_t end = begin + nt->OptionalHeader.SizeOfImage;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (!query || snapshot == INVALID_HANDLE_VALUE) return false;
+    bool found = false;
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Thread32First(snapshot, &entry); more && !found; more = Thread32Next(snapshot, &entry)) {
+        if (entry.th32OwnerProcessID != GetCurrentProcessId()) continue;
+        HANDLE thread = OpenThread(THREAD_QUERY_INFORMATION, FALSE, entry.th32ThreadID);
+        if (!thread) continue;
+        std::uintptr_t start = 0;
+        if (query(thread, kThreadStartAddress, &start, sizeof start, nullptr) == 0) found = start >= begin && start < end;
+        CloseHandle(thread);
+    }
+    CloseHandle(snapshot);
+    return found;
+}
+
 SimulatedHost::SimulatedHost(HostConfig config) : config_(std::move(config)) {}
 
 SimulatedHost::~SimulatedHost() { Stop(); }
@@ -81,10 +113,14 @@ std::string SimulatedHost::ReadLog() const
 void SimulatedHost::Stop()
 {
     if (plugin_) {
-        FreeLibrary(plugin_);
         // The plug-in's threads hold it until they have left its code (a
-        // quarter of a second after their last work): wait for its image to
-        // go, or a new start would get the old one back, state and all.
+        // quarter of a second after their last work). Freed before they
+        // have, it would unload on one of them, which may not touch the
+        // game's device: wait for them first, so that the unload runs here.
+        for (int waited = 0; waited < 10000 && ThreadStartedIn(plugin_); waited += 5) Sleep(5);
+        FreeLibrary(plugin_);
+        // Its image must have gone, or a new start would get the old one
+        // back, state and all.
         const auto stillLoaded = [image = plugin_] {
             HMODULE module = nullptr;
             return GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,

@@ -6,6 +6,11 @@
 #include <cstdlib>
 #include <new>
 
+// The C++ runtime's own (libstdc++), declared in none of its headers.
+namespace __gnu_cxx {
+void __freeres();
+}
+
 namespace PoolHeap {
 namespace {
 
@@ -69,12 +74,16 @@ void WINAPI ThreadEnded(void* value)
 }
 
 // Destroyed after every other global object of the module (constructed
-// before them all): the last thing the module's unload does.
+// before them all): the last thing the module's unload does. The C++
+// runtime is linked into the module, and its reserve for throwing when
+// memory has run out is made once and never given back; at an unload it
+// goes too, when nothing can throw any more.
 std::atomic<bool> Unloading{false};
 struct HeapsAtUnload {
     ~HeapsAtUnload()
     {
         if (!Unloading.load(std::memory_order_acquire)) return;
+        __gnu_cxx::__freeres();
         for (Arena& arena : Arenas) {
             if (arena.heap) HeapDestroy(arena.heap);
             arena.heap = nullptr;

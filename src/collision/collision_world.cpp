@@ -53,17 +53,6 @@ void CreateWorldObjects()
 
 }  // namespace
 
-void DestroyWorldObjectsAtUnload()
-{
-    // The world first: it takes its bodies' proxies out of the broadphase.
-    delete CollisionWorld.world;
-    delete CollisionWorld.solver;
-    delete CollisionWorld.broadphase;
-    delete CollisionWorld.dispatcher;
-    delete CollisionWorld.configuration;
-    CollisionWorld = {};
-}
-
 namespace {
 
 // Whole-build switch: every sub-mesh of a collision file becomes its own
@@ -357,6 +346,23 @@ void UndoBuild(const BuildStart& start, CModel* inHand)
 }
 
 }  // namespace
+
+void DestroyWorldObjectsAtUnload()
+{
+    // The world first: it takes its bodies' proxies out of the broadphase.
+    delete CollisionWorld.world;
+    delete CollisionWorld.solver;
+    delete CollisionWorld.broadphase;
+    delete CollisionWorld.dispatcher;
+    delete CollisionWorld.configuration;
+    CollisionWorld = {};
+}
+
+void ReleaseCollisionWorld()
+{
+    UndoBuild(BuildStart{}, nullptr);
+    DestroyWorldObjectsAtUnload();
+}
 
 CollisionBuildFigures BuildCollisionWorld(const CollisionBuildOptions& options)
 {

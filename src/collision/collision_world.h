@@ -122,6 +122,10 @@ CollisionBuildFigures BuildCollisionWorld(const CollisionBuildOptions& options =
 // objects go (their pools are megabytes). The bodies stay behind with the
 // rest of the map; nothing may query the world afterwards.
 void DestroyWorldObjectsAtUnload();
+// Everything the build made goes, the world objects last: the bodies, their
+// shapes and records, and the references on the collision models; the files
+// count as not loaded. Render thread, with no build or query running.
+void ReleaseCollisionWorld();
 
 // The Bullet shape of a collision mesh, as CreateMeshBody makes it; null
 // when no triangle has only finite corners. Touches nothing but the mesh's

@@ -146,6 +146,15 @@ RenderGroup* CreateRenderGroup(const std::string& path, const std::string& textu
     return group;
 }
 
+void ReleaseMap()
+{
+    while (!RenderGroups.empty()) {
+        ReleaseGroup(RenderGroups.back());
+        RenderGroups.pop_back();
+    }
+    InvalidateGroupTable();
+}
+
 MapLoadFigures LoadMap(const MapLoadOptions& options)
 {
     const std::size_t groupsBefore = RenderGroups.size();

@@ -45,6 +45,12 @@ struct MapLoadFigures {
 // and the current settings as they were.
 MapLoadFigures LoadMap(const MapLoadOptions& options = {});
 
+// Gives back every group with its members and the references they hold on
+// their models, so that each model, its meshes and its textures go once
+// nothing else holds them; RenderGroups is left empty. Render thread, with
+// no import running.
+void ReleaseMap();
+
 // A group whose first member is the given part, appended to RenderGroups;
 // its LOD (when named) is imported now. Throws std::bad_alloc with nothing
 // made.

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <atomic>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 namespace TarnRenderer {
@@ -14,14 +13,16 @@ namespace {
 std::atomic<FatalErrorHandler> CurrentHandler{&ShowFatalErrorAndTerminate};
 
 // The threads that defer, one entry per live deferral (no thread_local: it
-// would pin the DLL).
+// would pin the DLL). Win32 thread ids rather than std::thread ids: the
+// latter give the game's thread a record of the static thread runtime,
+// with a handle, that an unload would leave behind.
 std::mutex DeferringLock;
-std::vector<std::thread::id> DeferringThreads;
+std::vector<DWORD> DeferringThreads;
 
 bool ThisThreadDefers()
 {
     std::lock_guard<std::mutex> guard(DeferringLock);
-    return std::find(DeferringThreads.begin(), DeferringThreads.end(), std::this_thread::get_id()) !=
+    return std::find(DeferringThreads.begin(), DeferringThreads.end(), GetCurrentThreadId()) !=
            DeferringThreads.end();
 }
 
@@ -45,13 +46,13 @@ void RaiseFatalRendererError(const std::string& message)
 FatalErrorsDeferredOnThisThread::FatalErrorsDeferredOnThisThread()
 {
     std::lock_guard<std::mutex> guard(DeferringLock);
-    DeferringThreads.push_back(std::this_thread::get_id());
+    DeferringThreads.push_back(GetCurrentThreadId());
 }
 
 FatalErrorsDeferredOnThisThread::~FatalErrorsDeferredOnThisThread()
 {
     std::lock_guard<std::mutex> guard(DeferringLock);
-    auto found = std::find(DeferringThreads.begin(), DeferringThreads.end(), std::this_thread::get_id());
+    auto found = std::find(DeferringThreads.begin(), DeferringThreads.end(), GetCurrentThreadId());
     if (found != DeferringThreads.end()) DeferringThreads.erase(found);
 }
 
