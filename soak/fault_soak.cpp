@@ -10,12 +10,14 @@
 #include <vector>
 
 #include "base/pool_heap.h"
+#include "base/retry_policy.h"
 #include "cache_counts.h"
 #include "devices/host_device.h"
 #include "game/host_environment.h"
 #include "hooks/host_stubs.h"
 #include "hooks/patch_table.h"
 #include "image/host_sites.h"
+#include "map/group_table.h"
 #include "renderer/model.h"
 #include "renderer/remake.h"
 #include "renderer/texture.h"
@@ -191,6 +193,7 @@ FaultSoakFindings RunFaultSoak(const FaultSoakConfig& config)
     const unsigned remadeMeshesBefore = TarnRenderer::RemakeCounters.meshes;
     const unsigned remadeTexturesBefore = TarnRenderer::TexturesMadeAgain;
     const unsigned failedImportsBefore = TarnRenderer::Statistics.importsFailed;
+    const std::uint32_t givenUpBefore = Retry::GivenUpCount();
 
     FlightResult results[2];
     FlightCounts counts[2];
@@ -209,6 +212,13 @@ FaultSoakFindings RunFaultSoak(const FaultSoakConfig& config)
             if (faulty) {
                 findings.allocationsFailed = PoolHeap::Injected().failed;
                 PoolHeap::StopFailingAllocations();
+                // A file whose imports kept running out of memory was given up
+                // after its last try (counted in the line); with memory back,
+                // its failures are forgotten, as after an author's reload, and
+                // the picture must come back whole.
+                findings.givenUp = Retry::GivenUpCount() - givenUpBefore;
+                TarnRenderer::ForgetImportFailures();
+                InvalidateGroupTable();
             }
         }
         const FlightCounts& seen = counts[faulty];
@@ -284,11 +294,11 @@ FaultSoakFindings RunFaultSoak(const FaultSoakConfig& config)
     std::snprintf(line, sizeof(line),
                   "faults: %u frames, failed on purpose: %s%u allocations; %u lost devices each back with D3D_OK "
                   "(%u resets answered D3DERR_DEVICELOST, %u resets in all), %u scenes skipped; came back: %u meshes' "
-                  "buffers and %u textures made again; %u imports failed; objects held after the map's release: %u "
-                  "(%u without faults); picture after the faults: %ld of %ld pixels differ; %.1f s",
+                  "buffers and %u textures made again; %u imports failed; %u files given up; objects held after the map's "
+                  "release: %u (%u without faults); picture after the faults: %ld of %ld pixels differ; %.1f s",
                   findings.frames, injected.c_str(), findings.allocationsFailed, findings.losses, findings.resetsLost,
                   findings.resets, findings.scenesSkipped, findings.meshesRemade, findings.texturesRemade,
-                  findings.importsFailed, findings.liveWith, findings.liveWithout, findings.differingPixels,
+                  findings.importsFailed, findings.givenUp, findings.liveWith, findings.liveWithout, findings.differingPixels,
                   findings.pixels, findings.seconds);
     findings.summary = line;
     return findings;

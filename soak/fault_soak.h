@@ -44,6 +44,7 @@ struct FaultSoakFindings : SoakFindings {
     unsigned liveWithout = 0, liveWith = 0;  // objects the plug-in held once the map was released
     unsigned meshesRemade = 0, texturesRemade = 0;  // device objects made again after a failure
     unsigned importsFailed = 0;     // imports that threw and left their model empty
+    unsigned givenUp = 0;           // files given up after their last try (out of memory)
     long differingPixels = -1, pixels = 0;
     double seconds = 0;
 };

@@ -96,7 +96,10 @@ unsigned ModelsLoading()
 {
     std::lock_guard<std::mutex> lock(TarnRenderer::ModelCacheLock);
     return static_cast<unsigned>(std::count_if(TarnRenderer::ModelCache.begin(), TarnRenderer::ModelCache.end(),
-                                               [](TarnRenderer::CModel* m) { return m->loading.load(); }));
+                                               [](TarnRenderer::CModel* m) {
+                                                   // One whose import ran out of memory comes back when a try is due.
+                                                   return m->loading.load() || m->outOfMemory.load();
+                                               }));
 }
 
 bool Settle(const std::function<void()>& frame)

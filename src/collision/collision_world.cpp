@@ -9,6 +9,7 @@
 #include <unordered_map>
 
 #include "base/host_view.h"
+#include "base/retry_policy.h"
 #include "collision/barriers.h"
 #include "config/map_definition.h"
 #include "config/options.h"
@@ -25,6 +26,7 @@ std::vector<CollisionMeshRecord> CollisionMeshRecords;
 std::vector<CModel*> CollisionModels;
 CollisionWorldObjects CollisionWorld;
 bool CollisionFilesLoaded = false;
+Retry::State CollisionBuildRetry;
 
 CustomRigidBody_WithMaterial::~CustomRigidBody_WithMaterial() = default;
 
@@ -361,16 +363,20 @@ void DestroyWorldObjectsAtUnload()
 void ReleaseCollisionWorld()
 {
     UndoBuild(BuildStart{}, nullptr);
+    CollisionBuildRetry = {};
     DestroyWorldObjectsAtUnload();
 }
 
 CollisionBuildFigures BuildCollisionWorld(const CollisionBuildOptions& options)
 {
     CollisionBuildFigures figures;
-    if (!CollisionMeshRecords.empty() || CollisionFilesLoaded) return figures;
+    if (!CollisionMeshRecords.empty() || CollisionFilesLoaded || !Retry::Due(CollisionBuildRetry)) return figures;
     // Set first: whatever the files yield, or if the build fails half-way,
     // the host's next queries do not load them again; unless it ran out of
-    // memory: then it is taken back, and the next query builds again.
+    // memory: then it is taken back, and a query builds again once the
+    // retry policy has a try due (a file that runs out of memory on every
+    // import is given up by then, and the world is built without it). After
+    // the last try the world stays empty.
     CollisionFilesLoaded = true;
     const BuildStart start = NoteBuildStart();
     CModel* inHand = nullptr;
@@ -378,7 +384,9 @@ CollisionBuildFigures BuildCollisionWorld(const CollisionBuildOptions& options)
         BuildFiles(options, figures, inHand);
     } catch (const std::bad_alloc&) {
         UndoBuild(start, inHand);
-        throw;
+        if (Retry::NoteFailure(CollisionBuildRetry)) throw;
+        CollisionFilesLoaded = true;
+        Retry::NoteGivenUp("the collision files");
     }
     return figures;
 }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "base/matrix.h"
+#include "base/retry_policy.h"
 #include "collision/surface.h"
 
 namespace TarnRenderer {
@@ -116,6 +117,10 @@ struct CollisionBuildFigures {
 // order, waiting only for the file at hand. Bodies, records and segments
 // come out as from a build of one file after another, and a file without
 // normals ends the game in its turn, once no work runs any more.
+//
+// A build that runs out of memory is taken back whole and throws
+// std::bad_alloc; the next build waits for a try the retry policy allows
+// (base/retry_policy.h), and after the last one the world stays empty.
 CollisionBuildFigures BuildCollisionWorld(const CollisionBuildOptions& options = {});
 
 // The module is being unloaded while the process goes on: the five Bullet
@@ -135,6 +140,8 @@ btBvhTriangleMeshShape* BuildMeshShape(const TarnRenderer::CMesh& mesh);
 // Set by the first build, before it loads anything; never cleared by the
 // plug-in (tests clear it to build again).
 extern bool CollisionFilesLoaded;
+// The builds that ran out of memory (a new game starts with none).
+extern Retry::State CollisionBuildRetry;
 
 // Appends `faceCount` triangles (positions 3 floats per vertex, indices 3
 // per triangle) to `mesh`, welding vertices exactly as

@@ -4,6 +4,7 @@
 
 #include "base/fpu_precision.h"
 #include "base/host_view.h"
+#include "base/retry_policy.h"
 #include "collision/collision_display.h"
 #include "config/options.h"
 #include "hooks/host_stubs.h"
@@ -15,11 +16,12 @@
 
 bool PendingMapLoad = true;
 MapLoadOptions FrameMapLoadOptions;
+Retry::State MapLoadRetry;
 
 void OnFrame()
 {
     DrawDebugDisplay();
-    if (!PendingMapLoad || HostGame::GameFlowState() <= 3) return;
+    if (!PendingMapLoad || HostGame::GameFlowState() <= 3 || !Retry::Due(MapLoadRetry)) return;
 
     if (IDirect3DDevice9* device = HostGame::Device()) device->EndScene();
     SetMapTransform();
@@ -28,9 +30,11 @@ void OnFrame()
     try {
         LoadMap(FrameMapLoadOptions);
     } catch (const std::bad_alloc&) {
-        // Nothing of it stayed: the next frame loads the map again, when
-        // memory may be back.
-        again = true;
+        // Nothing of it stayed: the map is loaded again, when memory may be
+        // back, as the retry policy allows; after the last try the game
+        // goes on without it.
+        again = Retry::NoteFailure(MapLoadRetry);
+        if (!again) Retry::NoteGivenUp("the map");
     } catch (...) {
         // Whatever was loaded stays; the host's frame goes on in a new scene
         // and the loading is not tried again.

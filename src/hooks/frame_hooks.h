@@ -4,10 +4,13 @@
 // handling around the host's reset of its Direct3D device.
 #pragma once
 
+#include "base/retry_policy.h"
 #include "map/map_loading.h"
 
 // True until the map has been loaded.
 extern bool PendingMapLoad;
+// The map loads that ran out of memory (a new game starts with none).
+extern Retry::State MapLoadRetry;
 
 // How OnFrame loads the map: on the loading pool by default. A load of one
 // file after another allocates in an order that repeats from run to run,
@@ -16,8 +19,8 @@ extern MapLoadOptions FrameMapLoadOptions;
 
 // The debug display every time; in the first frame whose game-flow state is
 // above 3, with the host's scene closed around it: MapTransform, the cull
-// mode and the map loading (again in the next frame when it ran out of
-// memory).
+// mode and the map loading (again when it ran out of memory, as the retry
+// policy allows, in a frame when a try is due).
 void OnFrame();
 
 // Release step before the host resets its device: the overlay's device

@@ -23,13 +23,16 @@ __declspec(dllexport) unsigned __cdecl VornakFramesWithStreamingLeft()
     return TarnRenderer::StreamingCounters.framesWithWorkLeft.load();
 }
 
-// Models now loading (importing, or waiting for their device work): none
-// means everything requested so far is drawable.
+// Models now loading (importing, waiting for their device work, or waiting
+// for a try again after running out of memory): none means everything
+// requested so far is drawable, or given up.
 __declspec(dllexport) unsigned __cdecl VornakModelsLoading()
 {
     std::lock_guard<std::mutex> lock(TarnRenderer::ModelCacheLock);
     unsigned loading = 0;
-    for (const TarnRenderer::CModel* model : TarnRenderer::ModelCache) loading += model->loading.load() ? 1 : 0;
+    for (const TarnRenderer::CModel* model : TarnRenderer::ModelCache) {
+        loading += model->loading.load() || model->outOfMemory.load() ? 1 : 0;
+    }
     return loading;
 }
 

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <mutex>
 
+#include "base/retry_policy.h"
 #include "config/options.h"
 #include "overlay/overlay.h"
 #include "renderer/model.h"
@@ -44,6 +45,14 @@ void DrawDebugDisplay()
     QueueLine("Textures loaded: ", static_cast<long>(textureCount), 0.432f);
     QueueLine("Models drawn: ", ModelsDrawn, 0.464f);
     QueueLine("Meshes drawn: ", MeshesDrawn, 0.496f);
+    // Work given up after the last try the retry policy allows: a line only
+    // then, naming the last file, so that the author sees what is missing.
+    if (const std::uint32_t givenUp = Retry::GivenUpCount()) {
+        char line[320];
+        std::snprintf(line, sizeof line, "Given up: %lu (last: %s)", static_cast<unsigned long>(givenUp),
+                      Retry::LastGivenUp().c_str());
+        QueueOverlayText(kStatisticsStyle, line, kLeft, 0.528f);
+    }
     PublishOverlayQueues();
     DrawOverlayFrame();
 }

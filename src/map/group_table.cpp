@@ -228,7 +228,8 @@ bool GroupTable::Promote(std::uint32_t entry)
 {
     CModel* model = models[entry].model;
     // A model whose import ran out of memory is asked for again, and stays
-    // loading here until an import gives it its meshes.
+    // loading here until an import gives it its meshes or its file is given
+    // up (then it is an empty model).
     TarnRenderer::ImportAgainIfOutOfMemory(model);
     if (model->loading.load(std::memory_order_acquire) || model->outOfMemory.load(std::memory_order_acquire)) {
         return false;
@@ -239,7 +240,10 @@ bool GroupTable::Promote(std::uint32_t entry)
 
 void GroupTable::WaitUntilLoaded(std::uint32_t entry)
 {
-    TarnRenderer::WaitForModel(models[entry].model);
+    CModel* model = models[entry].model;
+    // A file whose import ran out of memory may never load: its tries again
+    // run while the game goes on.
+    if (!model->failedBefore.load(std::memory_order_acquire)) TarnRenderer::WaitForModel(model);
     Promote(entry);
 }
 

@@ -7,8 +7,11 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <mutex>
 #include <new>
+#include <unordered_map>
 
+#include "base/retry_policy.h"
 #include "renderer/fatal_error.h"
 #include "renderer/remake.h"
 #include "renderer/shading.h"
@@ -154,6 +157,40 @@ void CreateRenderData(CModel* model)
     }
 }
 
+// The retry state of every file whose import ran out of memory, by path,
+// whatever model holds it: a model given back and asked for again later is
+// a new model of the same file.
+std::mutex ImportFailuresLock;  // taken last, under any other lock
+std::unordered_map<std::string, Retry::State> ImportFailures;
+
+Retry::State ImportFailuresOf(const std::string& path)
+{
+    std::lock_guard<std::mutex> lock(ImportFailuresLock);
+    auto found = ImportFailures.find(path);
+    return found == ImportFailures.end() ? Retry::State{} : found->second;
+}
+
+// False when that was the file's last try. Without memory to note it, the
+// failure counts as the last.
+bool NoteImportFailure(const std::string& path)
+{
+    try {
+        std::lock_guard<std::mutex> lock(ImportFailuresLock);
+        return Retry::NoteFailure(ImportFailures[path]);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
+// An import of a file that ran out of memory before got through: the
+// file's budget is whole again (only failures in a row count).
+void NoteImportSuccess(const CModel* model)
+{
+    if (!model->failedBefore.load(std::memory_order_acquire)) return;
+    std::lock_guard<std::mutex> lock(ImportFailuresLock);
+    ImportFailures.erase(model->path);
+}
+
 // An import that ran out of memory: whatever it made goes (a mesh made so
 // far would be drawn without its bounds, its buffers or the rest of the
 // file), and the model is imported again when next requested.
@@ -161,7 +198,13 @@ void FinishOutOfMemory(CModel* model)
 {
     for (CMesh* mesh : model->meshes) delete mesh;
     model->meshes.clear();
-    model->outOfMemory.store(true, std::memory_order_release);
+    model->failedBefore.store(true, std::memory_order_release);
+    if (NoteImportFailure(model->path)) {
+        model->outOfMemory.store(true, std::memory_order_release);
+    } else {
+        model->givenUp.store(true, std::memory_order_release);
+        Retry::NoteGivenUp(model->path);  // left empty, as a file that cannot be read
+    }
     FinishImport(model);
 }
 
@@ -186,6 +229,7 @@ void ImportAsync(CModel* model)
         // model empty; the render thread still finishes it.
         ++Statistics.importsFailed;
     }
+    NoteImportSuccess(model);
     if (model->afterImport && model->fatalError.empty()) model->afterImport(model);
     model->afterImport = nullptr;
     if (model->skipRenderData || !model->fatalError.empty()) {
@@ -238,6 +282,17 @@ void CModel::Load()
     // Imported once in its life, unless that import ran out of memory.
     if (importStarted_ && !(outOfMemory.load(std::memory_order_acquire) && idle.load(std::memory_order_acquire))) {
         return;
+    }
+    const Retry::State failures = ImportFailuresOf(path);
+    if (failures.Failed()) {
+        failedBefore.store(true, std::memory_order_release);
+        if (!Retry::Due(failures)) {
+            // Empty until a try is due; given up, for good.
+            importStarted_ = true;
+            givenUp.store(failures.GivenUp(), std::memory_order_release);
+            outOfMemory.store(!failures.GivenUp(), std::memory_order_release);
+            return;
+        }
     }
     importStarted_ = true;
     outOfMemory.store(false, std::memory_order_release);
@@ -310,6 +365,18 @@ void ImportAgainIfOutOfMemory(CModel* model)
     model->Load();
 }
 
+void ForgetImportFailures()
+{
+    std::lock_guard<std::mutex> cacheLock(ModelCacheLock);
+    {
+        std::lock_guard<std::mutex> lock(ImportFailuresLock);
+        ImportFailures.clear();
+    }
+    for (CModel* model : ModelCache) {
+        if (model->givenUp.exchange(false)) model->outOfMemory.store(true, std::memory_order_release);
+    }
+}
+
 void ImportModel(CModel* model)
 {
     try {
@@ -319,6 +386,7 @@ void ImportModel(CModel* model)
         FinishOutOfMemory(model);
         return;
     }
+    NoteImportSuccess(model);
     FinishImport(model);
 }
 
@@ -381,6 +449,7 @@ void AddMeshToModel(CModel* model, const aiScene* scene, unsigned index, const T
 
 void CompletePendingRenderData()
 {
+    Retry::NextFrame();
     NextRemakeFrame();
     RunStreamingWork();
 }

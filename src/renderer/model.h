@@ -3,8 +3,11 @@
 // calling thread or as pool tasks; an asynchronous import hands its device
 // work (buffers and textures) to the render thread, and `loading` stays set
 // until that is done. An import that runs out of memory leaves the model
-// empty and marked `outOfMemory`, never half-made; the next request for the
-// model imports it again (memory may be back by then).
+// empty and marked `outOfMemory`, never half-made; a request for the model
+// imports it again (memory may be back by then) as the retry policy allows
+// (base/retry_policy.h): the failures are counted per file, whatever model
+// holds it, and after the last try the file is given up and its model is
+// empty, as for a file Assimp cannot read.
 #pragma once
 
 #include <atomic>
@@ -80,6 +83,11 @@ public:
     // The last import ran out of memory: no meshes; Load imports again.
     // Set before `loading` is cleared.
     std::atomic<bool> outOfMemory{false};
+    // An import of the model's file ran out of memory before: the render
+    // thread does not wait for its imports, which may never succeed.
+    std::atomic<bool> failedBefore{false};
+    // Its file was given up: empty for good, unless the failures are forgotten.
+    std::atomic<bool> givenUp{false};
     std::uint32_t textureFilter;
     DrawSettings drawSettings = CurrentDrawSettings;
 
@@ -116,9 +124,14 @@ extern std::atomic<bool> KeepMeshesSeparate;  // one mesh per sub-mesh while set
 CModel* AcquireModel(const ModelLoadParams& params, bool forceNew = false);
 
 // For a holder of `model` that asks for it again: when its import ran out
-// of memory, it is imported again now, on the shared pool, whatever the
-// model's own way of importing (the render thread does not wait for it).
+// of memory and the retry policy allows a try now, it is imported again, on
+// the shared pool, whatever the model's own way of importing (the render
+// thread does not wait for it).
 void ImportAgainIfOutOfMemory(CModel* model);
+// Every file starts again with its whole retry budget, and a model whose
+// file was given up is imported again when next asked for: memory is back,
+// or the file has changed.
+void ForgetImportFailures();
 
 // The import steps, usable on their own by tests.
 void ImportModel(CModel* model);

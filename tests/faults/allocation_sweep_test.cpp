@@ -22,6 +22,7 @@
 #include <cstdlib>
 #include <cstdio>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -30,6 +31,7 @@
 
 #include "asset_writer.h"
 #include "base/pool_heap.h"
+#include "base/retry_policy.h"
 #include "collision/barriers.h"
 #include "collision/collision_query.h"
 #include "collision/collision_world.h"
@@ -46,6 +48,7 @@
 #include "renderer/model.h"
 #include "renderer/render_counters.h"
 #include "renderer/render_group.h"
+#include "renderer/streaming_budget.h"
 #include "renderer/texture.h"
 #include "soak_scene.h"
 #include "streaming_flight.h"
@@ -75,7 +78,8 @@ bool AnyLoading()
 {
     std::lock_guard<std::mutex> lock(TarnRenderer::ModelCacheLock);
     for (const CModel* model : TarnRenderer::ModelCache) {
-        if (model->loading.load()) return true;
+        // One whose import ran out of memory is imported again when a try is due.
+        if (model->loading.load() || model->outOfMemory.load()) return true;
     }
     return false;
 }
@@ -256,8 +260,15 @@ protected:
         const auto start = std::chrono::steady_clock::now();
         realResets_ = false;
         unsigned counts[2] = {};
-        for (unsigned& count : counts) {
+        // Every run a new game: every retry budget whole.
+        auto newGame = [&prepare] {
+            TarnRenderer::ForgetImportFailures();
+            MapLoadRetry = {};
+            BulletCol::CollisionBuildRetry = {};
             prepare();
+        };
+        for (unsigned& count : counts) {
+            newGame();
             PoolHeap::FailNthAllocation(0);
             const bool passed = scenario();
             PoolHeap::StopFailingAllocations();
@@ -270,7 +281,7 @@ protected:
         unsigned runs = 0, injected = 0;
         if (const char* every = std::getenv("VORNAK_SWEEP_STEP")) step = static_cast<unsigned>(std::max(1, std::atoi(every)));
         for (unsigned n = 1; n <= count; n += step) {
-            prepare();
+            newGame();
             PoolHeap::FailNthAllocation(n);
             const bool passed = scenario();
             PoolHeap::StopFailingAllocations();
@@ -526,6 +537,8 @@ TEST_F(AllocationSweepTest, CollisionBuild)
     auto check = [&] {
         std::string problem;
         for (int again = 0; again < 2; ++again) {
+            // The frames a build that ran out of memory waits before it runs again.
+            for (std::uint32_t frame = 0; frame < Retry::kFirstPauseFrames; ++frame) Retry::NextFrame();
             if (!query()) problem += "an exception reached the query site; ";
         }
         const WorldFigures seen = figures();
@@ -536,6 +549,80 @@ TEST_F(AllocationSweepTest, CollisionBuild)
     // About 1,200 allocations at 0.035 s a run on a quiet machine: every 12th.
     Sweep("collision build", 12, prepare, query, check);
     prepare();
+}
+
+}  // namespace
+
+namespace {
+
+// A file that runs out of memory on every import, as one too big for a
+// 32-bit address space does on a player's machine: a LOD, the member of a
+// group without LOD and a collision file, over 600 frames of the game with
+// a ray query in each. Each is imported at most the retry policy's three
+// times, in frames the render thread does not wait for, and then given up:
+// the map is drawn without them and rays elsewhere hit the ground.
+std::mutex HugeLock;
+std::map<std::string, int> HugeImports;
+
+void FailHugeImports(CModel* model, CMesh*)
+{
+    if (model->path.find("huge") == std::string::npos) return;
+    {
+        std::lock_guard<std::mutex> lock(HugeLock);
+        ++HugeImports[model->path.substr(model->path.find_last_of('\\') + 1)];
+    }
+    throw std::bad_alloc();
+}
+
+TEST_F(AllocationSweepTest, AFileOutOfMemoryOnEveryImportIsGivenUpAfterThreeTries)
+{
+    const float groundCenter[3] = {0, 0, 0}, groundSize[3] = {40, 1, 40};
+    TestSupport::WriteObj(dir_.File("ground.obj"), {TestSupport::MakeBox("ground", groundCenter, groundSize)});
+    TestSupport::WriteObj(dir_.File("huge_collision.obj"), {TestSupport::MakeBox("wall", groundCenter, groundSize)});
+    Soak::WriteSoakTexture(dir_.Path(), "wall.png", 1);
+    Soak::WriteBoxField(dir_.File("a.obj"), 2, 20, 0, 4, "wall.png");
+    Soak::WriteBoxField(dir_.File("huge_lod.obj"), 1, 20, 0, 4, "wall.png");
+    Soak::WriteBoxField(dir_.File("huge_member.obj"), 1, 26, 0, 4, "wall.png");
+    Config::MapModels = {Entry(dir_.File("a.obj"), dir_.File("huge_lod.obj")), Entry(dir_.File("huge_member.obj"), "")};
+    Config::MapCollisions = {dir_.File("ground.obj"), dir_.File("huge_collision.obj")};
+    Config::Options.LODDistance = 200;
+    PlaceCamera(0);
+    SetMapTransform();
+    TarnRenderer::ForgetImportFailures();
+    MapLoadRetry = {};
+    BulletCol::CollisionBuildRetry = {};
+    BulletCol::CollisionFilesLoaded = false;
+    PendingMapLoad = true;
+    HugeImports.clear();
+    const std::uint32_t givenUpBefore = Retry::GivenUpCount();
+    TarnRenderer::MeshAddedHook = &FailHugeImports;
+
+    unsigned waitsLate = 0, missesLate = 0;
+    for (int frame = 0; frame < 600; ++frame) {
+        const unsigned waits = TarnRenderer::StreamingCounters.designedWaits;
+        ASSERT_TRUE(Frame(PendingMapLoad ? 4 : 6)) << "frame " << frame;
+        const float start[3] = {1, 50, 1}, end[3] = {1, -50, 1};
+        float triangle[12] = {}, distance = 0;
+        const bool hit = Host::PassQuerySite(start, end, triangle, &distance);
+        // Past the third try's pause (30 and 60 frames after the failures).
+        if (frame >= 200) {
+            waitsLate += TarnRenderer::StreamingCounters.designedWaits - waits;
+            missesLate += !hit;
+        }
+    }
+    TarnRenderer::MeshAddedHook = nullptr;
+    std::printf("imports: huge_lod.obj %d, huge_member.obj %d, huge_collision.obj %d; given up %u\n",
+                HugeImports["huge_lod.obj"], HugeImports["huge_member.obj"], HugeImports["huge_collision.obj"],
+                Retry::GivenUpCount() - givenUpBefore);
+    for (const char* file : {"huge_lod.obj", "huge_member.obj", "huge_collision.obj"}) {
+        EXPECT_EQ(HugeImports[file], int(Retry::kTries)) << file;
+    }
+    EXPECT_EQ(Retry::GivenUpCount() - givenUpBefore, 3u);
+    EXPECT_EQ(waitsLate, 0u) << "the render thread waited for a file being given up";
+    EXPECT_EQ(missesLate, 0u) << "rays on the ground missed";
+    EXPECT_EQ(ModelsDrawn, 1) << "the member of the first group";
+    TarnRenderer::ForgetImportFailures();
+    BulletCol::CollisionBuildRetry = {};
 }
 
 }  // namespace

@@ -19,6 +19,7 @@
 #include "real_device_fixture.h"
 #include "devices/recording_device.h"
 #include "renderer/fatal_error.h"
+#include "base/retry_policy.h"
 #include "renderer/model.h"
 #include "renderer/texture.h"
 #include "test_files.h"
@@ -199,6 +200,11 @@ TEST_F(ModelImportTest, AnImportOutOfMemoryLeavesNothingHalfMadeAndComesBackWhol
             ++leftEmpty;
             EXPECT_TRUE(model->meshes.empty());
             EXPECT_FALSE(model->loading);
+            // Asked for again before the pause is over, it stays empty.
+            EXPECT_EQ(AcquireModel(params), model);
+            EXPECT_TRUE(model->outOfMemory);
+            ReleaseReference(model);
+            for (std::uint32_t frame = 0; frame < Retry::kFirstPauseFrames; ++frame) Retry::NextFrame();
             EXPECT_EQ(AcquireModel(params), model);
             ReleaseReference(model);
         }
@@ -208,6 +214,7 @@ TEST_F(ModelImportTest, AnImportOutOfMemoryLeavesNothingHalfMadeAndComesBackWhol
             ReleaseReference(model);
         }
         EXPECT_TRUE(ModelCache.empty());
+        ForgetImportFailures();
     }
     EXPECT_GT(leftEmpty, count / 2);
 }
