@@ -20,7 +20,9 @@ namespace TarnRenderer {
 class ImportAhead {
 public:
     ImportAhead(std::size_t workers, std::size_t limit);
-    ~ImportAhead();  // drains
+    // Gives back what Drain would, without its device work and without
+    // throwing: a model whose device work is queued goes once it is done.
+    ~ImportAhead();
     ImportAhead(const ImportAhead&) = delete;
     ImportAhead& operator=(const ImportAhead&) = delete;
 

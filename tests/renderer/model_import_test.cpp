@@ -20,6 +20,7 @@
 #include "devices/recording_device.h"
 #include "renderer/fatal_error.h"
 #include "base/retry_policy.h"
+#include "renderer/import_ahead.h"
 #include "renderer/model.h"
 #include "renderer/texture.h"
 #include "test_files.h"
@@ -257,6 +258,48 @@ TEST_F(ModelImportTest, AsynchronousImportsLeaveTheDeviceToTheRenderThread)
         EXPECT_NE(mesh->buffers->vertexBuffer, nullptr);
         EXPECT_NE(mesh->texture, nullptr);
     }
+    Host::HostEnvironment::Instance().SetDevice(device_->Device());
+}
+
+// A loader's read-ahead given up on the way out of a walk that failed (its
+// destructor), with memory still short: it must neither do the device work
+// of the imports it started (which allocates, and may fail) nor let an
+// exception out, which would end the game. The models it holds go once the
+// streaming queue has done their device work.
+TEST_F(ModelImportTest, AReadAheadGivenUpWhileMemoryIsShortDoesNoDeviceWorkAndThrowsNothing)
+{
+    TestSupport::WriteObj(dir_.File("ahead1.obj"), {Box("a", 0, "a.bmp")});
+    TestSupport::WriteObj(dir_.File("ahead2.obj"), {Box("b", 2, "a.bmp")});
+    TestSupport::WriteBmp(dir_.File("a.bmp"), 4, 4, 1, 2, 3);
+    Host::RecordingDevice recorder(device_->Device());
+    Host::HostEnvironment::Instance().SetDevice(&recorder);
+    std::vector<CModel*> started;
+    {
+        ImportAhead ahead(1, 2);
+        for (const char* file : {"ahead1.obj", "ahead2.obj"}) ahead.Add(ModelLoadParams{dir_.File(file)});
+        ahead.Fill();
+        {
+            std::lock_guard<std::mutex> lock(ModelCacheLock);
+            started = ModelCache;
+        }
+        ASSERT_EQ(started.size(), 2u);
+        for (CModel* model : started) model->loadTask.Wait();  // imported; the device work is queued
+        recorder.ClearCalls();
+        PoolHeap::FailEveryAllocation(true);
+    }
+    PoolHeap::FailEveryAllocation(false);
+    EXPECT_TRUE(recorder.CallsNamed("CreateVertexBuffer").empty()) << "device work from the destructor";
+    // Frames as the render pass runs them: the queued device work, then the
+    // releases that waited for it.
+    for (int frame = 0; frame < 100 && !ModelCache.empty(); ++frame) {
+        CompletePendingRenderData();
+        for (CModel* model : started) {
+            if (std::find(ModelCache.begin(), ModelCache.end(), model) != ModelCache.end() && model->releasePending) {
+                ReleaseReference(model);
+            }
+        }
+    }
+    EXPECT_TRUE(ModelCache.empty()) << "a model of the read-ahead was never given back";
     Host::HostEnvironment::Instance().SetDevice(device_->Device());
 }
 
