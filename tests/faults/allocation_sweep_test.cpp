@@ -596,6 +596,9 @@ TEST_F(AllocationSweepTest, AFileOutOfMemoryOnEveryImportIsGivenUpAfterThreeTrie
     HugeImports.clear();
     const std::uint32_t givenUpBefore = Retry::GivenUpCount();
     TarnRenderer::MeshAddedHook = &FailHugeImports;
+    struct HookOff {
+        ~HookOff() { TarnRenderer::MeshAddedHook = nullptr; }
+    } hookOff;
 
     unsigned waitsLate = 0, missesLate = 0;
     for (int frame = 0; frame < 600; ++frame) {
@@ -610,7 +613,6 @@ TEST_F(AllocationSweepTest, AFileOutOfMemoryOnEveryImportIsGivenUpAfterThreeTrie
             missesLate += !hit;
         }
     }
-    TarnRenderer::MeshAddedHook = nullptr;
     std::printf("imports: huge_lod.obj %d, huge_member.obj %d, huge_collision.obj %d; given up %u\n",
                 HugeImports["huge_lod.obj"], HugeImports["huge_member.obj"], HugeImports["huge_collision.obj"],
                 Retry::GivenUpCount() - givenUpBefore);
