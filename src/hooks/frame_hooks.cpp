@@ -4,7 +4,6 @@
 
 #include "base/fpu_precision.h"
 #include "base/host_view.h"
-#include "base/retry_policy.h"
 #include "collision/collision_display.h"
 #include "config/options.h"
 #include "hooks/host_stubs.h"

@@ -10,26 +10,7 @@ namespace TarnRenderer {
 
 ImportAhead::ImportAhead(std::size_t workers, std::size_t limit) : pool_(workers), limit_(limit) {}
 
-ImportAhead::~ImportAhead()
-{
-    // Also the way out of a walk that failed, maybe for want of memory:
-    // nothing here does device work (which allocates) or lets an exception
-    // out. A model whose device work is still queued is finished by the
-    // streaming queue and goes then.
-    turns_.erase(turns_.begin() + static_cast<std::ptrdiff_t>(started_.size()), turns_.end());
-    for (std::size_t i = taken_; i < started_.size(); ++i) {
-        if (!started_[i]) continue;
-        try {
-            started_[i]->loadTask.Wait();
-            if (turns_[i].discard) turns_[i].discard();
-        } catch (...) {
-            // The import's own failure is its model's; what the discard
-            // could not give back goes with the loader's own objects.
-        }
-        ReleaseReference(started_[i]);
-        started_[i] = nullptr;
-    }
-}
+ImportAhead::~ImportAhead() { GiveBackUntaken(false); }
 
 void ImportAhead::Add(ModelLoadParams params, std::function<void()> discard)
 {
@@ -68,13 +49,25 @@ void ImportAhead::Taken()
     Fill();
 }
 
-void ImportAhead::Drain()
+void ImportAhead::Drain() { GiveBackUntaken(true); }
+
+void ImportAhead::GiveBackUntaken(bool finishDeviceWork)
 {
     turns_.erase(turns_.begin() + static_cast<std::ptrdiff_t>(started_.size()), turns_.end());
     for (std::size_t i = taken_; i < started_.size(); ++i) {
         if (!started_[i]) continue;
-        AwaitImport(started_[i]);
-        if (turns_[i].discard) turns_[i].discard();
+        if (finishDeviceWork) {
+            AwaitImport(started_[i]);
+            if (turns_[i].discard) turns_[i].discard();
+        } else {
+            try {
+                started_[i]->loadTask.Wait();
+                if (turns_[i].discard) turns_[i].discard();
+            } catch (...) {
+                // The import's own failure is its model's; what the discard
+                // could not give back goes with the loader's own objects.
+            }
+        }
         ReleaseReference(started_[i]);
         started_[i] = nullptr;
     }

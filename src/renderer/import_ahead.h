@@ -20,9 +20,7 @@ namespace TarnRenderer {
 class ImportAhead {
 public:
     ImportAhead(std::size_t workers, std::size_t limit);
-    // Gives back what Drain would, without its device work and without
-    // throwing: a model whose device work is queued goes once it is done.
-    ~ImportAhead();
+    ~ImportAhead();  // gives back what Drain would, without device work or throwing
     ImportAhead(const ImportAhead&) = delete;
     ImportAhead& operator=(const ImportAhead&) = delete;
 
@@ -48,6 +46,12 @@ private:
         ModelLoadParams params;
         std::function<void()> discard;
     };
+    // Drain, or (from the destructor, also on the way out of a walk that
+    // failed for want of memory) the same without the device work, which
+    // allocates, and without letting an exception out: a model whose device
+    // work is still queued is finished by the streaming queue and goes then.
+    void GiveBackUntaken(bool finishDeviceWork);
+
     TaskPool pool_;
     std::size_t limit_;
     std::vector<Turn> turns_;
