@@ -32,6 +32,15 @@ bool Due(const State& state)
     return !state.GivenUp() && static_cast<std::int32_t>(Frame() - state.dueFrame) >= 0;
 }
 
+void Settle(State& state, bool succeeded, const std::string& what)
+{
+    if (succeeded) {
+        state = {};
+    } else if (!NoteFailure(state)) {
+        NoteGivenUp(what);
+    }
+}
+
 void NoteGivenUp(const std::string& what)
 {
     GivenUpTotal.fetch_add(1, std::memory_order_relaxed);

@@ -39,6 +39,13 @@ bool NoteFailure(State& state);
 // is over; never once given up.
 bool Due(const State& state);
 
+// A try's outcome in one call: a success forgets the failures before it; a
+// failure is noted, and when it was the last try, `what` is given up.
+void Settle(State& state, bool succeeded, const std::string& what);
+// Gives up without a try of its own: the work was given up as a part of
+// larger work that was (a mesh of a model whose device work was). Not counted.
+inline void GiveUp(State& state) { state.failures = kTries; }
+
 // Gave up on `what` (a file's path): counted, and kept as the last one.
 void NoteGivenUp(const std::string& what);
 std::uint32_t GivenUpCount();

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/matrix.h"
+#include "base/retry_policy.h"
 #include "renderer/draw_settings.h"
 
 struct aiScene;
@@ -67,6 +68,9 @@ public:
     float boundsMax[3] = {0, 0, 0};
     void* collisionData = nullptr;
     void (*collisionDataRelease)(void*) = nullptr;
+    // Tries at making again the buffers the device refused (renderer/remake.h);
+    // render thread only.
+    Retry::State remakeRetry;
 };
 
 // The texture file of a sub-mesh: `texturePath` when given, else the model

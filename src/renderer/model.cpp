@@ -503,13 +503,12 @@ void RestoreRendererResources()
         std::lock_guard<std::mutex> models(ModelCacheLock);
         std::lock_guard<std::mutex> textures(TextureCacheLock);
         for (CTexture* texture : TextureCache) {
-            if (texture->resource && !texture->resource->texture) {
-                texture->resource->texture = LoadTextureFile(texture->resource->path, &texture->resource->refused);
-            }
+            if (texture->resource && !texture->resource->texture) LoadAfterReset(*texture->resource);
         }
         for (CModel* model : ModelCache) {
             if (model->loading.load(std::memory_order_acquire)) continue;
             for (CMesh* mesh : model->meshes) {
+                mesh->remakeRetry = {};  // a new device: what the old one refused is tried again
                 if (mesh->buffers) RebuildMeshBuffers(mesh->buffers);
             }
         }

@@ -172,7 +172,8 @@ std::string LastImportError();
 void CompletePendingRenderData();
 
 // Waits until `model` has loaded, finishing its device work at once,
-// outside the budget.
+// outside the budget. Returns with the model still loading when its device
+// work ran out of memory: that is tried again in later frames, not waited for.
 void WaitForModel(CModel* model);
 
 // The same for a loader on the render thread that imports ahead of its

@@ -3,6 +3,7 @@
 #include <mutex>
 #include <new>
 
+#include "base/retry_policy.h"
 #include "renderer/model.h"
 #include "renderer/shading.h"
 #include "renderer/texture.h"
@@ -56,24 +57,26 @@ bool TextureRefused(const CMesh& mesh)
 
 void RemakeMeshObjects(CModel* model, CMesh* mesh)
 {
-    if (!TakeTry()) return;
-    bool made = false;
+    if (!Retry::Due(mesh->remakeRetry) || !TakeTry()) return;
+    bool buffersMade = false, textureMade = true;
     try {
         if (!mesh->buffers) mesh->buffers = new MeshBuffers{nullptr, nullptr, mesh->vertexCount, mesh->faceCount, mesh};
         if (!mesh->texture && !model->skipRenderData) mesh->texture = AcquireTexture(mesh->textureFile.c_str());
         RebuildMeshBuffers(mesh->buffers);
-        made = mesh->buffers->vertexBuffer && mesh->buffers->indexBuffer;
-        if (made) ++RemakeCounters.meshes;
-        if (TextureRefused(*mesh)) made = RemakeTexture(mesh->texture) && made;
+        buffersMade = mesh->buffers->vertexBuffer && mesh->buffers->indexBuffer;
+        if (buffersMade) ++RemakeCounters.meshes;
+        if (TextureRefused(*mesh)) textureMade = RemakeTexture(mesh->texture);
     } catch (const std::bad_alloc&) {
-        made = false;  // tried again after the back-off, as any failure
+        // a failed try as any other
     }
-    Tried(made);
+    Retry::Settle(mesh->remakeRetry, buffersMade, model->path);
+    Tried(buffersMade && textureMade);
 }
 
 void RemakeMeshTexture(CMesh* mesh)
 {
-    if (!TakeTry()) return;
+    // A texture given up, or waiting out its pause, costs no try.
+    if (!Retry::Due(mesh->texture->resource->retry) || !TakeTry()) return;
     bool made = false;
     try {
         made = RemakeTexture(mesh->texture);

@@ -2,9 +2,13 @@
 // the device refused them when they were made (a buffer or a texture out of
 // memory, a lock refused): made again when the mesh is next drawn, so that a
 // model comes back whole once the device recovers, without waiting for a
-// device reset. At most one try a frame, and after a try that failed none
-// for kRemakeBackOffFrames frames: a device that stays out of memory costs
-// one failing try now and then, not one per mesh per frame. Render thread only.
+// device reset. Each mesh's buffers and each texture get the tries and
+// pauses of base/retry_policy.h, then are given up until the next device
+// reset: a device that always refuses them costs a few tries, not a try
+// every few frames for good. Across all meshes, at most one try a frame,
+// and after a try that failed none for kRemakeBackOffFrames frames, so that
+// a device out of memory costs one failing try now and then, not one per
+// mesh per frame. Render thread only.
 #pragma once
 
 #include <atomic>

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "base/host_view.h"
+#include "base/retry_policy.h"
 #include "config/options.h"
 #include "renderer/model.h"
 #include "renderer/shading.h"
@@ -27,6 +28,7 @@
 namespace TarnRenderer {
 
 StreamingTotals StreamingCounters;
+void (*StreamingStepHook)(const CModel* model) = nullptr;
 
 namespace {
 
@@ -83,6 +85,7 @@ bool Reached(const MeshWork& mesh)
 struct ModelWork {
     CModel* model = nullptr;
     std::vector<MeshWork> meshes;
+    Retry::State retry;  // steps that ran out of memory, in a row
 };
 
 // Models queued by the pool, not yet seen by the render thread.
@@ -153,6 +156,15 @@ void DropBuffers(MeshBuffers* record)
     if (record->indexBuffer) record->indexBuffer->Release();
     record->vertexBuffer = nullptr;
     record->indexBuffer = nullptr;
+}
+
+// The device refused a buffer or its lock: the mesh goes on to its texture
+// without buffers, which is its first try at them; the draw makes them
+// again as the retry policy allows (renderer/remake.h).
+void BuffersRefused(MeshWork& work)
+{
+    DropBuffers(work.record);
+    Retry::NoteFailure(work.mesh->remakeRetry);
 }
 
 // Rows of the top level that make one band of about a slice.
@@ -307,7 +319,7 @@ void RunMeshStep(MeshWork& work)
         if (FAILED(device->CreateVertexBuffer(static_cast<UINT>(VertexBytes(mesh)), kUsage, kMapVertexFvf,
                                               D3DPOOL_DEFAULT, &work.record->vertexBuffer, nullptr)) ||
             !work.record->vertexBuffer) {
-            DropBuffers(work.record);
+            BuffersRefused(work);
             return;
         }
         work.stage = Stage::FillVertices;
@@ -321,7 +333,7 @@ void RunMeshStep(MeshWork& work)
             FAILED(device->CreateIndexBuffer(static_cast<UINT>(IndexBytes(mesh)), kUsage, D3DFMT_INDEX32,
                                              D3DPOOL_DEFAULT, &work.record->indexBuffer, nullptr)) ||
             !work.record->indexBuffer) {
-            DropBuffers(work.record);
+            BuffersRefused(work);
             return;
         }
         work.stage = Stage::FillIndices;
@@ -342,7 +354,7 @@ void RunMeshStep(MeshWork& work)
             ok = FillSlice(buffer, work.vertices.data(), VertexBytes(mesh), work.filled);
         }
         if (!ok) {
-            DropBuffers(work.record);
+            BuffersRefused(work);
             work.stage = Stage::Texture;
         } else if (work.filled == VertexBytes(mesh)) {
             work.stage = Stage::CreateIndexBuffer;
@@ -351,7 +363,7 @@ void RunMeshStep(MeshWork& work)
     }
     case Stage::FillIndices:
         if (!FillSlice(work.record->indexBuffer, mesh.indices.data(), IndexBytes(mesh), work.filled)) {
-            DropBuffers(work.record);
+            BuffersRefused(work);
             work.stage = Stage::Texture;
         } else if (work.filled == IndexBytes(mesh)) {
             work.stage = Stage::Texture;
@@ -388,21 +400,52 @@ bool RunModelStep(ModelWork& work)
     if (mesh) {
         const auto [kind, bytes] = NextStep(*mesh);
         const auto start = Clock::now();
+        if (StreamingStepHook) StreamingStepHook(work.model);
         RunMeshStep(*mesh);
         const double taken = MillisecondsSince(start);
         if (bytes > 0) MsPerByte[kind] = std::max(0.8 * MsPerByte[kind], taken / double(bytes));
         LongestMs[kind] = std::max(LongestMs[kind], taken);
         ++StreamingCounters.steps;
+        work.retry = {};
     }
     return CurrentMesh(work) == nullptr;
 }
 
-void FinishModel(std::vector<std::unique_ptr<ModelWork>>::iterator at)
+using WorkAt = std::vector<std::unique_ptr<ModelWork>>::iterator;
+
+void FinishModel(WorkAt at)
 {
     CModel* model = (*at)->model;
     FreeOnPool(std::move(*at));  // the staged vertices go with it
     Queue.erase(at);
     FinishImport(model);
+}
+
+// A mesh whose steps are given up keeps what they made whole: its buffers
+// once both are filled, no texture before its own step ended. What it
+// lacks is not made again when it is drawn either, until a device reset.
+void FinishMeshAsItIs(MeshWork& mesh)
+{
+    DropTextureWork(mesh);
+    if (mesh.record && mesh.stage < Stage::Texture) DropBuffers(mesh.record);
+    FinishMesh(mesh, nullptr);
+    Retry::GiveUp(mesh.mesh->remakeRetry);
+}
+
+// A step of the model at `at` ran out of memory, having made nothing it
+// keeps. It runs again once the policy's pause is over; after the last try
+// the model is given up and finished as it is, as the design finishes a
+// model whose device objects failed. True when it was.
+bool StepRanOutOfMemory(WorkAt at)
+{
+    ModelWork& work = **at;
+    if (Retry::NoteFailure(work.retry)) return false;
+    Retry::NoteGivenUp(work.model->path);
+    for (MeshWork& mesh : work.meshes) {
+        if (mesh.stage != Stage::Done) FinishMeshAsItIs(mesh);
+    }
+    FinishModel(at);
+    return true;
 }
 
 }  // namespace
@@ -457,8 +500,14 @@ StreamingFrame RunStreamingWork()
     TakeIncoming();
     const double budget = Config::Options.StreamingBudgetMs;
     const auto start = Clock::now();
-    while (!Queue.empty()) {
-        ModelWork& work = *Queue.front();
+    // A model waiting out a pause after running out of memory keeps its
+    // place and lets the ones behind it go on.
+    for (std::size_t at = 0; at < Queue.size();) {
+        ModelWork& work = *Queue[at];
+        if (!Retry::Due(work.retry)) {
+            ++at;
+            continue;
+        }
         if (MeshWork* mesh = CurrentMesh(work); mesh && budget > 0 && frame.steps > 0) {
             const auto [kind, bytes] = NextStep(*mesh);
             if (MillisecondsSince(start) + MsPerByte[kind] * double(bytes) > budget) {
@@ -471,13 +520,17 @@ StreamingFrame RunStreamingWork()
         try {
             finished = RunModelStep(work);
         } catch (const std::bad_alloc&) {
-            // A step that ran out of memory has made nothing it keeps and
-            // runs again next frame; this frame still draws what is done.
-            frame.workLeft = true;
+            // Memory is short this frame: the rest waits for the next one,
+            // and this frame still draws what is done.
+            if (StepRanOutOfMemory(Queue.begin() + at)) {
+                ++frame.modelsFinished;
+            } else {
+                frame.workLeft = true;
+            }
             break;
         }
         if (finished) {
-            FinishModel(Queue.begin());
+            FinishModel(Queue.begin() + at);
             ++frame.modelsFinished;
         }
     }
@@ -492,7 +545,15 @@ bool FinishQueuedModel(CModel* model)
     TakeIncoming();
     auto at = std::find_if(Queue.begin(), Queue.end(), [&](const auto& work) { return work->model == model; });
     if (at == Queue.end()) return false;
-    while (!RunModelStep(**at)) {
+    // A model whose steps ran out of memory before is not waited for: it is
+    // finished by the frames after its pause, or given up.
+    if ((*at)->retry.Failed()) return true;
+    try {
+        while (!RunModelStep(**at)) {
+        }
+    } catch (const std::bad_alloc&) {
+        StepRanOutOfMemory(at);
+        return true;
     }
     FinishModel(at);
     return true;

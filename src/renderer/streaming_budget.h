@@ -35,11 +35,16 @@ struct StreamingFrame {
 // or nothing is queued. A step that would not fit into what is left of the
 // budget (by the time such steps took so far) waits, except the frame's
 // first, so that streaming always moves on. A budget of 0 or less runs
-// everything queued.
+// everything queued. A step that runs out of memory ends the frame's
+// steps; its model is tried again after the retry policy's pause, while
+// the models behind it go on, and after the last try it is given up and
+// finished with the device objects it has.
 StreamingFrame RunStreamingWork();
 
 // Runs every remaining step of `model` now, outside the budget. False when
 // the model is not queued (its import is still running, or it is done).
+// True also when the model stays loading because a step ran out of memory,
+// now or before: its tries again run in later frames (base/retry_policy.h).
 bool FinishQueuedModel(CModel* model);
 
 // Returns once a model is queued, or after `milliseconds`.
@@ -52,6 +57,10 @@ void ReleaseQueuedDeviceWork();
 // so that the restore gives back every object the release took and a model
 // keeps its progress however often the device is reset.
 void RestoreQueuedDeviceWork();
+
+// For tests: called before each step with the step's model; it may throw
+// std::bad_alloc as a step that ran out of memory does.
+extern void (*StreamingStepHook)(const CModel* model);
 
 // Totals since the process started, for the host's reports.
 struct StreamingTotals {

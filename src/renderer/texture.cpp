@@ -56,21 +56,41 @@ IDirect3DTexture9* LoadTextureBytes(const std::string& bytes, bool* refused)
     return Made(result, texture, refused);
 }
 
+namespace {
+
+// A load's outcome for the retry policy: only the device refusing counts
+// as a failed try; a file that cannot be read is never tried again anyway.
+void SettleLoad(TextureResource& resource)
+{
+    if (resource.texture || resource.refused) Retry::Settle(resource.retry, resource.texture != nullptr, resource.path);
+}
+
+}  // namespace
+
 void CTexture::Load()
 {
     if (resource) {
-        // Loaded once; a texture the device refused is tried again whenever
-        // it is asked for, so a model requested after the device recovered
-        // has it.
-        if (!resource->texture && resource->refused) {
+        // Loaded once; a texture the device refused is tried again when it
+        // is asked for and a try is due, so a model requested after the
+        // device recovered has it.
+        if (!resource->texture && resource->refused && Retry::Due(resource->retry)) {
             resource->texture = LoadTextureFile(path, &resource->refused);
             if (resource->texture) ++TexturesMadeAgain;
+            SettleLoad(*resource);
         }
         return;
     }
-    auto* record = new TextureResource{nullptr, path};
+    auto* record = new TextureResource{nullptr, path, false, {}};
     record->texture = LoadTextureFile(path, &record->refused);
+    SettleLoad(*record);
     resource = record;
+}
+
+void LoadAfterReset(TextureResource& resource)
+{
+    resource.retry = {};
+    resource.texture = LoadTextureFile(resource.path, &resource.refused);
+    SettleLoad(resource);
 }
 
 void CTexture::Unload()
@@ -103,6 +123,7 @@ CTexture* Acquire(const char* path, bool useMade, IDirect3DTexture9* made, bool 
                 // The cached entry's own load failed: this one did not.
                 texture->resource->texture = std::exchange(made, nullptr);
                 texture->resource->refused = false;
+                texture->resource->retry = {};
                 ++TexturesMadeAgain;
             }
             if (made) made->Release();
@@ -117,7 +138,10 @@ CTexture* Acquire(const char* path, bool useMade, IDirect3DTexture9* made, bool 
     try {
         if (TextureCache.size() == TextureCache.capacity()) TextureCache.reserve(2 * TextureCache.size() + 1);
         texture = new CTexture(path);
-        if (useMade) texture->resource = new TextureResource{made, texture->path, refused};
+        if (useMade) {
+            texture->resource = new TextureResource{made, texture->path, refused, {}};
+            SettleLoad(*texture->resource);
+        }
         made = nullptr;  // the entry's now
         std::lock_guard<std::mutex> lock(texture->objectLock);
         ++texture->refCount;

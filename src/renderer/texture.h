@@ -1,8 +1,10 @@
 // Textures: one image file loaded into a Direct3D texture on the host's
 // device, shared by path through TextureCache. A file that fails to load
 // gives a texture without Direct3D data; it is retried when the device is
-// restored, and when the device refused it (out of memory) also when a mesh
-// using it is next drawn (renderer/remake.h).
+// restored, and when the device refused it (out of memory) also when it is
+// next asked for or a mesh using it is next drawn (renderer/remake.h), as
+// base/retry_policy.h allows: a texture the device keeps refusing is read
+// from its file a few times in all, then given up until a device reset.
 #pragma once
 
 #include <d3d9.h>
@@ -12,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "base/retry_policy.h"
 #include "renderer/thread_safe_base.h"
 
 namespace TarnRenderer {
@@ -20,6 +23,7 @@ struct TextureResource {
     IDirect3DTexture9* texture = nullptr;  // null when loading failed, and after a device loss
     std::string path;                      // for loading again after a device loss
     bool refused = false;                  // null because the device was out of memory: worth another try
+    Retry::State retry;                    // the tries of a refused texture, the first load among them
 };
 
 class CTexture final : public CThreadSafeBase {
@@ -51,6 +55,10 @@ CTexture* AcquireTexture(const char* path);
 // throw std::bad_alloc only with no entry made and no reference taken (and
 // `made` released).
 CTexture* AcquireMadeTexture(const char* path, IDirect3DTexture9* made, bool refused = false);
+
+// After a device reset, a texture released by it or never made: loaded
+// again, every try of the retry policy whole again on the new device.
+void LoadAfterReset(TextureResource& resource);
 
 // Loads `path` on the host's device as every texture is loaded; null on
 // any failure (no device, missing or unreadable file, the device out of

@@ -6,6 +6,7 @@
 // refused comes back without a reset.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -14,6 +15,7 @@
 
 #include "asset_writer.h"
 #include "base/pool_heap.h"
+#include "base/retry_policy.h"
 #include "config/options.h"
 #include "devices/fault_device.h"
 #include "devices/recording_device.h"
@@ -181,10 +183,12 @@ TEST_F(StreamingBudgetTest, ADesignedWaitFinishesItsModelAtOnceAndTheOthersKeepT
     for (const CMesh* mesh : first->meshes) ExpectBuffersAsRebuilt(mesh);
 }
 
-// A device out of memory while a model streams in: the model is finished
-// without the buffers it was refused, then drawn whole once the device
-// recovers, without a device reset; one try a frame, and a device that
-// keeps refusing is asked again only after the back-off.
+// A device out of memory while a model streams in, as a player's card
+// with its video memory full: the model is finished without the buffers it
+// was refused, then drawn whole once the device recovers, without a device
+// reset. Each mesh waits out the retry policy's pause after its refusal;
+// across meshes one try a frame, and none during the back-off after one
+// that failed.
 TEST_F(StreamingBudgetTest, BuffersTheDeviceRefusedAreMadeAgainWhenTheModelIsNextDrawn)
 {
     Host::FaultDevice faults(&device_, 5);
@@ -205,15 +209,17 @@ TEST_F(StreamingBudgetTest, BuffersTheDeviceRefusedAreMadeAgainWhenTheModelIsNex
         DrawModel(model, model->drawSettings);
     };
     const unsigned refused = faults.Injected(Host::FaultKind::VertexBuffer);
+    for (unsigned i = 1; i < Retry::kFirstPauseFrames; ++i) frame();
+    EXPECT_EQ(faults.Injected(Host::FaultKind::VertexBuffer), refused) << "asked again within the pause";
     for (unsigned i = 0; i < kRemakeBackOffFrames; ++i) frame();
-    EXPECT_EQ(faults.Injected(Host::FaultKind::VertexBuffer), refused + 1) << "asked again before the back-off";
+    EXPECT_EQ(faults.Injected(Host::FaultKind::VertexBuffer), refused + 1) << "asked again during the back-off";
     frame();
     EXPECT_EQ(faults.Injected(Host::FaultKind::VertexBuffer), refused + 2);
 
     faults.StopFaults();
     const unsigned remade = RemakeCounters.meshes.load();
-    for (unsigned i = 0; i < kRemakeBackOffFrames + 2; ++i) frame();
-    EXPECT_EQ(RemakeCounters.meshes.load(), remade + 2);  // one mesh a frame
+    for (unsigned i = 0; i < 2 * Retry::kFirstPauseFrames + 2; ++i) frame();
+    EXPECT_EQ(RemakeCounters.meshes.load(), remade + 2);
     device_.ClearCalls();
     frame();
     EXPECT_EQ(device_.CallsNamed("DrawIndexedPrimitive").size(), 2u);
@@ -263,11 +269,100 @@ TEST_F(StreamingBudgetTest, ATextureMadeAheadIsGivenBackWhenItsEntryCannotBeMade
     EXPECT_EQ(device_.LiveObjects(), 0u) << "the made texture outlived its failed entry";
 }
 
+// A device that refuses a mesh's buffers for good, as a card whose memory
+// another program holds: over 1,000 frames of drawing it is asked for them
+// at most the retry policy's tries in all, then not again even once it has
+// memory; a device reset (a new device) makes them.
+TEST_F(StreamingBudgetTest, BuffersTheDeviceAlwaysRefusesAreGivenUpUntilAReset)
+{
+    Host::FaultDevice faults(&device_, 5);
+    Host::HostEnvironment::Instance().SetDevice(&faults);
+    faults.SetShare(Host::FaultKind::VertexBuffer, 1);
+    Config::Options.StreamingBudgetMs = 0;
+    const std::uint32_t givenUp = Retry::GivenUpCount();
+    CModel* model = Imported("small.obj");
+    auto frame = [&] {
+        CompletePendingRenderData();
+        DrawModel(model, model->drawSettings);
+    };
+    for (int i = 0; i < 1000; ++i) frame();
+    std::printf("vertex buffers asked for in 1,000 frames: %u\n", faults.Injected(Host::FaultKind::VertexBuffer));
+    EXPECT_EQ(faults.Injected(Host::FaultKind::VertexBuffer), Retry::kTries);
+    EXPECT_EQ(Retry::GivenUpCount(), givenUp + 1);
+    EXPECT_EQ(Retry::LastGivenUp(), model->path);
+
+    faults.StopFaults();
+    for (int i = 0; i < 200; ++i) frame();
+    EXPECT_EQ(model->meshes[0]->buffers->vertexBuffer, nullptr) << "tried again after the give-up";
+    ReleaseRendererResources();
+    D3DPRESENT_PARAMETERS parameters{};
+    EXPECT_EQ(faults.Reset(&parameters), D3D_OK);
+    RestoreRendererResources();
+    device_.ClearCalls();
+    frame();
+    EXPECT_EQ(device_.CallsNamed("DrawIndexedPrimitive").size(), 1u) << "not made after the reset";
+    Host::HostEnvironment::Instance().SetDevice(&device_);
+}
+
+// A model whose device work runs out of memory at every step, as on a
+// player's machine whose address space is spent: the models queued behind
+// it are finished in the frames that find them, a designed wait for it
+// returns at once, its steps run at most the retry policy's tries, and it
+// is then finished with what it has (here nothing) and drawn no more.
+const CModel* FailingSteps = nullptr;
+unsigned FailedSteps = 0;
+void FailStepsOfOneModel(const CModel* model)
+{
+    if (model != FailingSteps) return;
+    ++FailedSteps;
+    throw std::bad_alloc();
+}
+
+TEST_F(StreamingBudgetTest, AModelWhoseStepsAlwaysRunOutOfMemoryIsGivenUpWithoutHoldingUpTheOthers)
+{
+    Config::Options.StreamingBudgetMs = 0;
+    CModel* failing = Imported("big.obj");
+    CModel* behind = Imported("small.obj");
+    FailingSteps = failing;
+    FailedSteps = 0;
+    StreamingStepHook = &FailStepsOfOneModel;
+    struct HookOff {
+        ~HookOff() { StreamingStepHook = nullptr; }
+    } hookOff;
+    const std::uint32_t givenUp = Retry::GivenUpCount();
+    const unsigned waits = StreamingCounters.designedWaits.load();
+
+    CompletePendingRenderData();
+    CompletePendingRenderData();
+    EXPECT_FALSE(behind->loading.load()) << "held up behind a model that ran out of memory";
+    EXPECT_TRUE(failing->loading.load());
+    WaitForModel(failing);  // in its pause: no step, no wait
+    EXPECT_EQ(FailedSteps, 1u);
+    EXPECT_EQ(StreamingCounters.designedWaits.load(), waits + 1);
+    for (int i = 0; i < 600 && failing->loading.load(); ++i) {
+        CompletePendingRenderData();
+        DrawModel(failing, failing->drawSettings);
+    }
+    EXPECT_EQ(FailedSteps, Retry::kTries);
+    EXPECT_FALSE(failing->loading.load());
+    EXPECT_TRUE(failing->idle.load());
+    EXPECT_EQ(Retry::GivenUpCount(), givenUp + 1);
+    const unsigned tries = RemakeCounters.tries.load();
+    device_.ClearCalls();
+    for (int i = 0; i < 200; ++i) {
+        CompletePendingRenderData();
+        DrawModel(failing, failing->drawSettings);
+    }
+    EXPECT_EQ(RemakeCounters.tries.load(), tries) << "a given-up model's meshes were made again";
+    EXPECT_TRUE(device_.CallsNamed("DrawIndexedPrimitive").empty());
+}
+
 class DecodedTextureTest : public RealDeviceTest {};
 
 // D3DX makes its textures through the device's CreateTexture: one the
-// device refused for want of memory is made when it is next asked for; a
-// file that is not there is not tried again.
+// device refused for want of memory is made when it is next asked for after
+// the retry policy's pause, and not within it; a file that is not there is
+// not tried again.
 TEST_F(DecodedTextureTest, ATextureTheDeviceRefusedComesBackWhenNextAskedFor)
 {
     TestSupport::TempDirectory dir;
@@ -285,12 +380,62 @@ TEST_F(DecodedTextureTest, ATextureTheDeviceRefusedComesBackWhenNextAskedFor)
 
     faults.StopFaults();
     const unsigned madeAgain = TexturesMadeAgain.load();
+    ReleaseReference(AcquireTexture(dir.File("a.png").c_str()));
+    EXPECT_EQ(texture->resource->texture, nullptr) << "tried again within the pause";
+    for (std::uint32_t frame = 0; frame < Retry::kFirstPauseFrames; ++frame) Retry::NextFrame();
     CTexture* again = AcquireTexture(dir.File("a.png").c_str());
     EXPECT_EQ(again, texture);
     EXPECT_NE(texture->resource->texture, nullptr);
     EXPECT_FALSE(texture->resource->refused);
     EXPECT_EQ(TexturesMadeAgain.load(), madeAgain + 1);
     for (CTexture* held : {texture, again, missing}) ReleaseReference(held);
+    Host::HostEnvironment::Instance().SetDevice(device_->Device());
+}
+
+// A texture the device refuses for 1,000 frames, as a card out of video
+// memory for good: read from its file and offered to the device at most the
+// retry policy's tries in all, though a mesh using it is drawn every frame
+// and the texture is asked for again now and then; then given up until a
+// device reset, which makes it.
+TEST_F(DecodedTextureTest, ATextureTheDeviceRefusesFor1000FramesIsTriedAtMostThePolicysTries)
+{
+    TestSupport::TempDirectory dir;
+    TestSupport::WritePng(dir.File("t.png"), 48, 32, 40, 80, 120);  // not a power of two: D3DX makes it, one call a try
+    const float center[3] = {0, 0, 0}, size[3] = {1, 1, 1};
+    TestSupport::WriteObj(dir.File("m.obj"), {TestSupport::MakeBox("box", center, size, "t.png")});
+    Host::FaultDevice faults(device_->Device(), 5);
+    Host::HostEnvironment::Instance().SetDevice(&faults);
+    faults.SetShare(Host::FaultKind::Texture, 1);
+    Config::Options.StreamingBudgetMs = 0;
+    const std::uint32_t givenUp = Retry::GivenUpCount();
+    ModelLoadParams params{dir.File("m.obj")};
+    params.loadAsync = true;
+    CModel* model = AcquireModel(params, true);
+    model->loadTask.Wait();
+    auto frame = [&](int index) {
+        CompletePendingRenderData();
+        faults.BeginScene();
+        DrawModel(model, model->drawSettings);
+        faults.EndScene();
+        if (index % 100 == 99) ReleaseReference(AcquireTexture(dir.File("t.png").c_str()));
+    };
+    for (int i = 0; i < 1000; ++i) frame(i);
+    std::printf("textures offered to the device in 1,000 frames: %u\n", faults.Injected(Host::FaultKind::Texture));
+    EXPECT_EQ(faults.Injected(Host::FaultKind::Texture), Retry::kTries);
+    EXPECT_EQ(Retry::GivenUpCount(), givenUp + 1);
+    ASSERT_NE(model->meshes[0]->texture, nullptr);
+    TextureResource* resource = model->meshes[0]->texture->resource;
+    ASSERT_NE(resource, nullptr);
+
+    faults.StopFaults();
+    for (int i = 0; i < 200; ++i) frame(i);
+    EXPECT_EQ(resource->texture, nullptr) << "tried again after the give-up";
+    ReleaseRendererResources();
+    EXPECT_EQ(device_->Reset(), D3D_OK);
+    RestoreRendererResources();
+    EXPECT_NE(resource->texture, nullptr) << "not made after the reset";
+    ReleaseReference(model);
+    Config::Options.StreamingBudgetMs = Config::OptionsRecord{}.StreamingBudgetMs;
     Host::HostEnvironment::Instance().SetDevice(device_->Device());
 }
 
