@@ -15,9 +15,13 @@
 //
 // The loads run one file after another and the shared pool is held while
 // the render thread runs (Faults::PoolGate), with the streaming budget off:
-// the allocations then come in the same order in every run.
+// the allocations then come in the same order in every run. The map load
+// and the collision build then run again as the game runs them, on the
+// pool's threads, with a seeded random sample of N: there the Nth
+// allocation falls on another thread and step from run to run.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstdio>
@@ -25,6 +29,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -257,6 +262,38 @@ protected:
     unsigned Sweep(const char* name, unsigned step, const std::function<void()>& prepare,
                    const std::function<bool()>& scenario, const std::function<std::string()>& check)
     {
+        if (const char* every = std::getenv("VORNAK_SWEEP_STEP")) step = static_cast<unsigned>(std::max(1, std::atoi(every)));
+        auto stepped = [step](unsigned count) {
+            std::vector<unsigned> numbers;
+            for (unsigned n = 1; n <= count; n += step) numbers.push_back(n);
+            return numbers;
+        };
+        return Sweep(name, "N from 1 by " + std::to_string(step), stepped, prepare, scenario, check);
+    }
+
+    // The same with `runs` allocation numbers drawn at random from the
+    // count, none twice, for loads whose threads make their allocations in
+    // another order every run: every N would not find more than a sample.
+    unsigned SampledSweep(const char* name, unsigned runs, std::uint32_t seed, const std::function<void()>& prepare,
+                          const std::function<bool()>& scenario, const std::function<std::string()>& check)
+    {
+        if (const char* chosen = std::getenv("VORNAK_SWEEP_SEED")) seed = static_cast<std::uint32_t>(std::strtoul(chosen, nullptr, 10));
+        auto sampled = [runs, seed](unsigned count) {
+            std::vector<unsigned> numbers(count);
+            for (unsigned n = 0; n < count; ++n) numbers[n] = n + 1;
+            std::mt19937 random(seed);
+            std::shuffle(numbers.begin(), numbers.end(), random);
+            numbers.resize(std::min<std::size_t>(runs, numbers.size()));
+            std::sort(numbers.begin(), numbers.end());
+            return numbers;
+        };
+        return Sweep(name, "N sampled with seed " + std::to_string(seed), sampled, prepare, scenario, check);
+    }
+
+    unsigned Sweep(const char* name, const std::string& how, const std::function<std::vector<unsigned>(unsigned)>& pick,
+                   const std::function<void()>& prepare, const std::function<bool()>& scenario,
+                   const std::function<std::string()>& check)
+    {
         const auto start = std::chrono::steady_clock::now();
         realResets_ = false;
         unsigned counts[2] = {};
@@ -279,8 +316,7 @@ protected:
         const unsigned count = std::max(counts[0], counts[1]);
         std::vector<std::string> problems;
         unsigned runs = 0, injected = 0;
-        if (const char* every = std::getenv("VORNAK_SWEEP_STEP")) step = static_cast<unsigned>(std::max(1, std::atoi(every)));
-        for (unsigned n = 1; n <= count; n += step) {
+        for (unsigned n : pick(count)) {
             newGame();
             PoolHeap::FailNthAllocation(n);
             const bool passed = scenario();
@@ -293,8 +329,8 @@ protected:
         }
         realResets_ = true;
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        std::printf("%s: %u and %u allocations counted, %u runs (N from 1 by %u), %u failed on purpose, %.1f s\n", name,
-                    counts[0], counts[1], runs, step, injected, seconds);
+        std::printf("%s: %u and %u allocations counted, %u runs (%s), %u failed on purpose, %.1f s\n", name,
+                    counts[0], counts[1], runs, how.c_str(), injected, seconds);
         std::string listed;
         for (std::size_t i = 0; i < problems.size() && i < 12; ++i) listed += "\n  " + problems[i];
         EXPECT_TRUE(problems.empty()) << problems.size() << " of " << runs << " runs of " << name << " went wrong:"
@@ -370,6 +406,16 @@ TEST_F(AllocationSweepTest, MapLoad)
     };
     // About 600 allocations at 0.07 s a run on a quiet machine: every eighth.
     Sweep("map load", 8, prepare, load, check);
+
+    // The load as the game runs it, LOD imports ahead on the pool threads:
+    // the same map whichever allocation fails, on whichever thread.
+    FrameMapLoadOptions.sequential = false;
+    prepare();
+    ASSERT_TRUE(load());
+    ASSERT_TRUE(Settle());
+    ASSERT_TRUE(Look() == reference);
+    ASSERT_EQ(ReleaseMap(), "");
+    SampledSweep("parallel map load", 40, 20261209, prepare, load, check);
 }
 
 // A flight along two groups and back, the members streaming in, out of
@@ -548,6 +594,10 @@ TEST_F(AllocationSweepTest, CollisionBuild)
     };
     // About 1,200 allocations at 0.035 s a run on a quiet machine: every 12th.
     Sweep("collision build", 12, prepare, query, check);
+
+    // The build as the game runs it, files read and shaped on the pool threads.
+    BulletCol::QueryBuildOptions.sequential = false;
+    SampledSweep("parallel collision build", 40, 20261209, prepare, query, check);
     prepare();
 }
 
@@ -600,22 +650,41 @@ TEST_F(AllocationSweepTest, AFileOutOfMemoryOnEveryImportIsGivenUpAfterThreeTrie
         ~HookOff() { TarnRenderer::MeshAddedHook = nullptr; }
     } hookOff;
 
-    unsigned waitsLate = 0, missesLate = 0;
+    // What makes a frame long: a wait for an import, an import, a
+    // streaming step, a loading screen. None may come after the give-up.
+    unsigned waitsLate = 0, missesLate = 0, importsLate = 0, stepsLate = 0, screensLate = 0;
+    double longestLateMs = 0;
+    const unsigned presentsBefore = device_->Presents();
     for (int frame = 0; frame < 600; ++frame) {
         const unsigned waits = TarnRenderer::StreamingCounters.designedWaits;
+        const unsigned imports = TarnRenderer::Statistics.importsStarted, steps = TarnRenderer::StreamingCounters.steps;
+        const unsigned presents = device_->Presents();
+        const auto start = std::chrono::steady_clock::now();
         ASSERT_TRUE(Frame(PendingMapLoad ? 4 : 6)) << "frame " << frame;
-        const float start[3] = {1, 50, 1}, end[3] = {1, -50, 1};
+        const float from[3] = {1, 50, 1}, to[3] = {1, -50, 1};
         float triangle[12] = {}, distance = 0;
-        const bool hit = Host::PassQuerySite(start, end, triangle, &distance);
+        const bool hit = Host::PassQuerySite(from, to, triangle, &distance);
         // Past the third try's pause (30 and 60 frames after the failures).
         if (frame >= 200) {
             waitsLate += TarnRenderer::StreamingCounters.designedWaits - waits;
             missesLate += !hit;
+            importsLate += TarnRenderer::Statistics.importsStarted - imports;
+            stepsLate += TarnRenderer::StreamingCounters.steps - steps;
+            screensLate += device_->Presents() - presents;
+            longestLateMs = std::max(
+                longestLateMs, std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
         }
     }
-    std::printf("imports: huge_lod.obj %d, huge_member.obj %d, huge_collision.obj %d; given up %u\n",
+    const unsigned screens = device_->Presents() - presentsBefore;
+    std::printf("imports: huge_lod.obj %d, huge_member.obj %d, huge_collision.obj %d; given up %u; "
+                "loading screens %u; longest frame after the give-up %.2f ms\n",
                 HugeImports["huge_lod.obj"], HugeImports["huge_member.obj"], HugeImports["huge_collision.obj"],
-                Retry::GivenUpCount() - givenUpBefore);
+                Retry::GivenUpCount() - givenUpBefore, screens, longestLateMs);
+    // The map's load (one screen a group) and each collision build's tries
+    // (one screen a file).
+    EXPECT_LE(screens, 2u + Retry::kTries * 2u);
+    EXPECT_EQ(screensLate + importsLate + stepsLate, 0u)
+        << screensLate << " loading screens, " << importsLate << " imports, " << stepsLate << " streaming steps after the give-up";
     for (const char* file : {"huge_lod.obj", "huge_member.obj", "huge_collision.obj"}) {
         EXPECT_EQ(HugeImports[file], int(Retry::kTries)) << file;
     }
@@ -625,6 +694,47 @@ TEST_F(AllocationSweepTest, AFileOutOfMemoryOnEveryImportIsGivenUpAfterThreeTrie
     EXPECT_EQ(ModelsDrawn, 1) << "the member of the first group";
     TarnRenderer::ForgetImportFailures();
     BulletCol::CollisionBuildRetry = {};
+}
+
+// A map load that runs out of memory every time, as on a machine whose
+// address space is spent before the race starts: memory fails at the first
+// allocation of every frame. The map is tried the policy's three times,
+// each in a frame of its own with loading screens, then given up; from
+// then on the game's frames are its own: no scene ended for a load, no
+// loading screen.
+TEST_F(AllocationSweepTest, AMapLoadThatAlwaysRunsOutOfMemoryIsGivenUpAfterThreeTries)
+{
+    Soak::WriteSoakTexture(dir_.Path(), "wall.png", 1);
+    Soak::WriteBoxField(dir_.File("a.obj"), 2, 20, 0, 4, "wall.png");
+    Config::MapModels = {Entry(dir_.File("a.obj"), ""), Entry(dir_.File("a.obj"), "")};
+    PlaceCamera(0);
+    MapLoadRetry = {};
+    PendingMapLoad = true;
+    const std::uint32_t givenUpBefore = Retry::GivenUpCount();
+    const unsigned presentsBefore = device_->Presents();
+    const unsigned scenesBefore = device_->ScenesEnded();
+    int lastTry = -1;
+    for (int frame = 0; frame < 400; ++frame) {
+        const unsigned scenesEnded = device_->ScenesEnded();
+        PoolHeap::FailNthAllocation(1);
+        const bool passed = Frame(4);
+        PoolHeap::StopFailingAllocations();
+        ASSERT_TRUE(passed) << "frame " << frame;
+        // The frame's own scene, and one more when a load ended it.
+        if (device_->ScenesEnded() - scenesEnded > 1) lastTry = frame;
+    }
+    // Past the frames' own scenes and the loading screens' (each its own scene).
+    const unsigned screens = device_->Presents() - presentsBefore;
+    const unsigned tries = device_->ScenesEnded() - scenesBefore - 400 - screens;
+    std::printf("map loads tried %u times, the last in frame %d; loading screens %u\n", tries, lastTry, screens);
+    EXPECT_EQ(tries, Retry::kTries);
+    EXPECT_FALSE(PendingMapLoad);
+    EXPECT_EQ(Retry::GivenUpCount() - givenUpBefore, 1u);
+    EXPECT_EQ(Retry::LastGivenUp(), "the map");
+    EXPECT_TRUE(RenderGroups.empty()) << "a load that ran out of memory left groups behind";
+    EXPECT_LE(screens, Retry::kTries * Config::MapModels.size());
+    EXPECT_LE(lastTry, int(3 * Retry::kFirstPauseFrames) + 1);
+    MapLoadRetry = {};
 }
 
 }  // namespace

@@ -42,7 +42,18 @@ public:
     HRESULT STDMETHODCALLTYPE CreateStateBlock(D3DSTATEBLOCKTYPE type, IDirect3DStateBlock9** block) override;
 
     HRESULT STDMETHODCALLTYPE Clear(DWORD, const D3DRECT*, DWORD, D3DCOLOR, float, DWORD) override { return D3D_OK; }
-    HRESULT STDMETHODCALLTYPE Present(const RECT*, const RECT*, HWND, const RGNDATA*) override { return D3D_OK; }
+    HRESULT STDMETHODCALLTYPE Present(const RECT*, const RECT*, HWND, const RGNDATA*) override
+    {
+        ++presents_;  // only the plug-in's loading screens present in the sweeps' frames
+        return D3D_OK;
+    }
+    unsigned Presents() const { return presents_; }
+    HRESULT STDMETHODCALLTYPE EndScene() override
+    {
+        ++scenesEnded_;
+        return RecordingDevice::EndScene();
+    }
+    unsigned ScenesEnded() const { return scenesEnded_; }
     HRESULT STDMETHODCALLTYPE DrawPrimitive(D3DPRIMITIVETYPE, UINT, UINT) override { return D3D_OK; }
     HRESULT STDMETHODCALLTYPE DrawIndexedPrimitive(D3DPRIMITIVETYPE, INT, UINT, UINT, UINT, UINT) override
     {
@@ -50,6 +61,7 @@ public:
     }
 
 private:
+    unsigned presents_ = 0, scenesEnded_ = 0;
     struct Object {
         IUnknown* object;
         bool defaultPool;
