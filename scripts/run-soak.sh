@@ -14,9 +14,10 @@
 #   settings  the settings reader against GetPrivateProfileStringA on 10,000
 #             generated files (new ones every run: the first seed is printed)
 # Arguments go to vornak_soak: --resets N, --cycles N, --files N, --seed N,
-# --frames N, --only reset|churn|faults|settings. The exit code is non-zero
-# on any failure (3: the churn's or the faults' watchdog found the run stuck
-# and printed its state).
+# --frames N, --broken-file F (a file of the faults flight, as g1_b.obj, that
+# runs out of memory on every import), --only reset|churn|faults|settings.
+# The exit code is non-zero on any failure (3: the churn's or the faults'
+# watchdog found the run stuck and printed its state).
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 

@@ -2,9 +2,11 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <new>
 #include <string>
 #include <thread>
 #include <vector>
@@ -145,6 +147,22 @@ private:
     std::thread thread_;
 };
 
+// The broken file's imports fail as an import out of memory does, on the
+// importing thread once its first mesh is built.
+std::string BrokenFile;
+std::atomic<unsigned> BrokenImports{0};
+
+void FailBrokenImports(TarnRenderer::CModel* model, TarnRenderer::CMesh*)
+{
+    const std::string& path = model->path;
+    if (BrokenFile.empty() || path.size() < BrokenFile.size() + 1 ||
+        path.compare(path.size() - BrokenFile.size() - 1, std::string::npos, "\\" + BrokenFile) != 0) {
+        return;
+    }
+    ++BrokenImports;
+    throw std::bad_alloc();
+}
+
 std::string Format(const char* format, unsigned a, unsigned b = 0, unsigned c = 0)
 {
     char text[256];
@@ -195,9 +213,16 @@ FaultSoakFindings RunFaultSoak(const FaultSoakConfig& config)
     const unsigned failedImportsBefore = TarnRenderer::Statistics.importsFailed;
     const std::uint32_t givenUpBefore = Retry::GivenUpCount();
 
+    BrokenFile = config.brokenFile;
+    TarnRenderer::MeshAddedHook = config.brokenFile.empty() ? nullptr : &FailBrokenImports;
+
     FlightResult results[2];
     FlightCounts counts[2];
     for (int faulty = 0; faulty < 2 && findings.Passed(); ++faulty) {
+        // Each flight a new game: every file with its whole retry budget.
+        TarnRenderer::ForgetImportFailures();
+        BrokenImports = 0;
+        unsigned brokenBeforeForgetting = 0;
         AddFlightGroups(dir.Path(), config.groups);
         host.SetFrameTime(2.5f);
         {
@@ -218,6 +243,7 @@ FaultSoakFindings RunFaultSoak(const FaultSoakConfig& config)
                 // the picture must come back whole.
                 findings.givenUp = Retry::GivenUpCount() - givenUpBefore;
                 TarnRenderer::ForgetImportFailures();
+                brokenBeforeForgetting = BrokenImports.exchange(0);
                 InvalidateGroupTable();
             }
         }
@@ -236,6 +262,13 @@ FaultSoakFindings RunFaultSoak(const FaultSoakConfig& config)
         TakePicture(real, [&] { DrawScene(&device, pictureCounts); }, results[faulty].picture, findings.pixels,
                     findings);
         ReleaseFlightMap();
+        // The picture's frames count too: the flight's game goes on in them.
+        // A budget is whole again once the failures are forgotten.
+        findings.brokenImports[faulty] = std::max(brokenBeforeForgetting, BrokenImports.load());
+        if (findings.brokenImports[faulty] > Retry::kTries) {
+            findings.Fail(Format("the broken file was imported %u times", findings.brokenImports[faulty]) + " (" +
+                          (faulty ? "with faults" : "without faults") + ")");
+        }
         results[faulty].live = tracking.Live();
         if (std::size_t left = CachedModels()) findings.Fail(Format("%u models left in the cache", unsigned(left)));
         if (std::size_t left = CachedTextures()) findings.Fail(Format("%u textures left in the cache", unsigned(left)));
@@ -280,6 +313,7 @@ FaultSoakFindings RunFaultSoak(const FaultSoakConfig& config)
         }
     }
 
+    TarnRenderer::MeshAddedHook = nullptr;
     Host::SetResetHandler(nullptr);
     Host::WriteHostSites();  // the game's own code back at the sites
     host.ClearCameraRecord();
@@ -295,10 +329,12 @@ FaultSoakFindings RunFaultSoak(const FaultSoakConfig& config)
                   "faults: %u frames, failed on purpose: %s%u allocations; %u lost devices each back with D3D_OK "
                   "(%u resets answered D3DERR_DEVICELOST, %u resets in all), %u scenes skipped; came back: %u meshes' "
                   "buffers and %u textures made again; %u imports failed; %u files given up; objects held after the map's "
-                  "release: %u (%u without faults); picture after the faults: %ld of %ld pixels differ; %.1f s",
+                  "release: %u (%u without faults); broken file imported %u and %u times; picture after the faults: "
+                  "%ld of %ld pixels differ; %.1f s",
                   findings.frames, injected.c_str(), findings.allocationsFailed, findings.losses, findings.resetsLost,
                   findings.resets, findings.scenesSkipped, findings.meshesRemade, findings.texturesRemade,
-                  findings.importsFailed, findings.givenUp, findings.liveWith, findings.liveWithout, findings.differingPixels,
+                  findings.importsFailed, findings.givenUp, findings.liveWith, findings.liveWithout,
+                  findings.brokenImports[0], findings.brokenImports[1], findings.differingPixels,
                   findings.pixels, findings.seconds);
     findings.summary = line;
     return findings;

@@ -7,13 +7,15 @@
 // measure. Every Reset the game retries must end in D3D_OK, no exception
 // may reach the game, the plug-in may hold no more Direct3D objects once the
 // map is released than without faults, and the picture of one camera after
-// the faults must equal the picture without them.
+// the faults must equal the picture without them. With a broken file, it is
+// imported at most the retry policy's tries in each flight.
 //
 // Runs on the calling thread, which plays the game's render thread. Needs a
 // display (Xvfb under Wine) and the host's fixed address range.
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "devices/fault_device.h"
 #include "soak_findings.h"
@@ -31,6 +33,10 @@ struct FaultSoakConfig {
     unsigned resetEvery = 97;          // frames between resets of the game's own
     std::uint32_t allocationOneIn = 10000;
     std::uint32_t seed = 1;
+    // A file of the flight (as "g1_b.obj") whose every import runs out of
+    // memory, in both flights, as one too big for the game's address space
+    // would: a property of the map, not a fault. Empty: none.
+    std::string brokenFile;
 };
 
 struct FaultSoakFindings : SoakFindings {
@@ -45,6 +51,10 @@ struct FaultSoakFindings : SoakFindings {
     unsigned meshesRemade = 0, texturesRemade = 0;  // device objects made again after a failure
     unsigned importsFailed = 0;     // imports that threw and left their model empty
     unsigned givenUp = 0;           // files given up after their last try (out of memory)
+    // Imports of the broken file that reached its first mesh, without and
+    // with faults (with them, a failing allocation may end one before), the
+    // most in one retry budget: the failures are forgotten after the faults.
+    unsigned brokenImports[2] = {};
     long differingPixels = -1, pixels = 0;
     double seconds = 0;
 };

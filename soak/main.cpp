@@ -1,6 +1,6 @@
 // vornak_soak: long runs of the plug-in's code that tests cannot afford.
 //   vornak_soak [--resets N] [--cycles N] [--frames N] [--files N] [--seed N]
-//               [--only reset|churn|faults|settings]
+//               [--broken-file F] [--only reset|churn|faults|settings]
 // churn     N acquire, release and import cycles (10000) of models and
 //           textures on four threads
 // reset     N device resets (1000) through the game's reset sites on a real
@@ -9,7 +9,9 @@
 //           that fails 1 % of creations and locks and is lost every 500
 //           frames for 30, with 1 in 10,000 allocations failing, then
 //           without faults; against the same flight never failing (seed N
-//           picks the failures, default 1)
+//           picks the failures, default 1); with --broken-file (as
+//           g1_b.obj) that file of the flight runs out of memory on every
+//           import, in both flights
 // settings  the settings reader against GetPrivateProfileStringA on N
 //           generated files (10000), from seed N on (default: from the clock,
 //           printed, so that a failing run can be repeated)
@@ -68,6 +70,7 @@ int main(int argc, char** argv)
         else if (option == "--cycles") ok = ParseCount(value, churn.cycles);
         else if (option == "--frames") ok = ParseCount(value, faults.frames);
         else if (option == "--files") ok = ParseCount(value, settings.files);
+        else if (option == "--broken-file") ok = (faults.brokenFile = value).size() > 0;
         else if (option == "--seed") {
             ok = ParseCount(value, settings.firstSeed) && ParseCount(value, churn.seed) &&
                  ParseCount(value, faults.seed);
@@ -77,7 +80,7 @@ int main(int argc, char** argv)
         }
         else ok = false;
         if (!ok) {
-            std::fprintf(stderr, "usage: vornak_soak [--resets N] [--cycles N] [--frames N] [--files N] [--seed N] "
+            std::fprintf(stderr, "usage: vornak_soak [--resets N] [--cycles N] [--frames N] [--files N] [--seed N] [--broken-file F] "
                                  "[--only reset|churn|faults|settings]\n");
             return 2;
         }

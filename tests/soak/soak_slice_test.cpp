@@ -3,6 +3,7 @@
 // soak that stopped looking, shows up in every test run.
 #include <gtest/gtest.h>
 
+#include "base/retry_policy.h"
 #include "churn_soak.h"
 #include "fault_soak.h"
 #include "reset_soak.h"
@@ -58,6 +59,25 @@ TEST(SoakSlice, AFlightOnAFailingDeviceAndHeapComesBackWhole)
         EXPECT_GT(findings.injected[unsigned(kind)], 0u) << Host::FaultKindName(kind);
     }
     EXPECT_GT(findings.allocationsFailed, 0u);
+    EXPECT_EQ(findings.differingPixels, 0);
+}
+
+// The same with a member in view of the picture too big for the game's
+// address space: imported at most the retry policy's tries in each flight,
+// the rest of the map drawn as it is without faults.
+TEST(SoakSlice, AFlightWithAFileThatNeverLoadsGivesItUpAndComesBackWhole)
+{
+    Soak::FaultSoakConfig config;
+    config.frames = 400;
+    config.brokenFile = "g1_b.obj";
+    const Soak::FaultSoakFindings findings = Soak::RunFaultSoak(config);
+    EXPECT_TRUE(findings.Passed()) << Described(findings);
+    // Asked for while the camera passes its group: tried, never more than the policy's tries.
+    // Asked for while the camera passes its group and for the picture after
+    // the flight: tried, never more than the policy's tries. With faults a
+    // failing allocation may end a try before it is counted.
+    EXPECT_GT(findings.brokenImports[0], 0u);
+    for (unsigned imports : findings.brokenImports) EXPECT_LE(imports, Retry::kTries);
     EXPECT_EQ(findings.differingPixels, 0);
 }
 
