@@ -916,13 +916,12 @@ void WriteRoutineThunk()
 {
     static std::once_flag once;
     std::call_once(once, [] {
-        HostEnvironment::Instance();  // makes the host range writable and executable
+        HostCodeWrite writable;
         auto* code = reinterpret_cast<unsigned char*>(kWorldTransformRoutine);
         const auto target = reinterpret_cast<std::uintptr_t>(&WorldTransformRoutine);
         const auto offset = static_cast<std::int32_t>(target - (kWorldTransformRoutine + 5));
         code[0] = 0xE9;  // jmp rel32
         std::memcpy(code + 1, &offset, 4);
-        FlushInstructionCache(GetCurrentProcess(), code, 5);
     });
 }
 

@@ -12,6 +12,14 @@ namespace {
 
 constexpr std::uintptr_t kHostRangeBegin = 0x401000;
 constexpr std::uintptr_t kHostRangeEnd = 0xA00000;
+// The game's code ends here; its data follows.
+constexpr std::uintptr_t kHostCodeEnd = 0x8A0000;
+
+void ProtectHostCode(DWORD protection)
+{
+    DWORD previous = 0;
+    VirtualProtect(reinterpret_cast<void*>(kHostRangeBegin), kHostCodeEnd - kHostRangeBegin, protection, &previous);
+}
 
 std::uint32_t __cdecl NameKeyRoutine(const char* name)
 {
@@ -70,6 +78,18 @@ void WriteJump(std::uintptr_t at, const void* target)
 
 }  // namespace
 
+HostCodeWrite::HostCodeWrite()
+{
+    HostEnvironment::Instance();
+    ProtectHostCode(PAGE_EXECUTE_READWRITE);
+}
+
+HostCodeWrite::~HostCodeWrite()
+{
+    FlushInstructionCache(GetCurrentProcess(), nullptr, 0);
+    ProtectHostCode(PAGE_EXECUTE_READ);
+}
+
 HostEnvironment& HostEnvironment::Instance()
 {
     static HostEnvironment* instance = new HostEnvironment();
@@ -95,6 +115,10 @@ HostEnvironment::HostEnvironment()
     static const std::uint8_t kCollisionStep[] = {0x51, 0x59, 0xC3};
     std::memcpy(reinterpret_cast<void*>(HostGame::kCollisionStepRoutine), kCollisionStep, sizeof(kCollisionStep));
     FlushInstructionCache(GetCurrentProcess(), nullptr, 0);
+    // From now on as the game's loader leaves it: code read-execute, data
+    // read-write. A patch must put back the protection it found.
+    ProtectHostCode(PAGE_EXECUTE_READ);
+    VirtualProtect(reinterpret_cast<void*>(kHostCodeEnd), kHostRangeEnd - kHostCodeEnd, PAGE_READWRITE, &previous);
 
     for (const char* surface : {"asphalt_no_leaves", "asphalt", "concrete", "grass", "gravel", "dirt", "sand"}) {
         AddRecord("simsurface", surface);

@@ -28,10 +28,23 @@ struct HostRecord {
     std::string name;
 };
 
+// The game's code at rest is read-execute, as the loader leaves an
+// executable's code (its data after it read-write): the host's own writes
+// of its code (the routine thunks, the game's code at the patch sites) make
+// it writable for the scope of one of these.
+class HostCodeWrite {
+public:
+    HostCodeWrite();
+    ~HostCodeWrite();
+    HostCodeWrite(const HostCodeWrite&) = delete;
+    HostCodeWrite& operator=(const HostCodeWrite&) = delete;
+};
+
 class HostEnvironment {
 public:
-    // Makes the host range writable and executable and writes the routine
-    // thunks; the first call does it, later calls return the same object.
+    // Lays out the host range (code read-execute, data read-write) and
+    // writes the routine thunks; the first call does it, later calls return
+    // the same object.
     static HostEnvironment& Instance();
 
     // Host data.

@@ -92,7 +92,7 @@ const PatchSite& FindPatchSite(const std::string& name)
 
 void WriteHostSites()
 {
-    HostEnvironment::Instance();  // makes the game's range writable and executable
+    HostCodeWrite writable;
 
     // Event sites: the game's calls of its own routines, with their arguments.
     void (*const eventRoutines[4])() = {HostEventRoutine0, HostEventRoutine1, HostEventRoutine2, HostEventRoutine3};
@@ -154,7 +154,6 @@ void WriteHostSites()
     // The capture site: mov ecx, [esi + 0xec]; push edi; then, at 0x699ace,
     // lea esp, [esp + 4]; ret.
     Put(At("B10"), {0x8B, 0x8E, 0xEC, 0x00, 0x00, 0x00, 0x57, 0x8D, 0x64, 0x24, 0x04, 0xC3});
-    FlushInstructionCache(GetCurrentProcess(), nullptr, 0);
 }
 
 Registers CallWithRegisters(std::uintptr_t entry, const Registers& in, std::initializer_list<std::uint32_t> stackArguments)

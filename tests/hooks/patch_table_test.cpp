@@ -235,6 +235,26 @@ TEST(PatchTable, AStartUpThatFailsAfterReadingUseGameShadersKeepsTheDrawPathAndE
     EXPECT_TRUE(std::equal(before.begin() + entryA, before.begin() + entryA + 5, after.begin() + entryA));
 }
 
+// The game's code as its loader leaves it, read-execute: every page the
+// start-up patches has that protection again afterwards, never left
+// writable (nor made read-write without execute, which would end the game
+// at its next call there).
+TEST(PatchTable, PatchedPagesGetTheirProtectionBack)
+{
+    TestSupport::TempDirectory game;
+    TestSupport::WriteFile(game.File("VornakMapLoader_Config.ini"), "");
+    StartUpScene scene(game);
+    auto protection = [](const Row& row) {
+        MEMORY_BASIC_INFORMATION info{};
+        VirtualQuery(reinterpret_cast<const void*>(AddressOf(row)), &info, sizeof info);
+        return info.Protect;
+    };
+    for (const Row& row : Rows()) ASSERT_EQ(protection(row), DWORD(PAGE_EXECUTE_READ)) << row.name << " before";
+    Startup::RunStartup();
+    ASSERT_NE(HookTest::HostBytes(), scene.before) << "nothing was patched";
+    for (const Row& row : Rows()) EXPECT_EQ(protection(row), DWORD(PAGE_EXECUTE_READ)) << row.name;
+}
+
 TEST(PatchTable, AStartUpWithoutMemoryReturnsNormallyAndStillWritesTheLastPatches)
 {
     TestSupport::TempDirectory game;
