@@ -5,7 +5,9 @@
 // error of a file without normals in both.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <mutex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -332,6 +334,60 @@ TEST_F(MapLoadingComparison, TheLoadOnThePoolLeavesTheMapOfALoadOfOneFileAfterAn
                                          MapLoadOptions{false, 3, 0}}) {
         EXPECT_EQ(LoadAndDescribe(options), sequential) << options.workers << " workers";
     }
+}
+
+// Notes at each loading-screen frame how many LOD files the cache holds: on
+// a map whose entries each name a file of their own, that less the entries
+// already walked is the imports started and not yet taken.
+class CacheNotingDevice : public FrameNotingDevice {
+public:
+    using FrameNotingDevice::FrameNotingDevice;
+    std::vector<std::size_t> cached;
+    HRESULT STDMETHODCALLTYPE Present(const RECT* a, const RECT* b, HWND c, const RGNDATA* d) override
+    {
+        {
+            std::lock_guard<std::mutex> lock(TarnRenderer::ModelCacheLock);
+            cached.push_back(TarnRenderer::ModelCache.size());
+        }
+        return FrameNotingDevice::Present(a, b, c, d);
+    }
+};
+
+// A long map of a large author's kind, every entry with a LOD of its own:
+// the read-ahead fills up to its bound (what it may hold in memory) and
+// never beyond it, with the bound given and with the default of two per
+// worker.
+TEST_F(MapLoadingComparison, TheReadAheadReachesItsBoundAndNeverGoesBeyondIt)
+{
+    constexpr int kEntries = 16;
+    for (int i = 0; i < kEntries; ++i) {
+        WriteBoxes("far" + std::to_string(i), 1, "", "");
+        Config::MapModels.push_back(Lod("m.obj", "far" + std::to_string(i) + ".obj"));
+    }
+    ASSERT_TRUE(TarnRenderer::ModelCache.empty());
+    CacheNotingDevice noting(RealDeviceTest::device_->Device());
+    noting.SetRecording(false);
+    Host::HostEnvironment::Instance().SetDevice(&noting);
+    for (const auto& [options, bound] : {std::make_pair(MapLoadOptions{false, 2, 3}, std::size_t(3)),
+                                         std::make_pair(MapLoadOptions{false, 2, 0}, std::size_t(4))}) {
+        SCOPED_TRACE(bound);
+        noting.cached.clear();
+        SetMapTransform();
+        const MapLoadFigures figures = LoadMap(options);
+        EXPECT_EQ(figures.lodFiles, std::size_t(kEntries));
+        EXPECT_EQ(figures.peakInFlight, bound);
+        ASSERT_EQ(noting.cached.size(), std::size_t(kEntries));
+        // At the bound at some entry, and at no entry beyond it.
+        std::size_t most = 0, at = 0;
+        for (std::size_t walked = 0; walked < noting.cached.size(); ++walked) {
+            ASSERT_GE(noting.cached[walked], walked);
+            if (noting.cached[walked] - walked > most) most = noting.cached[walked] - walked, at = walked;
+        }
+        EXPECT_EQ(most, bound) << "ahead of entry " << at;
+        TestSupport::ReleaseRenderGroups();
+    }
+    ShutdownOverlay();  // it holds this test's device
+    Host::HostEnvironment::Instance().SetDevice(device_.get());
 }
 
 unsigned ImportsUnfinished()
