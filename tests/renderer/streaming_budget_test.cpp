@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <new>
 #include <vector>
 
@@ -527,6 +528,46 @@ TEST_F(DecodedTextureTest, ADecodedTextureIsCopiedBandByBandAndSurvivesAReset)
     ReleaseReference(model);
     Config::Options.StreamingBudgetMs = Config::OptionsRecord{}.StreamingBudgetMs;
     Host::HostEnvironment::Instance().SetDevice(device_->Device());
+}
+
+// A player's machine out of memory just as a decoded texture's last band
+// has gone onto the device and its cache entry is made: the step runs again
+// (from the texture's start, the texture and its twin made anew) and the
+// model finishes with it.
+TEST_F(DecodedTextureTest, ATextureWhoseCacheEntryRanOutOfMemoryIsMadeAgain)
+{
+    TestSupport::TempDirectory dir;
+    TestSupport::WritePng(dir.File("t.png"), 256, 512, 40, 80, 120, true);
+    const float center[3] = {0, 0, 0}, size[3] = {1, 1, 1};
+    TestSupport::WriteObj(dir.File("m.obj"), {TestSupport::MakeBox("box", center, size, "t.png")});
+    Config::Options.StreamingBudgetMs = 1e-9f;  // one step a frame
+    ModelLoadParams params{dir.File("m.obj")};
+    params.loadAsync = true;
+    CModel* model = AcquireModel(params, true);
+    model->loadTask.Wait();
+    // Four buffer steps, the texture's first step and ten of its 11 bands.
+    for (int frame = 0; frame < 15; ++frame) CompletePendingRenderData();
+    ASSERT_TRUE(model->loading.load());
+
+    PoolHeap::FailEveryAllocation(true);
+    CompletePendingRenderData();  // the last band, then the cache entry
+    PoolHeap::FailEveryAllocation(false);
+    EXPECT_TRUE(model->loading.load());
+    {
+        std::lock_guard<std::mutex> lock(TextureCacheLock);
+        for (const CTexture* texture : TextureCache) EXPECT_EQ(texture->path.find("t.png"), std::string::npos);
+    }
+
+    const unsigned steps = StreamingCounters.steps.load();
+    for (int frame = 0; frame < 200 && model->loading.load(); ++frame) CompletePendingRenderData();
+    ASSERT_FALSE(model->loading.load());
+    EXPECT_EQ(StreamingCounters.steps.load() - steps, 12u);  // the texture's first step and its 11 bands again
+    ASSERT_NE(model->meshes[0]->texture, nullptr);
+    ASSERT_NE(model->meshes[0]->texture->resource, nullptr);
+    ASSERT_NE(model->meshes[0]->texture->resource->texture, nullptr);
+    EXPECT_EQ(model->meshes[0]->texture->resource->texture->GetLevelCount(), 10u);
+    ReleaseReference(model);
+    Config::Options.StreamingBudgetMs = Config::OptionsRecord{}.StreamingBudgetMs;
 }
 
 }  // namespace
