@@ -250,6 +250,90 @@ TEST(TaskPool, PoolThreadsShareBlocksAndHandTheirHeapsOnWhenTheyEnd)
     }
 }
 
+// A thread allocating from the pool heap, driven by the test: it churns
+// small blocks until told to stop (holding its arena's lock much of the
+// time, as an import does), or makes one block.
+struct ArenaOwner {
+    std::atomic<int> round{0}, ready{0}, churned{0};
+    std::atomic<bool> stop{false}, allocateOnce{false}, end{false}, usesArena{false};
+    std::atomic<unsigned> spins{0};
+    char* large = nullptr;   // made at the start of each round, for another thread to delete
+    std::atomic<char*> single{nullptr};  // the one allocation
+
+    static DWORD WINAPI Run(void* self) { return static_cast<ArenaOwner*>(self)->Loop(); }
+    DWORD Loop()
+    {
+        usesArena = PoolHeap::UseOnThisThread();
+        std::vector<char*> ring(4096);
+        for (char*& block : ring) block = new char[32];
+        for (int seen = 0; !end;) {
+            if (round.load() > seen) {
+                seen = round.load();
+                large = new char[64 * 1024];
+                ready = seen;
+                for (std::size_t i = 0; !stop; i = (i + 1) % ring.size(), ++spins) {
+                    delete[] ring[i];
+                    ring[i] = new char[32];
+                }
+                churned = seen;
+            } else if (allocateOnce && !single) {
+                single = new char[16];
+            } else {
+                SwitchToThread();
+            }
+        }
+        for (char* block : ring) delete[] block;
+        delete[] single.load();
+        PoolHeap::LeaveThisThread();
+        return 0;
+    }
+};
+
+// The render thread releasing a model a worker is still allocating for:
+// its deletes find the worker's arena busy and wait on the arena's list.
+// The worker's next allocation gives them back, with no flush from anyone
+// (a worker may go on importing for minutes, a flush may never come).
+TEST(TaskPool, ADeleteThatFoundTheArenaBusyIsGivenBackAtTheOwnersNextAllocation)
+{
+    PoolHeap::FlushDeferred();  // nothing left waiting from before
+    ArenaOwner owner;
+    HANDLE thread = CreateThread(nullptr, 0, &ArenaOwner::Run, &owner, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    // Stops the owner at some point of its churn, deletes its large block
+    // from here and lets it finish the operation it was in: when that was an
+    // allocation past its give-back, the delete is still waiting.
+    bool waiting = false;
+    for (int round = 1; round <= 2000 && !waiting; ++round) {
+        owner.stop = false;
+        owner.round = round;
+        while (owner.ready.load() != round) SwitchToThread();
+        const unsigned spins = owner.spins.load();
+        while (owner.spins.load() < spins + 64) SwitchToThread();
+        SuspendThread(thread);
+        CONTEXT context{};
+        context.ContextFlags = CONTEXT_CONTROL;
+        GetThreadContext(thread, &context);  // returns once the thread has stopped
+        delete[] owner.large;
+        owner.stop = true;
+        ResumeThread(thread);
+        while (owner.churned.load() != round) SwitchToThread();
+        waiting = PoolHeap::Read().deferred > 0;
+    }
+    ASSERT_TRUE(owner.usesArena);
+    ASSERT_TRUE(waiting) << "no delete met the arena busy";
+    const PoolHeap::Figures before = PoolHeap::Read();
+
+    owner.allocateOnce = true;
+    while (!owner.single) SwitchToThread();
+    const PoolHeap::Figures after = PoolHeap::Read();
+    EXPECT_EQ(after.deferred, 0u);
+    EXPECT_LT(after.bytes + 60 * 1024, before.bytes) << "the 64 KB block was not given back";
+
+    owner.end = true;
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+}
+
 TEST(TaskPool, DeletesFromOutsideWhileThePoolAllocatesAreAllGivenBack)
 {
     // This thread deletes the pool's blocks while a pool thread holds the
