@@ -1,10 +1,10 @@
 // The map checker on generated game directories: the broken game names each
 // of its mistakes and nothing else, a MapPath that gives no map is named,
 // the sample map is clean, the import cache reuses only what is unchanged,
-// a crashing and a hanging import are reported while the check goes on,
-// and the program's exit codes and outputs. The
-// crash is the workers' test-only one: the importer as built crashes on no
-// file we know of.
+// a crashing and a hanging import are reported while the check goes on (a
+// hang alone makes the check fatal), and the program's exit codes and
+// outputs. The crash is the workers' test-only one: the importer as built
+// crashes on no file we know of.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -250,6 +250,20 @@ TEST(MapCheckerTest, HangingImportIsEndedAndReportedWhileTheCheckGoesOn)
     for (const FileReport& file : report.files) imported += file.model.has_value();
     // Every model file but the missing, unreadable, fatal, crashing and hanging ones.
     EXPECT_EQ(imported, 5u);
+}
+
+// An otherwise clean map with one file the importer hangs on: in the game
+// the loading screen would never end, so the check is fatal on its own.
+TEST(MapCheckerTest, AHangingImportAloneMakesTheCheckFatal)
+{
+    TestSupport::TempDirectory game, scratch;
+    MapGen::WriteSampleGame(game.Path());
+    Captured hung = RunChecker(scratch, "--json --no-progress --timeout 3 --test-hang-on maps\\sample\\walls.obj \"" +
+                                            game.Path() + "\"");
+    EXPECT_EQ(hung.exitCode, 2u);
+    EXPECT_NE(hung.out.find("\"exitCode\": 2"), std::string::npos);
+    EXPECT_NE(hung.out.find("{\"severity\": \"fatal\", \"code\": \"importer-timeout\""), std::string::npos)
+        << hung.out;
 }
 
 TEST(MapCheckerTest, ProgramExitCodesAndOutputs)
