@@ -1,6 +1,7 @@
 // The map checker on generated game directories: the broken game names each
 // of its mistakes and nothing else, a MapPath that gives no map is named,
-// the sample map is clean, the import cache reuses only what is unchanged,
+// the sample map is clean, the import cache reuses only what is unchanged
+// (a same-size rewrite of a material library included),
 // a crashing and a hanging import are reported while the check goes on (a
 // hang alone makes the check fatal), and the program's exit codes and
 // outputs. The crash is the workers' test-only one: the importer as built
@@ -14,6 +15,7 @@
 #include <utility>
 
 #include "broken_map.h"
+#include "import_cache.h"
 #include "map_check.h"
 #include "report_format.h"
 #include "sample_map.h"
@@ -232,6 +234,15 @@ TEST(MapCheckerTest, ImportCacheReusesOnlyWhatIsUnchanged)
     const CheckReport changed = check(CheckerProgram());
     EXPECT_EQ(textureUsers(first, "maps\\sample\\concrete_moved.bmp"), 0u);
     EXPECT_GT(textureUsers(changed, "maps\\sample\\concrete_moved.bmp"), 0u);
+
+    // An author renaming a texture to a name of the same length: the library
+    // keeps its size, only its time tells.
+    const std::string signature = MapChecker::FileSignature(library);
+    TestSupport::WriteFile(library, text.substr(0, texture) + "map_Kd concrete_mover.bmp\n");
+    ASSERT_NE(MapChecker::FileSignature(library), signature);
+    EXPECT_THROW(check(game.File("no_such_checker.exe")), MapChecker::CheckerFailure);
+    const CheckReport renamed = check(CheckerProgram());
+    EXPECT_GT(textureUsers(renamed, "maps\\sample\\concrete_mover.bmp"), 0u);
 }
 
 TEST(MapCheckerTest, HangingImportIsEndedAndReportedWhileTheCheckGoesOn)
