@@ -26,6 +26,26 @@ TEST_F(CullingTest, LodDistanceDecidesBetweenLodAndMembers)
     EXPECT_TRUE(IsModelInRange(nullptr, params, false));  // not requested yet: in range
 }
 
+// An author's settings with the two distances apart, both ways round: each
+// reaches the frame's walk through the options, LODs by LODDistance and
+// members by DrawDistance.
+TEST_F(CullingTest, TheTwoDistancesOfTheOptionsCullLodsAndMembersApart)
+{
+    RenderGroup* withLod = AddGroup(MakeModel(700, 0, 0, 10), {MakeModel(5, 0, 0, 1)});
+    RenderGroup* members = AddGroup(nullptr, {MakeModel(400, 0, 0, 1)});
+    Config::Options.DrawDistance = 300;
+    Config::Options.LODDistance = 800;
+    UpdateVisibility();
+    EXPECT_TRUE(withLod->inRange) << "a LOD 700 away, LODDistance 800";
+    EXPECT_FALSE(members->inRange) << "a member 400 away, DrawDistance 300";
+
+    Config::Options.DrawDistance = 800;
+    Config::Options.LODDistance = 300;
+    UpdateVisibility();
+    EXPECT_FALSE(withLod->inRange) << "a LOD 700 away, LODDistance 300";
+    EXPECT_TRUE(members->inRange) << "a member 400 away, DrawDistance 800";
+}
+
 TEST_F(CullingTest, SmartCullingDropsWhatIsBehindUnlessTheCameraIsInside)
 {
     TarnRenderer::CModel* model = MakeModel(-10, 0, 0, 5);
