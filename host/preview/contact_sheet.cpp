@@ -47,6 +47,20 @@ void Shrink(const Picture& picture, int thumbHeight, unsigned char* sheet, int s
     }
 }
 
+// A red frame, three pixels wide, inside the thumbnail's edge (the DIB
+// holds blue, green, red).
+void Frame(unsigned char* sheet, int stride, int left, int top, int width, int height)
+{
+    constexpr int kWidth = 3;
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            if (x >= kWidth && x < width - kWidth && y >= kWidth && y < height - kWidth) continue;
+            unsigned char* out = sheet + (top + y) * stride + 3 * (left + x);
+            out[0] = 40, out[1] = 40, out[2] = 230;
+        }
+    }
+}
+
 }  // namespace
 
 bool WriteContactSheet(const std::vector<ContactSheetEntry>& entries, const std::string& file, std::string& error)
@@ -103,11 +117,15 @@ bool WriteContactSheet(const std::vector<ContactSheetEntry>& entries, const std:
         const int left = kGap + (i % columns) * (kThumbWidth + kGap);
         const int top = kGap + (i / columns) * (cellHeight + kLabelHeight + kGap);
         const Picture& picture = pictures[i];
-        Shrink(picture, kThumbWidth * picture.height / picture.width, static_cast<unsigned char*>(bits), stride, left,
-               top);
+        const int thumbHeight = kThumbWidth * picture.height / picture.width;
+        Shrink(picture, thumbHeight, static_cast<unsigned char*>(bits), stride, left, top);
+        const bool marked = !entries[i].mark.empty();
+        if (marked) Frame(static_cast<unsigned char*>(bits), stride, left, top, kThumbWidth, thumbHeight);
         GdiFlush();
         RECT label{left, top + cellHeight + 2, left + kThumbWidth, top + cellHeight + kLabelHeight};
-        DrawTextA(dc, entries[i].label.c_str(), -1, &label, DT_LEFT | DT_SINGLELINE | DT_END_ELLIPSIS | DT_NOPREFIX);
+        const std::string text = marked ? "NO SUBJECT (" + entries[i].mark + "): " + entries[i].label : entries[i].label;
+        SetTextColor(dc, marked ? RGB(255, 110, 110) : RGB(235, 235, 235));
+        DrawTextA(dc, text.c_str(), -1, &label, DT_LEFT | DT_SINGLELINE | DT_END_ELLIPSIS | DT_NOPREFIX);
     }
     GdiFlush();
     std::vector<unsigned char> rgb(static_cast<std::size_t>(width) * height * 3);

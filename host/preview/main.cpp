@@ -23,14 +23,21 @@
 //   vornak_host.exe --game DIR --views FILE [--out DIR] [--size WxH]
 //                   [--show-collisions] [--plugin PATH]
 //       The same start, then named views in place of a flight: lines of
-//       "name px py pz tx ty tz [label]". The camera holds each view until
-//       the map settles (streaming done), saves it as `name`, and at the
-//       end writes contact_sheet.png of them all with their labels.
+//       "name px py pz tx ty tz [radius=R] [group=K] [label]": the
+//       subject within R of the target fits the near and far planes, and
+//       with the preview build of the plug-in group K of the map's list is
+//       drawn alone. The camera holds each view until the map settles
+//       (streaming done), saves it as `name` and checks that it shows its
+//       subject; at the end it writes view_checks.txt (a line per view:
+//       "name ok|empty SHARE% [cause]") and contact_sheet.png of them all
+//       with their labels, the empty ones marked.
 //       --show-collisions turns the collision display on for every view.
 //       Pictures are 960x540 unless --size says otherwise.
 //   vornak_host.exe --contact-sheet DIR VIEWS_FILE...
 //       contact_sheet.png in DIR of the views of every VIEWS_FILE whose
-//       pictures are in DIR (views of several runs on one sheet).
+//       pictures are in DIR (views of several runs on one sheet), marking
+//       those DIR\view_checks.txt says show nothing of their subject, and
+//       view_checks.js, the same checks for the views page.
 //   vornak_host.exe --load-dll --game DIR [--plugin PATH]
 //       Loads the plug-in DLL in DIR as the game does at start-up and
 //       prints its log.
@@ -42,12 +49,14 @@
 
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "image/simulated_host.h"
 #include "preview/contact_sheet.h"
 #include "preview/map_preview.h"
+#include "preview/view_check.h"
 
 // stb_image_write's zlib effort (1 to 9), defined with its implementation.
 extern int stbi_write_png_compression_level;
@@ -101,6 +110,7 @@ std::string DefaultPluginPath()
 
 int ContactSheet(const std::string& directory, int files, char** viewsFiles)
 {
+    const auto checks = Host::ReadViewChecks(directory + "\\view_checks.txt");
     std::vector<Host::ContactSheetEntry> entries;
     for (int i = 0; i < files; ++i) {
         std::vector<Host::PreviewView> views;
@@ -110,12 +120,21 @@ int ContactSheet(const std::string& directory, int files, char** viewsFiles)
             return 1;
         }
         for (const Host::PreviewView& view : views) {
-            entries.push_back({directory + "\\" + view.name, view.label.empty() ? view.name : view.label});
+            const auto check = checks.find(view.name);
+            const bool empty = check != checks.end() && !check->second.showsSubject;
+            entries.push_back({directory + "\\" + view.name, view.label.empty() ? view.name : view.label,
+                               empty ? check->second.cause : ""});
         }
     }
     std::string error;
     if (!Host::WriteContactSheet(entries, directory + "\\contact_sheet.png", error)) {
         std::fprintf(stderr, "vornak_host: %s\n", error.c_str());
+        return 1;
+    }
+    std::ofstream script(directory + "\\view_checks.js", std::ios::binary);
+    script << Host::FormatViewChecksScript(checks);
+    if (!script) {
+        std::fprintf(stderr, "vornak_host: cannot write %s\\view_checks.js\n", directory.c_str());
         return 1;
     }
     std::printf("contact sheet of %zu pictures written to %s\\contact_sheet.png\n", entries.size(), directory.c_str());
@@ -210,7 +229,8 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "vornak_host: %s\n", error.c_str());
             return 1;
         }
-        std::printf("views written to %s (pictures, contact_sheet.png and report.json) with the plug-in %s\n",
+        std::printf("views written to %s (pictures, view_checks.txt, contact_sheet.png and report.json) with the "
+                    "plug-in %s\n",
                     preview.outputDirectory.c_str(), preview.pluginPath.c_str());
         return 0;
     }

@@ -24,24 +24,9 @@
 #include <utility>
 #include <vector>
 
+#include "preview/preview_inputs.h"
+
 namespace Host {
-
-// A camera keyframe: reached after `frames` frames, linearly from the last.
-struct CameraKey {
-    int frames;
-    float position[3];
-    float target[3];
-};
-
-// A named view: the camera placed there, held until the map settles (the
-// plug-in has stopped drawing more and making device objects, so the
-// members in range have streamed in), then saved as `name`.
-struct PreviewView {
-    std::string name;   // the picture's file name
-    std::string label;  // a caption for the contact sheet
-    float position[3];
-    float target[3];
-};
 
 struct PreviewConfig {
     std::string gameDirectory;     // the plug-in's game directory (made current)
@@ -52,7 +37,8 @@ struct PreviewConfig {
     float frameSeconds = 1.0f / 30;
     std::vector<CameraKey> path;   // empty: the default flight
     // Not empty: these views in place of a flight (no reset), then
-    // contact_sheet.png with every view and its label.
+    // contact_sheet.png with every view and its label, and
+    // view_checks.txt: whether each picture shows its subject.
     std::vector<PreviewView> views;
     // Flight steps (0 .. path length) to save as PNG, with their names.
     std::vector<std::pair<int, std::string>> screenshots;
@@ -70,28 +56,6 @@ struct PreviewConfig {
     int vehicleLapSteps = 480;
     float vehicleStartAngle = 0;
 };
-
-// Reads keyframes, one per line: frames px py pz tx ty tz ('#' comments).
-bool ReadCameraPath(const std::string& file, std::vector<CameraKey>& path, std::string& error);
-
-// Reads views, one per line: name px py pz tx ty tz [label] ('#' comments).
-bool ReadViews(const std::string& file, std::vector<PreviewView>& views, std::string& error);
-
-// The flight the sample map is made for: near a building group, out to a
-// far view, a wait beyond the unload delay, and back.
-std::vector<CameraKey> DefaultCameraPath();
-int PathLength(const std::vector<CameraKey>& path);
-
-// Whether the settings file in `gameDirectory` turns UseGameShaders on (it
-// is on when the file or the key is absent or not a number), read as the
-// plug-in reads it: the game then runs its render routine at R1, else the
-// code at R2.
-bool SettingsUseGameShaders(const std::string& gameDirectory);
-
-// Writes UseGameShaders=1 or 0 into the settings file of `gameDirectory`.
-bool WriteUseGameShaders(const std::string& gameDirectory, bool on, std::string& error);
-// Writes ShowCollisions=1 or 0 there (the collision display).
-bool WriteShowCollisions(const std::string& gameDirectory, bool on, std::string& error);
 
 // Loads the plug-in and runs the preview, writing the pictures and
 // report.json into the output directory; false with a message when it

@@ -13,7 +13,9 @@
 
 
 #include <cmath>
+#include <map>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -169,5 +171,77 @@ TEST_P(MapPreviewTest, TheFramesBeforeAndAfterTheResetAreTheSamePicture)
 INSTANTIATE_TEST_SUITE_P(RenderEntries, MapPreviewTest,
                          ::testing::Values(PreviewRun{"1", "D1", "R1"}, PreviewRun{"0", "D5", "R2"}),
                          [](const auto& info) { return std::string(info.param.renderEntry); });
+
+// An author's map as exported, seen through the automatic views: a group
+// inside another's bounds (a wall stands between the camera and a small
+// red box), a large block 20 km out (a map in centimetres), and a group
+// whose file is missing. A group drawn alone is seen through the wall; the
+// same view of the whole map is the wall's one colour and marked as such;
+// the block is beyond the fixed far plane and seen with planes fitted to
+// its bounds; the missing file's view is marked as having nothing to draw.
+TEST(MapPreviewViews, EachViewShowsItsSubjectOrSaysWhyNot)
+{
+    TestSupport::TempDirectory game, out;
+    TestSupport::WriteBmp(game.File("red.bmp"), 8, 8, 255, 0, 0);
+    TestSupport::WriteBmp(game.File("grey.bmp"), 8, 8, 128, 128, 128);
+    TestSupport::WriteBmp(game.File("green.bmp"), 8, 8, 0, 200, 0);
+    // In the files' Y-up space; the camera's space has (x, -z, y).
+    const float wallCenter[3] = {3, 0, 0}, wallSize[3] = {0.2f, 200, 200};
+    const float boxCenter[3] = {0, 0, 0}, boxSize[3] = {2, 2, 2};
+    const float blockCenter[3] = {0, 0, -20000}, blockSize[3] = {4000, 4000, 4000};
+    TestSupport::WriteObj(game.File("wall.obj"), {TestSupport::MakeBox("wall", wallCenter, wallSize, "grey.bmp")});
+    TestSupport::WriteObj(game.File("box.obj"), {TestSupport::MakeBox("box", boxCenter, boxSize, "red.bmp")});
+    TestSupport::WriteObj(game.File("block.obj"), {TestSupport::MakeBox("block", blockCenter, blockSize, "green.bmp")});
+    TestSupport::WriteFile(game.File("map.ini"),
+                           "[Options]\r\nDrawDistance=100000\r\nMapModel0Path=wall.obj\r\nMapModel1Path=box.obj\r\n"
+                           "MapModel2Path=block.obj\r\nMapModel3Path=missing.obj\r\n");
+    TestSupport::WriteFile(game.File("VornakMapLoader_Config.ini"), "[Options]\r\nMapPath=map.ini\r\n");
+    TestSupport::WriteFile(game.File("views.txt"),
+                           "alone.png 8 0 0.5 0 0 0 radius=1.8 group=1 the red box alone\n"
+                           "hidden.png 8 0 0.5 0 0 0 radius=1.8 the red box among the others\n"
+                           "far_fixed.png 0 8000 0 0 20000 0 the block, the fixed planes\n"
+                           "far_fitted.png 0 8000 0 0 20000 0 radius=3500 group=2 the block, planes fitted\n"
+                           "missing.png 5 5 5 0 0 0 radius=1 group=3 the missing file\n");
+    const std::string command = "\"" + Host::ProgramDirectory() + "vornak_host.exe\" --game \"" + game.Path() +
+                                "\" --out \"" + out.Path() + "\" --views \"" + game.File("views.txt") +
+                                "\" --size 320x240 --plugin \"" + Host::ProgramDirectory() + "VornakMapLoader_test.dll\"";
+    ASSERT_EQ(RunProcess(command, 120000), 0) << command;
+
+    std::map<std::string, std::string> checks;
+    std::istringstream lines(TestSupport::ReadFile(out.File("view_checks.txt")));
+    for (std::string line; std::getline(lines, line);) checks[line.substr(0, line.find(' '))] = line;
+    ASSERT_EQ(checks.size(), 5u) << TestSupport::ReadFile(out.File("view_checks.txt"));
+    EXPECT_NE(checks["alone.png"].find(" ok "), std::string::npos) << checks["alone.png"];
+    EXPECT_NE(checks["hidden.png"].find(" empty "), std::string::npos) << checks["hidden.png"];
+    EXPECT_NE(checks["hidden.png"].find("inside or behind another model"), std::string::npos) << checks["hidden.png"];
+    EXPECT_NE(checks["far_fixed.png"].find("beyond the far plane"), std::string::npos) << checks["far_fixed.png"];
+    EXPECT_NE(checks["far_fitted.png"].find(" ok "), std::string::npos) << checks["far_fitted.png"];
+    EXPECT_NE(checks["missing.png"].find("nothing drawable"), std::string::npos) << checks["missing.png"];
+
+    // What the pictures hold: the red box through the wall, the green block.
+    auto share = [&](const char* name, auto colour) {
+        const Picture picture = ReadPng(out.File(name));
+        long count = 0;
+        for (std::size_t i = 0; i + 2 < picture.rgb.size(); i += 3) {
+            count += colour(picture.rgb[i], picture.rgb[i + 1], picture.rgb[i + 2]) ? 1 : 0;
+        }
+        return picture.rgb.empty() ? 0.0 : 3.0 * count / double(picture.rgb.size());
+    };
+    auto red = [](int r, int g, int b) { return r > g + 40 && r > b + 40; };
+    auto green = [](int r, int g, int b) { return g > r + 40 && g > b + 20; };
+    EXPECT_GT(share("alone.png", red), 0.01);
+    EXPECT_EQ(share("hidden.png", red), 0.0);
+    EXPECT_EQ(share("far_fixed.png", green), 0.0);
+    EXPECT_GT(share("far_fitted.png", green), 0.01);
+
+    // The sheet of them all marks the empty ones, and the page's script
+    // gets the same checks.
+    const std::string sheet = "\"" + Host::ProgramDirectory() + "vornak_host.exe\" --contact-sheet \"" + out.Path() +
+                              "\" \"" + game.File("views.txt") + "\"";
+    ASSERT_EQ(RunProcess(sheet, 60000), 0) << sheet;
+    const std::string script = TestSupport::ReadFile(out.File("view_checks.js"));
+    EXPECT_NE(script.find("\"hidden.png\": {\"shows\": false"), std::string::npos) << script;
+    EXPECT_NE(script.find("\"alone.png\": {\"shows\": true"), std::string::npos) << script;
+}
 
 }  // namespace

@@ -1,6 +1,9 @@
 // index.html of the automatic views: a static page that lays itself out
 // from two embedded JSON values, the views and the check's report, so that
-// it opens from the disk in any browser without a server.
+// it opens from the disk in any browser without a server. The checks of the
+// pictures, made once they are taken, come from view_checks.js beside it
+// (a script element, which a page opened from the disk may load): a
+// picture that shows nothing of its subject is marked with the cause.
 #include <string>
 
 #include "report_format.h"
@@ -24,7 +27,10 @@ h1 { font-size: 1.3em; }
 .finding { font-size: 0.85em; margin: 0.2em 0; }
 .fatal { color: #f77; } .warning { color: #fc6; } .clean { color: #8c8; font-size: 0.85em; }
 #error { color: #f77; font-weight: bold; }
+.view.empty { outline: 3px solid #e33; }
+.nosubject { color: #f77; font-weight: bold; margin: 0.3em 0; }
 </style>
+<script src="view_checks.js"></script>
 </head>
 <body>
 <h1>Map preview of <span id="directory"></span></h1>
@@ -54,7 +60,8 @@ document.getElementById('summary').textContent = 'Map check: ' + report.fatal + 
     ' warnings; ' + report.totals.triangles + ' triangles in ' + report.totals.files + ' files.' +
     (groupsLeftOut ? ' ' + groupsLeftOut + ' smaller groups have no view.' : '');
 if (typeof previewError === 'string' && previewError) document.getElementById('error').textContent = previewError;
-let loaded = 0, failed = 0;
+const checks = typeof viewChecks === 'object' ? viewChecks : {};
+let loaded = 0, failed = 0, empty = 0;
 const container = document.getElementById('views');
 for (const view of views) {
   const card = text('div', 'view', '');
@@ -65,6 +72,12 @@ for (const view of views) {
   image.src = view.name;
   card.appendChild(image);
   card.appendChild(text('div', 'caption', view.label));
+  const check = checks[view.name];
+  if (check && !check.shows) {
+    card.className = 'view empty';
+    card.appendChild(text('div', 'nosubject', 'No subject in this picture: ' + check.cause));
+    ++empty;
+  }
   if (view.group >= 0) {
     let any = false;
     for (const file of groupFiles(view.group)) {
@@ -79,6 +92,10 @@ for (const view of views) {
   container.appendChild(card);
 }
 document.body.dataset.pictures = views.length;
+document.body.dataset.emptyViews = empty;
+if (empty) {
+  document.getElementById('summary').textContent += ' ' + empty + ' of the pictures show nothing of their subject (marked).';
+}
 </script>
 </body>
 </html>

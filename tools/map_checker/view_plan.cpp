@@ -74,6 +74,14 @@ float Distance(const float a[3], const float b[3])
     return std::sqrt(dx * dx + dy * dy + dz * dz);
 }
 
+// The radius around `center` that holds every sphere.
+float RadiusAround(const float center[3], const std::vector<Sphere>& spheres)
+{
+    float radius = 0;
+    for (const Sphere& s : spheres) radius = std::max(radius, Distance(center, s.center) + s.radius);
+    return radius;
+}
+
 class Planner {
 public:
     explicit Planner(const CheckReport& report)
@@ -143,6 +151,17 @@ ViewPlan PlanViews(const CheckReport& report)
     ViewPlan plan;
     std::map<int, Group> groups;
     std::vector<Sphere> everything;
+    // The plug-in makes one group per declared model, in index order.
+    std::map<int, int> listPosition;
+    for (const FileReport& file : report.files) {
+        for (const std::string& role : file.roles) {
+            bool main = false, lod = false;
+            const int index = ModelIndex(role, main, lod);
+            if (main) listPosition[index] = 0;
+        }
+    }
+    int position = 0;
+    for (auto& entry : listPosition) entry.second = position++;
     for (const FileReport& file : report.files) {
         if (!file.model || file.model->triangles == 0) continue;
         const Sphere sphere{{file.model->center[0], file.model->center[1], file.model->center[2]}, file.model->radius};
@@ -169,6 +188,7 @@ ViewPlan PlanViews(const CheckReport& report)
     const float overviewDirection[3] = {0.0f, -0.55f, 0.83f};
     plan.overviewViews.push_back(planner.Look("overview.png", "overview: the whole map", -1, all.center, overviewDirection,
                                       Planner::Framing(all.radius)));
+    plan.overviewViews.back().radius = all.radius;
 
     // The corners of the map's bounds, seen from a little outside and
     // above. Across, the spheres bound the map; in height their centres do
@@ -195,6 +215,7 @@ ViewPlan PlanViews(const CheckReport& report)
         plan.overviewViews.push_back(planner.Look(std::string("corner_") + corner.name + ".png",
                                           std::string("corner ") + corner.name + " (+x is east, +y north)", -1, lookAt,
                                           direction, Distance(position, lookAt)));
+        plan.overviewViews.back().radius = RadiusAround(lookAt, everything);
     }
 
     std::vector<const Group*> ordered;
@@ -225,8 +246,12 @@ ViewPlan PlanViews(const CheckReport& report)
         std::string label = what + ": " + Base(group->main->path);
         if (group->members) label += " + " + std::to_string(group->members) + " members";
         const float near = planner.InRange(*group, main.center, direction, Planner::Framing(main.radius));
+        const int alone = listPosition.at(group->index);
+        const float groupRadius = RadiusAround(main.center, group->spheres);
         plan.views.push_back(planner.Look(std::string(prefix) + "_main.png", label, group->index, main.center,
                                           direction, near));
+        plan.views.back().radius = groupRadius;
+        plan.views.back().alone = alone;
         if (plan.collisionViews.empty()) {
             plan.collisionViews.push_back(planner.Look("overview_collisions.png", "overview with the collision display",
                                                        -1, all.center, overviewDirection,
@@ -234,6 +259,8 @@ ViewPlan PlanViews(const CheckReport& report)
             plan.collisionViews.push_back(planner.Look(std::string(prefix) + "_collisions.png",
                                                        what + " with the collision display", group->index, main.center,
                                                        direction, near));
+            plan.collisionViews.front().radius = all.radius;
+            plan.collisionViews.back().radius = groupRadius;
         }
         if (group->lod && group->lod->model) {
             const ModelStats& lod = *group->lod->model;
@@ -241,11 +268,14 @@ ViewPlan PlanViews(const CheckReport& report)
             plan.views.push_back(planner.Look(std::string(prefix) + "_lod.png",
                                               what + " LOD: " + Base(group->lod->path), group->index, lod.center,
                                               direction, far));
+            plan.views.back().radius = lod.radius;
+            plan.views.back().alone = alone;
         }
     }
     if (plan.collisionViews.empty()) {
         plan.collisionViews.push_back(planner.Look("overview_collisions.png", "overview with the collision display", -1,
                                                    all.center, overviewDirection, Planner::Framing(all.radius)));
+        plan.collisionViews.back().radius = all.radius;
     }
     return plan;
 }
@@ -253,12 +283,17 @@ ViewPlan PlanViews(const CheckReport& report)
 std::string FormatViews(const std::vector<PlannedView>& views)
 {
     std::ostringstream out;
-    out << "# name  camera x y z  target x y z  label (the game's axes, the third up)\n";
+    out << "# name  camera x y z  target x y z  radius=R [group=K]  label (the game's axes, the third up; the\n"
+           "# subject within R of the target; group K of the map's list drawn alone)\n";
     char numbers[160];
     for (const PlannedView& view : views) {
         std::snprintf(numbers, sizeof numbers, " %.3f %.3f %.3f %.3f %.3f %.3f ", view.position[0], view.position[1],
                       view.position[2], view.target[0], view.target[1], view.target[2]);
-        out << view.name << numbers << view.label << '\n';
+        out << view.name << numbers;
+        std::snprintf(numbers, sizeof numbers, "radius=%.3f ", view.radius);
+        out << numbers;
+        if (view.alone >= 0) out << "group=" << view.alone << ' ';
+        out << view.label << '\n';
     }
     return out.str();
 }

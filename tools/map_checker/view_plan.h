@@ -3,7 +3,8 @@
 // from high above, four views from the corners of the map's bounds at a
 // low angle, and per group (of the kMaxGroupViews largest main models, in
 // a walk from the largest to the nearest next) a view framing its main model with the members drawn and,
-// for a group with a LOD, the same view from where the LOD is drawn; the
+// for a group with a LOD, the same view from where the LOD is drawn, each
+// drawing that group alone (a group inside or around another is seen); the
 // collision views, for a second run with the collision display on, are the
 // overview and the first group's view. Written for vornak_host.exe
 // --views, with the page that shows the pictures beside the findings. The
@@ -27,6 +28,8 @@ struct PlannedView {
     int group = -1;     // the model index of a group view, else -1
     float position[3];  // the camera and the point it looks at, in the
     float target[3];    // game's axes as the preview places its camera
+    float radius = 0;   // of a sphere around the target holding the view's subject
+    int alone = -1;     // the group's place in the map's list when it is drawn alone
 };
 
 struct ViewPlan {
@@ -39,7 +42,10 @@ struct ViewPlan {
 // Nothing planned (no overview) when no model or collision file has bounds.
 ViewPlan PlanViews(const CheckReport& report);
 
-// "name px py pz tx ty tz label" lines, as vornak_host.exe --views reads them.
+// "name px py pz tx ty tz radius=R [group=K] label" lines, as
+// vornak_host.exe --views reads them: the subject's radius fits the view's
+// near and far planes; a group view names the group to draw alone by its
+// place in the map's list.
 std::string FormatViews(const std::vector<PlannedView>& views);
 
 // index.html: every picture with its caption, and beside each group's
