@@ -79,7 +79,7 @@ public:
         : config_(config), host_(HostEnvironment::Instance()), path_(config.path.empty() ? DefaultCameraPath() : config.path)
     {
         record_.entryA = SettingsUseGameShaders(config.gameDirectory);
-        FitDepthPlanes(0, 0, nearPlane_, farPlane_);
+        projection_ = FitProjection(0, 0);
     }
 
     bool Run(std::string& error)
@@ -164,8 +164,8 @@ private:
         if (record_.loadingPictureFrame >= 0) record_.saved.insert(record_.saved.begin(), "loading.png");
     }
 
-    // Each view: its group alone when it names one, its planes fitted to its
-    // subject, frames at the same camera, not drawn, until the map settles
+    // Each view: its group alone when it names one, its projection fitted
+    // to its subject, frames at the same camera, not drawn, until the map settles
     // or a time limit passes; then the picture, checked for its subject.
     // Settled: with the preview build's counter, no model loading in two
     // frames running with the same draws; else the same draws for half a
@@ -180,9 +180,8 @@ private:
             taken.name = view.name;
             taken.drawnAlone = exports_->DrawGroupAlone(view.group);  // -1: the whole map again
             const float distance = Distance(view.position, view.target);
-            FitDepthPlanes(distance, view.radius, nearPlane_, farPlane_);
-            taken.nearPlane = nearPlane_;
-            taken.farPlane = farPlane_;
+            projection_ = FitProjection(distance, view.radius);
+            taken.projection = projection_;
             const double start = NowMs();
             HoldUntilSettled(view, step);
             const double settled = NowMs();
@@ -192,7 +191,7 @@ private:
             ViewGeometry geometry;
             geometry.distance = distance;
             geometry.radius = view.radius;
-            geometry.farPlane = farPlane_;
+            geometry.farPlane = projection_.farPlane;
             geometry.drawnAlone = taken.drawnAlone;
             geometry.draws = record_.frames.back().counts.draws;
             taken.verdict = CheckViewPicture(lastPicture_, kSkyRgb, geometry);
@@ -359,8 +358,8 @@ private:
     void PlaceCamera(const float position[3], const float target[3])
     {
         D3DXMATRIX projection;
-        D3DXMatrixPerspectiveFovLH(&projection, D3DX_PI / 3, float(config_.width) / float(config_.height), nearPlane_,
-                                   farPlane_);
+        D3DXMatrixPerspectiveFovLH(&projection, projection_.fieldOfView, float(config_.width) / float(config_.height),
+                                   projection_.nearPlane, projection_.farPlane);
         D3DXVECTOR3 eye(position[0], position[1], position[2]), at(target[0], target[1], target[2]), up(0, 0, 1);
         D3DXMATRIX view;
         D3DXMatrixLookAtLH(&view, &eye, &at, &up);
@@ -421,7 +420,7 @@ private:
     PreviewDevice* hooked_ = nullptr;
     HostEffectInstallation effect_;
     std::optional<PluginExports> exports_;
-    float nearPlane_ = 0, farPlane_ = 0;
+    ViewProjection projection_{};
     float position_[3] = {}, target_[3] = {};
     float vehicleHeight_ = 0;  // kept from the last hit
     std::vector<unsigned char> lastPicture_, resetBefore_, resetAfter_;

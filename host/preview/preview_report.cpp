@@ -87,9 +87,11 @@ std::string FormatPreviewReport(const PreviewRecord& record)
             const ViewRecord& view = record.views[i];
             char figures[256];
             std::snprintf(figures, sizeof figures,
-                          "\"settleMs\": %.1f, \"pictureMs\": %.1f, \"near\": %.3f, \"far\": %.1f, \"alone\": %s, "
+                          "\"settleMs\": %.1f, \"pictureMs\": %.1f, \"near\": %.3f, \"far\": %.1f, \"fieldOfView\": %.2f, "
+                          "\"alone\": %s, "
                           "\"subjectShare\": %.4f, \"flatShare\": %.4f, \"showsSubject\": %s",
-                          view.settleMs, view.pictureMs, view.nearPlane, view.farPlane, view.drawnAlone ? "true" : "false",
+                          view.settleMs, view.pictureMs, view.projection.nearPlane, view.projection.farPlane,
+                          view.projection.fieldOfView * 180 / 3.14159265, view.drawnAlone ? "true" : "false",
                           view.verdict.subjectShare, view.verdict.flatShare, view.verdict.showsSubject ? "true" : "false");
             out << (i ? ",\n    " : "\n    ") << "{\"name\": \"" << view.name << "\", " << figures;
             if (!view.verdict.showsSubject) out << ", \"cause\": \"" << view.verdict.cause << '"';

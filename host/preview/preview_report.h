@@ -45,7 +45,7 @@ struct ResetRecord {
 struct ViewRecord {
     std::string name;
     double settleMs = 0, pictureMs = 0;  // holding the view until settled; drawing and saving it
-    float nearPlane = 0, farPlane = 0;
+    ViewProjection projection{};
     bool drawnAlone = false;             // its group alone
     ViewVerdict verdict;
 };

@@ -1,6 +1,7 @@
 #include "preview/view_check.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -16,20 +17,25 @@ constexpr float kFixedNear = 0.5f, kFixedFar = 5000.0f;
 // A 24-bit depth buffer keeps surfaces apart up to about this ratio of the
 // planes' distances.
 constexpr float kDepthRatio = 20000.0f;
+constexpr float kWidestView = 3.14159265f / 3, kNarrowestView = 3.14159265f / 90;
 
 }  // namespace
 
-void FitDepthPlanes(float distance, float radius, float& nearPlane, float& farPlane)
+ViewProjection FitProjection(float distance, float radius)
 {
-    if (!(radius > 0)) {
-        nearPlane = kFixedNear;
-        farPlane = kFixedFar;
-        return;
-    }
-    farPlane = (distance + radius) * 1.05f + 1.0f;
+    ViewProjection projection{kFixedNear, kFixedFar, kWidestView};
+    if (!(radius > 0)) return projection;
+    projection.farPlane = (distance + radius) * 1.05f + 1.0f;
     // Outside the subject the near plane goes half-way to it; inside, as
     // near as the depth buffer allows.
-    nearPlane = std::max(farPlane / kDepthRatio, distance > radius ? 0.5f * (distance - radius) : 0.0f);
+    projection.nearPlane =
+        std::max(projection.farPlane / kDepthRatio, distance > radius ? 0.5f * (distance - radius) : 0.0f);
+    // The cone that just holds the sphere, with a margin.
+    if (distance > 1.05f * radius) {
+        const float framing = 2 * std::atan(1.15f * radius / std::sqrt(distance * distance - radius * radius));
+        projection.fieldOfView = std::clamp(framing, kNarrowestView, kWidestView);
+    }
+    return projection;
 }
 
 ViewVerdict CheckViewPicture(const std::vector<unsigned char>& rgb, const unsigned char sky[3],

@@ -37,9 +37,15 @@ inline constexpr double kFlatShare = 0.95;
 ViewVerdict CheckViewPicture(const std::vector<unsigned char>& rgb, const unsigned char sky[3],
                              const ViewGeometry& geometry);
 
-// The near and far planes for a camera `distance` from the target of a
-// subject of `radius` around it (0: the preview's fixed planes).
-void FitDepthPlanes(float distance, float radius, float& nearPlane, float& farPlane);
+// The projection of a camera `distance` from the target of a subject of
+// `radius` around it: near and far planes around the subject, and a field
+// of view (radians) that narrows from the preview's 60 degrees to frame a
+// subject seen from afar (a LOD from where it is drawn). Radius 0: the
+// preview's fixed planes and 60 degrees.
+struct ViewProjection {
+    float nearPlane, farPlane, fieldOfView;
+};
+ViewProjection FitProjection(float distance, float radius);
 
 // One line of view_checks.txt: "name ok 12.34%" or "name empty 0.10% cause".
 std::string FormatViewCheck(const std::string& name, const ViewVerdict& verdict);

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "asset_writer.h"
+#include "fbx_writer.h"
 #include "config/options.h"
 #include "real_device_fixture.h"
 #include "renderer/draw_model.h"
@@ -318,13 +319,8 @@ void Write3ds(const std::string& path, const std::string& texture)
 // FBX 7.4, one scene tree written in either encoding. The file declares Z
 // up (UpAxis 2), as exporters set for a Z-up scene; the numbers are the
 // quad's own.
-using FbxValue = std::variant<std::int32_t, std::int64_t, double, std::string, std::vector<double>,
-                              std::vector<std::int32_t>>;
-struct FbxNode {
-    std::string name;
-    std::vector<FbxValue> values;
-    std::vector<FbxNode> children;
-};
+using TestSupport::FbxNode;
+using TestSupport::FbxValue;
 
 std::vector<FbxNode> FbxScene(const std::string& texture)
 {
@@ -389,104 +385,14 @@ std::vector<FbxNode> FbxScene(const std::string& texture)
     };
 }
 
-std::string FbxText(const FbxNode& node, int depth)
-{
-    const std::string pad(std::size_t(depth), '\t');
-    std::string out = pad + node.name + ": ";
-    for (std::size_t i = 0; i < node.values.size(); ++i) {
-        const FbxValue& value = node.values[i];
-        if (i) out += ", ";
-        if (auto* reals = std::get_if<std::vector<double>>(&value)) {
-            out += "*" + std::to_string(reals->size()) + " {\n" + pad + "\ta: ";
-            for (std::size_t k = 0; k < reals->size(); ++k) out += (k ? "," : "") + Num((*reals)[k]);
-            out += "\n" + pad + "}";
-        } else if (auto* ints = std::get_if<std::vector<std::int32_t>>(&value)) {
-            out += "*" + std::to_string(ints->size()) + " {\n" + pad + "\ta: ";
-            for (std::size_t k = 0; k < ints->size(); ++k) out += (k ? "," : "") + std::to_string((*ints)[k]);
-            out += "\n" + pad + "}";
-        } else if (auto* text = std::get_if<std::string>(&value)) {
-            out += "\"" + *text + "\"";
-        } else if (auto* real = std::get_if<double>(&value)) {
-            out += Num(*real);
-        } else {
-            out += std::to_string(std::holds_alternative<std::int32_t>(value) ? std::get<std::int32_t>(value)
-                                                                              : std::get<std::int64_t>(value));
-        }
-    }
-    if (!node.children.empty()) {
-        out += " {\n";
-        for (const FbxNode& child : node.children) out += FbxText(child, depth + 1);
-        out += pad + "}";
-    }
-    return out + "\n";
-}
-
 void WriteFbxText(const std::string& path, const std::string& texture)
 {
-    std::string out = "; FBX 7.4.0 project file\n";
-    for (const FbxNode& node : FbxScene(texture)) out += FbxText(node, 0);
-    TestSupport::WriteFile(path, out);
-}
-
-std::string FbxBinaryValue(const FbxValue& value)
-{
-    std::string out;
-    auto array = [&](char code, const auto& values) {
-        out += code;
-        PutU32(out, std::uint32_t(values.size()));
-        PutU32(out, 0);  // not compressed
-        PutU32(out, std::uint32_t(values.size() * sizeof(values[0])));
-        for (auto v : values) PutRaw(out, v);
-    };
-    if (auto* reals = std::get_if<std::vector<double>>(&value)) {
-        array('d', *reals);
-    } else if (auto* ints = std::get_if<std::vector<std::int32_t>>(&value)) {
-        array('i', *ints);
-    } else if (auto* text = std::get_if<std::string>(&value)) {
-        std::string s = *text;  // "Class::Name" is stored as "Name\0\1Class"
-        const std::size_t colons = s.find("::");
-        if (colons != std::string::npos) s = s.substr(colons + 2) + std::string("\0\1", 2) + s.substr(0, colons);
-        out += 'S';
-        PutU32(out, std::uint32_t(s.size()));
-        out += s;
-    } else if (auto* real = std::get_if<double>(&value)) {
-        out += 'D';
-        PutRaw(out, *real);
-    } else if (auto* wide = std::get_if<std::int64_t>(&value)) {
-        out += 'L';
-        PutRaw(out, *wide);
-    } else {
-        out += 'I';
-        PutRaw(out, std::get<std::int32_t>(value));
-    }
-    return out;
-}
-
-// A node record: end offset, value count, value bytes, name, values, the
-// children and, when there are any, an empty record.
-std::string FbxBinary(const FbxNode& node, std::size_t offset)
-{
-    std::string values;
-    for (const FbxValue& value : node.values) values += FbxBinaryValue(value);
-    std::string children;
-    const std::size_t start = offset + 13 + node.name.size() + values.size();
-    for (const FbxNode& child : node.children) children += FbxBinary(child, start + children.size());
-    if (!node.children.empty()) children.append(13, '\0');
-    std::string out;
-    PutU32(out, std::uint32_t(start + children.size()));
-    PutU32(out, std::uint32_t(node.values.size()));
-    PutU32(out, std::uint32_t(values.size()));
-    out += char(node.name.size());
-    return out + node.name + values + children;
+    TestSupport::WriteFbx(path, FbxScene(texture), false);
 }
 
 void WriteFbxBinary(const std::string& path, const std::string& texture)
 {
-    std::string out("Kaydara FBX Binary  \0\x1A\0", 23);
-    PutU32(out, 7400);
-    for (const FbxNode& node : FbxScene(texture)) out += FbxBinary(node, out.size());
-    out.append(13, '\0');
-    TestSupport::WriteFile(path, out);
+    TestSupport::WriteFbx(path, FbxScene(texture), true);
 }
 
 // ------------------------------------------------------------ what each format does today
