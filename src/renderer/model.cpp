@@ -26,6 +26,7 @@ std::mutex ModelCacheLock;
 std::atomic<bool> KeepMeshesSeparate{false};
 void (*MeshAddedHook)(CModel* model, CMesh* mesh) = nullptr;
 void (*SceneImportedHook)(CModel* model, const aiScene* scene) = nullptr;
+Assimp::IOSystem* (*ImportIOSystemHook)() = nullptr;
 void (*ModelDestroyedObserver)(CModel* model) = nullptr;
 RendererStatistics Statistics;
 
@@ -111,6 +112,9 @@ void ImportGeometry(CModel* model)
     if (!FileOpens(model->path)) {
         SetLastImportError("Failed to open file");
         return;
+    }
+    if (ImportIOSystemHook) {
+        if (Assimp::IOSystem* io = ImportIOSystemHook()) importer.SetIOHandler(io);
     }
     const aiScene* scene = importer.ReadFile(model->path, kImportFlags);
     if (!scene) {

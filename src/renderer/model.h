@@ -26,6 +26,9 @@
 
 struct aiScene;
 struct aiNode;
+namespace Assimp {
+class IOSystem;
+}
 
 namespace TarnRenderer {
 
@@ -147,6 +150,12 @@ extern void (*MeshAddedHook)(CModel* model, CMesh* mesh);
 // any mesh is built from it; the map checker inspects the scene there.
 // Null in the plug-in.
 extern void (*SceneImportedHook)(CModel* model, const aiScene* scene);
+
+// Called on the importing thread before each import reads its file: an I/O
+// system for that import, which the importer owns and deletes (the map
+// checker notes there every file an import opens). Null in the plug-in, and
+// a null result: Assimp's own.
+extern Assimp::IOSystem* (*ImportIOSystemHook)();
 
 // Called as a model is destroyed, on the releasing thread with the cache
 // lock held: the per-frame walk's table of the groups' models listens, so

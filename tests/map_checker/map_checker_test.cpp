@@ -1,7 +1,8 @@
 // The map checker on generated game directories: the broken game names each
 // of its mistakes and nothing else, a MapPath that gives no map is named,
 // the sample map is clean, the import cache reuses only what is unchanged
-// (a same-size rewrite of a material library included),
+// (a material library in a subfolder, a same-size edit in the same second)
+// and never keeps an import that ran out of memory,
 // a crashing and a hanging import are reported while the check goes on (a
 // hang alone makes the check fatal), and the program's exit codes and
 // outputs. The crash is the workers' test-only one: the importer as built
@@ -198,19 +199,37 @@ TEST(MapCheckerTest, SampleMapIsClean)
     EXPECT_EQ(textures, 6u);
 }
 
-// The watch's import cache: a second check of an unchanged map imports
-// nothing (its workers could not even start), and a changed material
-// library beside a model is seen although the model file is unchanged.
+// The watch's import cache, on an author's map whose material library lies
+// in a subfolder: a second check of an unchanged map imports nothing (its
+// workers could not even start); an edit of that library is seen although
+// the model file is unchanged, and so is a same-size edit whose write time
+// is the same (a file system that keeps whole seconds, or two saves in
+// one); an import that ran out of memory is never kept.
 TEST(MapCheckerTest, ImportCacheReusesOnlyWhatIsUnchanged)
 {
     TestSupport::TempDirectory game, cache;
     MapGen::WriteSampleGame(game.Path());
-    auto check = [&](const std::string& program) {
+    const std::string model = game.File("maps\\sample\\building0.obj");
+    const std::string objText = TestSupport::ReadFile(model);
+    const std::size_t mtllib = objText.find("mtllib building0.mtl");
+    ASSERT_NE(mtllib, std::string::npos);
+    CreateDirectoryA(game.File("maps\\sample\\materials").c_str(), nullptr);
+    const std::string library = game.File("maps\\sample\\materials\\building0.mtl");
+    std::string text = TestSupport::ReadFile(game.File("maps\\sample\\building0.mtl"));
+    DeleteFileA(game.File("maps\\sample\\building0.mtl").c_str());
+    TestSupport::WriteFile(model, objText.substr(0, mtllib) + "mtllib materials/building0.mtl" +
+                                      objText.substr(mtllib + std::string("mtllib building0.mtl").size()));
+    const std::size_t texture = text.find("map_Kd ");
+    ASSERT_NE(texture, std::string::npos);
+    TestSupport::WriteFile(library, text.substr(0, texture) + "map_Kd concrete_kept.bmp\n");
+
+    auto check = [&](const std::string& program, std::vector<std::string> workerArguments = {}) {
         char previous[MAX_PATH];
         GetCurrentDirectoryA(MAX_PATH, previous);
         MapChecker::CheckRequest request;
         request.gameDirectory = game.Path();
         request.workers.program = program;
+        request.workers.extraArguments = std::move(workerArguments);
         request.importCache = cache.Path();
         CheckReport report = MapChecker::RunMapCheck(request);
         SetCurrentDirectoryA(previous);
@@ -220,29 +239,41 @@ TEST(MapCheckerTest, ImportCacheReusesOnlyWhatIsUnchanged)
         const FileReport* file = Find(report, texture, MapChecker::FileKind::Texture);
         return file ? file->roles.size() : 0u;
     };
+    const std::string noChecker = game.File("no_such_checker.exe");
     const CheckReport first = check(CheckerProgram());
-    const CheckReport again = check(game.File("no_such_checker.exe"));
+    EXPECT_GT(textureUsers(first, "maps\\sample\\concrete_kept.bmp"), 0u);
+    const CheckReport again = check(noChecker);
     EXPECT_EQ(MapChecker::FormatTextReport(again), MapChecker::FormatTextReport(first));
 
-    const std::string library = game.File("maps\\sample\\building0.mtl");
-    std::string text = TestSupport::ReadFile(library);
-    const std::size_t texture = text.find("map_Kd ");
-    ASSERT_NE(texture, std::string::npos);
+    // The library in its subfolder edited, the model file untouched.
     text = text.substr(0, texture) + "map_Kd concrete_moved.bmp\n";
     TestSupport::WriteFile(library, text);
-    EXPECT_THROW(check(game.File("no_such_checker.exe")), MapChecker::CheckerFailure);
+    EXPECT_THROW(check(noChecker), MapChecker::CheckerFailure);
     const CheckReport changed = check(CheckerProgram());
-    EXPECT_EQ(textureUsers(first, "maps\\sample\\concrete_moved.bmp"), 0u);
     EXPECT_GT(textureUsers(changed, "maps\\sample\\concrete_moved.bmp"), 0u);
 
-    // An author renaming a texture to a name of the same length: the library
-    // keeps its size, only its time tells.
-    const std::string signature = MapChecker::FileSignature(library);
+    // A texture renamed to a name of the same length, the library's write
+    // time set back to what it was: only the content tells.
+    WIN32_FILE_ATTRIBUTE_DATA before{}, after{};
+    ASSERT_TRUE(GetFileAttributesExA(library.c_str(), GetFileExInfoStandard, &before));
     TestSupport::WriteFile(library, text.substr(0, texture) + "map_Kd concrete_mover.bmp\n");
-    ASSERT_NE(MapChecker::FileSignature(library), signature);
-    EXPECT_THROW(check(game.File("no_such_checker.exe")), MapChecker::CheckerFailure);
+    HANDLE file = CreateFileA(library.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    SetFileTime(file, nullptr, nullptr, &before.ftLastWriteTime);
+    CloseHandle(file);
+    ASSERT_TRUE(GetFileAttributesExA(library.c_str(), GetFileExInfoStandard, &after));
+    ASSERT_EQ(CompareFileTime(&before.ftLastWriteTime, &after.ftLastWriteTime), 0);
+    ASSERT_EQ(before.nFileSizeLow, after.nFileSizeLow);
+    EXPECT_THROW(check(noChecker), MapChecker::CheckerFailure);
     const CheckReport renamed = check(CheckerProgram());
     EXPECT_GT(textureUsers(renamed, "maps\\sample\\concrete_mover.bmp"), 0u);
+
+    // The checker out of memory on the model once more edited: reported,
+    // and not kept.
+    TestSupport::WriteFile(library, text.substr(0, texture) + "map_Kd concrete.bmp\n");
+    const CheckReport starved = check(CheckerProgram(), {"--test-out-of-memory-on", "maps\\sample\\building0.obj"});
+    EXPECT_EQ(Named(starved).count({"maps\\sample\\building0.obj", "importer-out-of-memory"}), 1u);
+    EXPECT_THROW(check(noChecker), MapChecker::CheckerFailure);
 }
 
 TEST(MapCheckerTest, HangingImportIsEndedAndReportedWhileTheCheckGoesOn)

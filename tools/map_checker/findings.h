@@ -31,6 +31,10 @@ struct ModelStats {
     float radius = 0;
     std::uint64_t vertexBufferBytes = 0;  // zero when the plug-in gives the file no render data
     std::uint64_t indexBufferBytes = 0;
+    float boundsMin[3] = {0, 0, 0};  // the model's box, map model space (Z up)
+    float boundsMax[3] = {0, 0, 0};
+    std::uint64_t arrayBytes = 0;    // the arrays the plug-in keeps for the model's life (positions, normals, ...)
+    double unitScaleFactor = 0;      // an FBX file's UnitScaleFactor (centimetres per unit); 0 for none
 };
 
 struct TextureStats {

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <exception>
+#include <new>
 
 #include "base/game_directory.h"
 #include "config/options.h"
@@ -58,7 +59,7 @@ int RunImportWorker(const WorkerArguments& arguments)
     }
     Startup::CaptureGameDirectory();
     Config::LoadSettings();
-    PrepareModelInspection();
+    PrepareModelInspection(arguments.testOutOfMemoryOn);
     if (!WriteAll(answers, "ready\n")) return 3;
 
     PipeLineReader reader(requests);
@@ -71,14 +72,19 @@ int RunImportWorker(const WorkerArguments& arguments)
         }
         FaultForTest(arguments, *job);
         ImportResult result;
+        BeginNotingReads(job->path);
         try {
             result = InspectModelFile(*job);
+        } catch (const std::bad_alloc&) {
+            result = ImportResult{};
+            result.findings.push_back(OutOfMemoryFinding());
         } catch (const std::exception& error) {
             result = ImportResult{};
             result.findings.push_back({Severity::Fatal, "importer-error",
                                        std::string("the import failed with \"") + error.what() +
                                            "\": in the game this error would leave the plug-in's code and end the host"});
         }
+        result.reads = TakeNotedReads();
         if (!WriteAll(answers, EncodeResult(result))) return 3;
     }
     return 0;

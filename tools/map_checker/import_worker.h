@@ -18,6 +18,7 @@ struct WorkerArguments {
     // or hangs the importer as it is built here. Empty in normal use.
     std::string testCrashOn;
     std::string testHangOn;
+    std::string testOutOfMemoryOn;  // its import runs out of memory (model_inspection.h)
 };
 
 // Runs the worker; the process's exit code.

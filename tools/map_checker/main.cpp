@@ -99,12 +99,15 @@ bool Parse(int argc, char** argv, Arguments& arguments, std::string& error)
         } else if (argument == "--worker" && hasValue) {
             arguments.worker = true;
             arguments.workerArguments.gameDirectory = argv[++i];
-        } else if ((argument == "--test-crash-on" || argument == "--test-hang-on") && hasValue) {
-            // Test only: a worker that crashes or never answers on that file
-            // (import_worker.h).
+        } else if ((argument == "--test-crash-on" || argument == "--test-hang-on" ||
+                    argument == "--test-out-of-memory-on") &&
+                   hasValue) {
+            // Test only: a worker that crashes, never answers or runs out of
+            // memory on that file (import_worker.h).
             const std::string path = argv[++i];
-            (argument == "--test-crash-on" ? arguments.workerArguments.testCrashOn
-                                           : arguments.workerArguments.testHangOn) = path;
+            (argument == "--test-crash-on"  ? arguments.workerArguments.testCrashOn
+             : argument == "--test-hang-on" ? arguments.workerArguments.testHangOn
+                                            : arguments.workerArguments.testOutOfMemoryOn) = path;
             arguments.request.workers.extraArguments.insert(arguments.request.workers.extraArguments.end(),
                                                             {argument, path});
         } else if (!argument.empty() && argument[0] == '-') {

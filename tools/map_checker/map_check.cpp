@@ -103,7 +103,7 @@ CheckReport RunMapCheck(const CheckRequest& request)
             results = request.importCache.empty()
                           ? import(jobs)
                           : ImportWithCache(jobs, request.importCache,
-                                            FileSignature(settings.settingsPath) + "\t" + FileSignature(settings.mapPath),
+                                            FileFingerprint(settings.settingsPath) + "\t" + FileFingerprint(settings.mapPath),
                                             import);
         } catch (const std::runtime_error& error) {
             throw CheckerFailure(error.what());

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <new>
 #include <set>
 
 #include "collision/barriers.h"
@@ -20,11 +21,13 @@ namespace {
 // The scan of the scene the import in flight handed the mesh builder.
 bool SceneSeen = false;
 SceneScan CurrentScan;
+std::string OutOfMemoryOn;
 
-void ScanScene(TarnRenderer::CModel*, const aiScene* scene)
+void ScanScene(TarnRenderer::CModel* model, const aiScene* scene)
 {
     SceneSeen = true;
     CurrentScan = ScanImportedScene(scene);
+    if (!OutOfMemoryOn.empty() && model->path == OutOfMemoryOn) throw std::bad_alloc();
 }
 
 // The plug-in's handler ends the process; here the failing import unwinds
@@ -41,6 +44,9 @@ void AddStats(const TarnRenderer::CModel& model, bool renderData, ImportResult& 
     ModelStats& stats = result.stats;
     std::set<std::string> textures;
     for (const TarnRenderer::CMesh* mesh : model.meshes) {
+        stats.arrayBytes += mesh->positions.capacity() * sizeof(float) + mesh->normals.capacity() * sizeof(float) +
+                            mesh->texCoords.capacity() * sizeof(float) + mesh->colors.capacity() +
+                            mesh->indices.capacity() * sizeof(std::uint32_t) + sizeof(TarnRenderer::CMesh);
         ++stats.meshes;
         stats.triangles += mesh->faceCount;
         stats.vertices += mesh->vertexCount;
@@ -54,6 +60,9 @@ void AddStats(const TarnRenderer::CModel& model, bool renderData, ImportResult& 
     }
     std::copy(model.center, model.center + 3, stats.center);
     stats.radius = model.radius;
+    std::copy(model.boundsMin, model.boundsMin + 3, stats.boundsMin);
+    std::copy(model.boundsMax, model.boundsMax + 3, stats.boundsMax);
+    stats.unitScaleFactor = CurrentScan.unitScaleFactor;
 }
 
 // The collision build's barrier pass over this one model; it gives the
@@ -87,10 +96,20 @@ struct SeparateMeshesWhile {
 
 }  // namespace
 
-void PrepareModelInspection()
+Finding OutOfMemoryFinding()
 {
+    return Make(Severity::Warning, kOutOfMemoryCode,
+                "the checker ran out of memory importing this file, so it could not check it: in the game, "
+                "a 32-bit process sharing its memory with the game, the import may run out of memory too and "
+                "then leaves the model undrawn");
+}
+
+void PrepareModelInspection(const std::string& testOutOfMemoryOn)
+{
+    OutOfMemoryOn = testOutOfMemoryOn;
     TarnRenderer::SetFatalErrorHandler(&ObserveFatalError);
     TarnRenderer::SceneImportedHook = &ScanScene;
+    TarnRenderer::ImportIOSystemHook = &NewNotingIOSystem;
     SetMapTransform();
 }
 
@@ -130,6 +149,12 @@ ImportResult InspectModelFile(const ImportJob& job)
         return result;
     }
 
+    if (model->outOfMemory.load() || model->givenUp.load()) {
+        // Left empty, as the plug-in leaves it: nothing about the file is known.
+        result.findings.push_back(OutOfMemoryFinding());
+        TarnRenderer::ReleaseReference(model);
+        return result;
+    }
     if (!SceneSeen) {
         result.findings.push_back(Make(Severity::Warning, "file-unreadable",
                                        "the importer cannot read the file (" + TarnRenderer::LastImportError() +

@@ -2,6 +2,7 @@
 
 #include <assimp/scene.h>
 
+#include <cstdint>
 #include <set>
 
 namespace MapChecker {
@@ -40,11 +41,30 @@ unsigned FacesOutOfRange(const aiMesh& sub)
     return bad;
 }
 
+// A number in the scene's metadata, whichever type the reader stored it as.
+double MetadataNumber(const aiMetadata* data, const char* key)
+{
+    if (!data) return 0;
+    for (unsigned i = 0; i < data->mNumProperties; ++i) {
+        if (std::string(data->mKeys[i].C_Str()) != key || !data->mValues[i].mData) continue;
+        const void* value = data->mValues[i].mData;
+        switch (data->mValues[i].mType) {
+        case AI_FLOAT: return *static_cast<const float*>(value);
+        case AI_DOUBLE: return *static_cast<const double*>(value);
+        case AI_INT32: return *static_cast<const std::int32_t*>(value);
+        case AI_UINT64: return static_cast<double>(*static_cast<const std::uint64_t*>(value));
+        default: return 0;
+        }
+    }
+    return 0;
+}
+
 }  // namespace
 
 SceneScan ScanImportedScene(const aiScene* scene)
 {
     SceneScan scan;
+    if (scene) scan.unitScaleFactor = MetadataNumber(scene->mMetaData, "UnitScaleFactor");
     if (!scene || !scene->mMeshes) return scan;
     std::vector<unsigned> reached;
     CollectReached(scene, scene->mRootNode, reached);

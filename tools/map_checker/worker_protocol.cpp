@@ -86,7 +86,17 @@ std::string EncodeResult(const ImportResult& result)
                 Float(s.center[2]) + "\t" + Float(s.radius) + "\t" + std::to_string(s.vertexBufferBytes) + "\t" +
                 std::to_string(s.indexBufferBytes) + "\n";
     }
+    if (result.imported) {
+        const ModelStats& s = result.stats;
+        text += "extent";
+        for (int axis = 0; axis < 3; ++axis) text += "\t" + Float(s.boundsMin[axis]);
+        for (int axis = 0; axis < 3; ++axis) text += "\t" + Float(s.boundsMax[axis]);
+        char unit[32];
+        std::snprintf(unit, sizeof unit, "%.17g", s.unitScaleFactor);
+        text += "\t" + std::to_string(s.arrayBytes) + "\t" + unit + "\n";
+    }
     for (const std::string& texture : result.textures) text += "texture\t" + Escape(texture) + "\n";
+    for (const FileRead& read : result.reads) text += "read\t" + Escape(read.path) + "\t" + Escape(read.fingerprint) + "\n";
     return text + "done\n";
 }
 
@@ -96,6 +106,18 @@ bool ResultDecoder::Take(const std::string& line)
     if (f[0] == "done" && f.size() == 1) return true;
     if (f[0] == "finding" && f.size() == 4) {
         result_.findings.push_back({f[1] == "fatal" ? Severity::Fatal : Severity::Warning, f[2], f[3]});
+        return false;
+    }
+    if (f[0] == "extent" && f.size() == 9) {
+        ModelStats& s = result_.stats;
+        for (int axis = 0; axis < 3; ++axis) s.boundsMin[axis] = std::stof(f[1 + axis]);
+        for (int axis = 0; axis < 3; ++axis) s.boundsMax[axis] = std::stof(f[4 + axis]);
+        s.arrayBytes = std::stoull(f[7]);
+        s.unitScaleFactor = std::stod(f[8]);
+        return false;
+    }
+    if (f[0] == "read" && f.size() == 3) {
+        result_.reads.push_back({f[1], f[2]});
         return false;
     }
     if (f[0] == "texture" && f.size() == 2) {
