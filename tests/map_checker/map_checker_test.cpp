@@ -3,6 +3,8 @@
 // the sample map is clean, the import cache reuses only what is unchanged
 // (a material library in a subfolder, a same-size edit in the same second)
 // and never keeps an import that ran out of memory,
+// scale and placement mistakes are named with their likely cause, the
+// address space at a drive's worst point counts what the plug-in holds there,
 // a crashing and a hanging import are reported while the check goes on (a
 // hang alone makes the check fatal), and the program's exit codes and
 // outputs. The crash is the workers' test-only one: the importer as built
@@ -16,6 +18,8 @@
 #include <utility>
 
 #include "broken_map.h"
+#include "checked_map.h"
+#include "drive_memory.h"
 #include "import_cache.h"
 #include "map_check.h"
 #include "report_format.h"
@@ -274,6 +278,133 @@ TEST(MapCheckerTest, ImportCacheReusesOnlyWhatIsUnchanged)
     const CheckReport starved = check(CheckerProgram(), {"--test-out-of-memory-on", "maps\\sample\\building0.obj"});
     EXPECT_EQ(Named(starved).count({"maps\\sample\\building0.obj", "importer-out-of-memory"}), 1u);
     EXPECT_THROW(check(noChecker), MapChecker::CheckerFailure);
+}
+
+// A plate 2000 x 2000 units in an ASCII FBX that declares centimetres
+// (UnitScaleFactor 1), as exporters write a scene modelled in centimetres.
+std::string CentimetreFbxPlate(float x)
+{
+    const std::string a = std::to_string(x - 1000), b = std::to_string(x + 1000);
+    return "; FBX 7.4.0 project file\n"
+           "FBXHeaderExtension:  {\n\tFBXHeaderVersion: 1003\n\tFBXVersion: 7400\n}\n"
+           "GlobalSettings:  {\n\tVersion: 1000\n\tProperties70:  {\n"
+           "\t\tP: \"UpAxis\", \"int\", \"Integer\", \"\",1\n"
+           "\t\tP: \"UnitScaleFactor\", \"double\", \"Number\", \"\",1\n\t}\n}\n"
+           "Objects:  {\n"
+           "\tGeometry: 1000, \"Geometry::plate\", \"Mesh\" {\n"
+           "\t\tVertices: *12 {\n\t\t\ta: " + a + ",0,-1000," + b + ",0,-1000," + b + ",0,1000," + a + ",0,1000\n\t\t}\n"
+           "\t\tPolygonVertexIndex: *6 {\n\t\t\ta: 0,2,-2,0,3,-3\n\t\t}\n"
+           "\t\tLayerElementNormal: 0 {\n\t\t\tMappingInformationType: \"ByVertice\"\n"
+           "\t\t\tReferenceInformationType: \"Direct\"\n"
+           "\t\t\tNormals: *12 {\n\t\t\t\ta: 0,1,0,0,1,0,0,1,0,0,1,0\n\t\t\t}\n\t\t}\n"
+           "\t\tLayer: 0 {\n\t\t\tLayerElement:  {\n\t\t\t\tType: \"LayerElementNormal\"\n\t\t\t\tTypedIndex: 0\n"
+           "\t\t\t}\n\t\t}\n\t}\n"
+           "\tModel: 2000, \"Model::plate\", \"Mesh\" {\n\t\tVersion: 232\n\t}\n}\n"
+           "Connections:  {\n\tC: \"OO\",2000,0\n\tC: \"OO\",1000,2000\n}\n";
+}
+
+// An OBJ plate of `half` units each way from (x, 0, z), facing up.
+std::string ObjPlate(float x, float z, float half)
+{
+    std::string text;
+    for (auto [dx, dz] : {std::pair{-1, -1}, {1, -1}, {1, 1}, {-1, 1}}) {
+        text += "v " + std::to_string(x + dx * half) + " 0 " + std::to_string(z + dz * half) + "\n";
+    }
+    return text + "vn 0 1 0\nf 1//1 3//1 2//1\nf 1//1 4//1 3//1\n";
+}
+
+// The sample map as an author may break it: a plant modelled in
+// centimetres and exported as FBX, another exported as OBJ in millimetres,
+// and building0's group copied into a new entry without its sign and LOD.
+// Each is named with its likely cause, and nothing else is.
+TEST(MapCheckerTest, ScaleAndPlacementMistakesAreNamedWithTheirLikelyCause)
+{
+    TestSupport::TempDirectory game;
+    MapGen::WriteSampleGame(game.Path());
+    TestSupport::WriteFile(game.File("maps\\sample\\plant_cm.fbx"), CentimetreFbxPlate(5000));
+    TestSupport::WriteFile(game.File("maps\\sample\\plant_mm.obj"), ObjPlate(0, -60000, 10000));
+    const std::string definition = game.File("maps\\sample.ini");
+    TestSupport::WriteFile(definition, TestSupport::ReadFile(definition) +
+                                           "MapModel40Path=maps\\sample\\plant_cm.fbx\r\n"
+                                           "MapModel41Path=maps\\sample\\plant_mm.obj\r\n"
+                                           "MapModel42Path=maps\\sample\\building0.obj\r\n"
+                                           "MapModel42Path0=maps\\sample\\building0_roof.obj\r\n");
+    const CheckReport report = Check(game.Path());
+
+    const std::multiset<std::pair<std::string, std::string>> expected = {
+        {"maps\\sample\\plant_cm.fbx", "model-scale"},
+        {"maps\\sample\\plant_mm.obj", "model-scale"},
+        {"maps\\sample\\building0.obj", "group-inside-group"},
+    };
+    EXPECT_EQ(Named(report), expected) << MapChecker::FormatTextReport(report);
+    EXPECT_EQ(MapChecker::ExitCodeFor(report), 1);
+    auto message = [&](const std::string& path) {
+        const FileReport* file = Find(report, path, MapChecker::FileKind::Model);
+        return file && !file->findings.empty() ? file->findings.front().message : std::string();
+    };
+    EXPECT_NE(message("maps\\sample\\plant_cm.fbx").find("(UnitScaleFactor 1.000)"), std::string::npos);
+    EXPECT_NE(message("maps\\sample\\plant_cm.fbx").find("exported in centimetres"), std::string::npos);
+    EXPECT_NE(message("maps\\sample\\plant_mm.obj").find("a file in millimetres"), std::string::npos);
+    EXPECT_NE(message("maps\\sample\\building0.obj").find("MapModel42 (main model and members) lie inside those of MapModel3"),
+              std::string::npos);
+}
+
+// The address space at the worst point of a drive, on a map laid out by
+// hand: towns A and C 200 apart, B 1000 away, each with a LOD (LODDistance
+// 300), A and C sharing a texture, and a road without a LOD. The plug-in
+// holds the road and the LODs everywhere, A and C together near them, B
+// alone; with DontUnloadCulledModels every group it has passed.
+TEST(MapCheckerTest, DriveMemoryCountsWhatThePluginHoldsAtTheWorstPoint)
+{
+    constexpr std::uint64_t MB = 1024 * 1024;
+    struct Model {
+        const char* path;
+        float x, radius;
+        std::uint64_t bytes;
+        const char* texture;
+    };
+    const Model models[] = {{"road.obj", 0, 600, 1 * MB, ""},  {"a.obj", 0, 40, 100 * MB, "shared.dds"},
+                            {"a_lod.obj", 0, 50, 1000, ""},    {"b.obj", 1000, 40, 150 * MB, ""},
+                            {"b_lod.obj", 1000, 50, 1000, ""}, {"b_member.obj", 1000, 40, 200 * MB, ""},
+                            {"c.obj", 200, 40, 50 * MB, "shared.dds"}, {"c_lod.obj", 200, 50, 1000, ""}};
+    std::vector<MapChecker::DeclaredFile> declared(std::size(models));
+    std::vector<FileReport> reports(std::size(models) + 1);
+    MapChecker::CheckedMap map;
+    for (std::size_t i = 0; i < std::size(models); ++i) {
+        declared[i].job.path = models[i].path;
+        MapChecker::ModelStats stats;
+        stats.meshes = 1;
+        stats.center[0] = models[i].x;
+        stats.radius = models[i].radius;
+        stats.arrayBytes = models[i].bytes;
+        reports[i].model = stats;
+        MapChecker::CheckedModel model{&declared[i], &reports[i], {}};
+        if (*models[i].texture) model.textures.push_back(models[i].texture);
+        map.models.push_back(model);
+    }
+    reports.back().kind = MapChecker::FileKind::MapDefinition;
+    map.mapDefinition = &reports.back();
+    map.textureBytes["shared.dds"] = 10 * MB;
+    map.groups = {{"MapModel0", {0}, std::nullopt}, {"MapModel1", {1}, 2}, {"MapModel2", {3, 5}, 4},
+                  {"MapModel3", {6}, 7}};
+    Config::OptionsRecord options;
+    options.LODDistance = 300;
+
+    MapChecker::Totals totals;
+    MapChecker::EstimateDriveMemory(map, options, {}, totals);
+    const std::uint64_t always = MapChecker::kPluginImageBytes + 1 * MB + 3000;
+    EXPECT_EQ(totals.fixedBytes, MapChecker::kPluginImageBytes);
+    EXPECT_EQ(totals.worstDriveBytes, always + 350 * MB);  // B and its member, not A and C with their texture
+    EXPECT_EQ(totals.worstDriveGroups, 1u);
+    EXPECT_EQ(totals.worstDriveAt[0], 1000.0f);
+    EXPECT_TRUE(map.mapDefinition->findings.empty());
+
+    options.DontUnloadCulledModels = true;
+    MapChecker::EstimateDriveMemory(map, options, {}, totals);
+    EXPECT_EQ(totals.worstDriveBytes, always + 510 * MB);  // the shared texture once
+    ASSERT_EQ(map.mapDefinition->findings.size(), 1u);
+    EXPECT_EQ(map.mapDefinition->findings[0].code, "address-space");
+    EXPECT_EQ(MapChecker::ExitCodeFor(CheckReport{"", {}, {*map.mapDefinition}, totals}), 1);
 }
 
 TEST(MapCheckerTest, HangingImportIsEndedAndReportedWhileTheCheckGoesOn)

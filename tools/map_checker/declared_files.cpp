@@ -47,7 +47,7 @@ DeclaredIndices FindDeclaredIndices()
 
 class Collector {
 public:
-    void Add(const ImportJob& job, const std::string& role, bool near, bool far)
+    std::size_t Add(const ImportJob& job, const std::string& role, bool near, bool far)
     {
         auto key = std::make_tuple(job.path, job.texturePath, job.collision);
         auto found = index_.find(key);
@@ -59,6 +59,7 @@ public:
         file.roles.push_back(role);
         file.drawnNear |= near;
         file.drawnFar |= far;
+        return found->second;
     }
     std::vector<DeclaredFile> Take() { return std::move(files_); }
 
@@ -69,7 +70,7 @@ private:
 
 }  // namespace
 
-std::vector<DeclaredFile> CollectDeclaredFiles()
+std::vector<DeclaredFile> CollectDeclaredFiles(std::vector<DeclaredGroup>* groups)
 {
     const DeclaredIndices indices = FindDeclaredIndices();
     const bool modelsNamed = indices.models.size() == Config::MapModels.size();
@@ -83,14 +84,18 @@ std::vector<DeclaredFile> CollectDeclaredFiles()
             auto found = indices.members.find(indices.models[e]);
             if (found != indices.members.end()) members = found->second;
         }
+        DeclaredGroup group{model, {}, std::nullopt};
         for (std::size_t p = 0; p < entry.Parts.size(); ++p) {
             std::string role = model + "Path";
             if (p > 0) role += members.size() + 1 == entry.Parts.size() ? std::to_string(members[p - 1]) : "?";
-            collector.Add({entry.Parts[p].Path, entry.Parts[p].TexturePath, false}, role, true, false);
+            group.parts.push_back(
+                collector.Add({entry.Parts[p].Path, entry.Parts[p].TexturePath, false}, role, true, false));
         }
-        if (!entry.LODPath.empty()) {
-            collector.Add({entry.LODPath, entry.Parts.front().TexturePath, false}, model + "LODPath", false, true);
+        if (!entry.LODPath.empty() && !entry.Parts.empty()) {
+            group.lod =
+                collector.Add({entry.LODPath, entry.Parts.front().TexturePath, false}, model + "LODPath", false, true);
         }
+        if (groups) groups->push_back(std::move(group));
     }
     const bool collisionsNamed = indices.collisions.size() == Config::MapCollisions.size();
     for (std::size_t c = 0; c < Config::MapCollisions.size(); ++c) {

@@ -4,6 +4,7 @@
 // them. A file declared the same way twice is imported once.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,8 +19,15 @@ struct DeclaredFile {
     bool drawnFar = false;           // a LOD model
 };
 
+// A group of the map (a MapModel<i>) by its files' places in the list.
+struct DeclaredGroup {
+    std::string name;                // such as MapModel3
+    std::vector<std::size_t> parts;  // the main model, then the members
+    std::optional<std::size_t> lod;
+};
+
 // From Config::MapModels and Config::MapCollisions (and, for the key names,
-// the map definition the plug-in read last).
-std::vector<DeclaredFile> CollectDeclaredFiles();
+// the map definition the plug-in read last); the groups too when asked.
+std::vector<DeclaredFile> CollectDeclaredFiles(std::vector<DeclaredGroup>* groups = nullptr);
 
 }  // namespace MapChecker

@@ -68,6 +68,13 @@ struct Totals {
     std::uint64_t fullDetailBytes = 0;      // every member and LOD model and texture loaded
     std::uint64_t lodOnlyBytes = 0;         // only the LOD models and their textures
     std::uint64_t collisionTriangles = 0;   // what the collision build turns into Bullet meshes
+    // The worst point of a drive (drive_memory.h): the address space the
+    // plug-in needs there, its fixed part, how many groups with a LOD have
+    // their models loaded there, and where (map model space, Z up).
+    std::uint64_t worstDriveBytes = 0;
+    std::uint64_t fixedBytes = 0;
+    std::uint32_t worstDriveGroups = 0;
+    float worstDriveAt[3] = {0, 0, 0};
 };
 
 struct CheckReport {

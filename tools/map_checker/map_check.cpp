@@ -10,10 +10,14 @@
 #include "config/ini_reader.h"
 #include "config/map_definition.h"
 #include "config/options.h"
+#include "checked_map.h"
 #include "declared_files.h"
+#include "drive_memory.h"
 #include "import_cache.h"
 #include "ini_layout.h"
+#include "nested_groups.h"
 #include "progress_line.h"
+#include "scale_check.h"
 #include "settings_check.h"
 #include "texture_check.h"
 
@@ -60,6 +64,36 @@ private:
     std::vector<std::pair<std::string, std::vector<std::string>>> order_;
 };
 
+// The checks over the whole map, once every file has its report.
+void CheckWholeMap(CheckReport& report, const std::vector<DeclaredFile>& declared, std::vector<DeclaredGroup> groups,
+                   std::size_t firstModel, std::vector<std::vector<std::string>> texturesOf)
+{
+    CheckedMap map;
+    map.groups = std::move(groups);
+    std::vector<const ModelStats*> collisionFiles;
+    std::vector<std::size_t> visual(declared.size());  // a declared file's place in map.models
+    for (std::size_t i = 0; i < declared.size(); ++i) {
+        FileReport& file = report.files[firstModel + i];
+        if (declared[i].job.collision) {
+            if (file.model) collisionFiles.push_back(&*file.model);
+            continue;
+        }
+        visual[i] = map.models.size();
+        map.models.push_back({&declared[i], &file, std::move(texturesOf[i])});
+    }
+    for (DeclaredGroup& group : map.groups) {  // collision files come after every visual file
+        for (std::size_t& part : group.parts) part = visual[part];
+        if (group.lod) group.lod = visual[*group.lod];
+    }
+    for (FileReport& file : report.files) {
+        if (file.kind == FileKind::Texture && file.texture) map.textureBytes[file.path] = file.texture->estimatedBytes;
+        if (file.kind == FileKind::MapDefinition) map.mapDefinition = &file;
+    }
+    CheckModelScales(map);
+    CheckNestedGroups(map);
+    EstimateDriveMemory(map, Config::Options, collisionFiles, report.totals);
+}
+
 }  // namespace
 
 CheckReport RunMapCheck(const CheckRequest& request)
@@ -86,7 +120,8 @@ CheckReport RunMapCheck(const CheckRequest& request)
     report.files.push_back(std::move(settings.settings));
     if (!settings.mapDefinition.path.empty()) report.files.push_back(std::move(settings.mapDefinition));
 
-    const std::vector<DeclaredFile> declared = CollectDeclaredFiles();
+    std::vector<DeclaredGroup> groups;
+    const std::vector<DeclaredFile> declared = CollectDeclaredFiles(&groups);
     std::vector<ImportJob> jobs;
     for (const DeclaredFile& file : declared) jobs.push_back(file.job);
     WorkerPoolOptions workers = request.workers;
@@ -112,6 +147,8 @@ CheckReport RunMapCheck(const CheckRequest& request)
 
     TextureUses textures;
     std::set<std::string> lodTextures;
+    const std::size_t firstModel = report.files.size();
+    std::vector<std::vector<std::string>> texturesOf(declared.size());
     for (std::size_t i = 0; i < declared.size(); ++i) {
         const DeclaredFile& file = declared[i];
         ImportResult& result = results[i];
@@ -125,6 +162,7 @@ CheckReport RunMapCheck(const CheckRequest& request)
 
         std::vector<std::string> used = result.textures;
         if (!file.job.collision && !file.job.texturePath.empty()) used.push_back(file.job.texturePath);
+        texturesOf[i] = used;
         for (const std::string& texture : used) {
             textures.Add(texture, file.job.path);
             if (file.drawnFar) lodTextures.insert(texture);
@@ -154,6 +192,8 @@ CheckReport RunMapCheck(const CheckRequest& request)
         }
         report.files.push_back(std::move(texture));
     }
+
+    CheckWholeMap(report, declared, std::move(groups), firstModel, std::move(texturesOf));
 
     std::set<std::string> distinct;
     for (const FileReport& file : report.files) distinct.insert(file.path);

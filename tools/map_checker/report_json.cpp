@@ -91,7 +91,11 @@ std::string FormatJsonReport(const CheckReport& report)
     out += "  ],\n  \"totals\": {\"files\": " + std::to_string(t.files) + ", \"triangles\": " +
            std::to_string(t.triangles) + ", \"fullDetailBytes\": " + std::to_string(t.fullDetailBytes) +
            ", \"lodOnlyBytes\": " + std::to_string(t.lodOnlyBytes) + ", \"collisionTriangles\": " +
-           std::to_string(t.collisionTriangles) + "}\n}\n";
+           std::to_string(t.collisionTriangles) + ",\n             \"worstDriveBytes\": " +
+           std::to_string(t.worstDriveBytes) + ", \"fixedBytes\": " + std::to_string(t.fixedBytes) +
+           ", \"worstDriveGroups\": " + std::to_string(t.worstDriveGroups) + ", \"worstDriveAt\": [" +
+           Number(t.worstDriveAt[0]) + ", " + Number(t.worstDriveAt[1]) + ", " + Number(t.worstDriveAt[2]) +
+           "]}\n}\n";
     return out;
 }
 

@@ -116,6 +116,10 @@ std::string FormatTextReport(const CheckReport& report)
             " triangles in the visual models; estimated memory " + Bytes(t.fullDetailBytes) + " at full detail, " +
             Bytes(t.lodOnlyBytes) + " with only the LODs; collision build " + std::to_string(t.collisionTriangles) +
             " triangles\n";
+    text += "Address space at the worst point of a drive: " + Bytes(t.worstDriveBytes) + " (" +
+            std::to_string(t.worstDriveGroups) + (t.worstDriveGroups == 1 ? " group" : " groups") + " with a LOD in range, near (" + Number(t.worstDriveAt[0]) +
+            ", " + Number(t.worstDriveAt[1]) + ", " + Number(t.worstDriveAt[2]) + ")), " + Bytes(t.fixedBytes) +
+            " of it the plug-in's image and the collision world\n";
     const FindingCounts counts = CountFindings(report);
     if (counts.fatal + counts.warnings == 0) {
         text += "Result: clean, nothing the plug-in would do wrong\n";

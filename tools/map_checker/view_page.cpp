@@ -36,6 +36,7 @@ h1 { font-size: 1.3em; }
 <h1>Map preview of <span id="directory"></span></h1>
 <p id="summary"></p>
 <p id="error"></p>
+<div id="mapFindings"></div>
 <div class="views" id="views"></div>
 <script>
 window.addEventListener('error', e => {
@@ -60,6 +61,14 @@ document.getElementById('summary').textContent = 'Map check: ' + report.fatal + 
     ' warnings; ' + report.totals.triangles + ' triangles in ' + report.totals.files + ' files.' +
     (groupsLeftOut ? ' ' + groupsLeftOut + ' smaller groups have no view.' : '');
 if (typeof previewError === 'string' && previewError) document.getElementById('error').textContent = previewError;
+// Findings of the map as a whole (the settings, the map definition: its
+// address space among them), which no group's view shows.
+for (const file of report.files.filter(f => f.kind === 'settings' || f.kind === 'map definition')) {
+  for (const finding of file.findings) {
+    document.getElementById('mapFindings').appendChild(text('div', 'finding ' + finding.severity, file.path + ': ' +
+                                                             finding.severity + ' ' + finding.code + ': ' + finding.message));
+  }
+}
 const checks = typeof viewChecks === 'object' ? viewChecks : {};
 let loaded = 0, failed = 0, empty = 0;
 const container = document.getElementById('views');
