@@ -76,7 +76,9 @@ std::string FileFingerprint(const std::string& path)
                               nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (file == INVALID_HANDLE_VALUE) return signature + ":unreadable";
     ContentHash hash;
-    std::vector<unsigned char> block(1 << 20);  // a multiple of eight
+    // One block per thread for every file: most files are small, and a
+    // fresh megabyte for each would cost more than reading them.
+    thread_local std::vector<unsigned char> block(1 << 20);  // a multiple of eight
     DWORD got = 0;
     bool ok = true;
     while ((ok = ReadFile(file, block.data(), static_cast<DWORD>(block.size()), &got, nullptr)) && got > 0) {
