@@ -280,55 +280,94 @@ TEST(MapCheckerTest, ImportCacheReusesOnlyWhatIsUnchanged)
     EXPECT_THROW(check(noChecker), MapChecker::CheckerFailure);
 }
 
-// A plate 2000 x 2000 units in an ASCII FBX that declares centimetres
-// (UnitScaleFactor 1), as exporters write a scene modelled in centimetres.
-std::string CentimetreFbxPlate(float x)
+// A cube `half` units each way from (x, half, 0) in the file's axes.
+std::vector<float> CubeCorners(float x, float half)
 {
-    const std::string a = std::to_string(x - 1000), b = std::to_string(x + 1000);
+    std::vector<float> corners;
+    for (int k = 0; k < 8; ++k) {
+        corners.insert(corners.end(), {x + (k & 1 ? half : -half), k & 2 ? 2 * half : 0.0f, k & 4 ? half : -half});
+    }
+    return corners;
+}
+
+// The cube's twelve triangles, by corner (0-based).
+constexpr int kCubeFaces[12][3] = {{0, 2, 1}, {1, 2, 3}, {4, 5, 6}, {5, 7, 6}, {0, 1, 4}, {1, 5, 4},
+                                   {2, 6, 3}, {3, 6, 7}, {0, 4, 2}, {2, 4, 6}, {1, 3, 5}, {3, 7, 5}};
+
+// A cube 2000 units across in an ASCII FBX that declares centimetres
+// (UnitScaleFactor 1): a 20 m plant modelled in centimetres.
+std::string CentimetreFbxCube(float x)
+{
+    std::string vertices, polygons, normals;
+    const std::vector<float> corners = CubeCorners(x, 1000);
+    for (std::size_t i = 0; i < corners.size(); ++i) vertices += (i ? "," : "") + std::to_string(corners[i]);
+    for (const auto& face : kCubeFaces) {
+        polygons += (polygons.empty() ? "" : ",") + std::to_string(face[0]) + "," + std::to_string(face[1]) + "," +
+                    std::to_string(~face[2]);
+    }
+    for (int k = 0; k < 8; ++k) normals += k ? ",0,1,0" : "0,1,0";
     return "; FBX 7.4.0 project file\n"
            "FBXHeaderExtension:  {\n\tFBXHeaderVersion: 1003\n\tFBXVersion: 7400\n}\n"
            "GlobalSettings:  {\n\tVersion: 1000\n\tProperties70:  {\n"
            "\t\tP: \"UpAxis\", \"int\", \"Integer\", \"\",1\n"
            "\t\tP: \"UnitScaleFactor\", \"double\", \"Number\", \"\",1\n\t}\n}\n"
            "Objects:  {\n"
-           "\tGeometry: 1000, \"Geometry::plate\", \"Mesh\" {\n"
-           "\t\tVertices: *12 {\n\t\t\ta: " + a + ",0,-1000," + b + ",0,-1000," + b + ",0,1000," + a + ",0,1000\n\t\t}\n"
-           "\t\tPolygonVertexIndex: *6 {\n\t\t\ta: 0,2,-2,0,3,-3\n\t\t}\n"
+           "\tGeometry: 1000, \"Geometry::plant\", \"Mesh\" {\n"
+           "\t\tVertices: *24 {\n\t\t\ta: " + vertices + "\n\t\t}\n"
+           "\t\tPolygonVertexIndex: *36 {\n\t\t\ta: " + polygons + "\n\t\t}\n"
            "\t\tLayerElementNormal: 0 {\n\t\t\tMappingInformationType: \"ByVertice\"\n"
            "\t\t\tReferenceInformationType: \"Direct\"\n"
-           "\t\t\tNormals: *12 {\n\t\t\t\ta: 0,1,0,0,1,0,0,1,0,0,1,0\n\t\t\t}\n\t\t}\n"
+           "\t\t\tNormals: *24 {\n\t\t\t\ta: " + normals + "\n\t\t\t}\n\t\t}\n"
            "\t\tLayer: 0 {\n\t\t\tLayerElement:  {\n\t\t\t\tType: \"LayerElementNormal\"\n\t\t\t\tTypedIndex: 0\n"
            "\t\t\t}\n\t\t}\n\t}\n"
-           "\tModel: 2000, \"Model::plate\", \"Mesh\" {\n\t\tVersion: 232\n\t}\n}\n"
+           "\tModel: 2000, \"Model::plant\", \"Mesh\" {\n\t\tVersion: 232\n\t}\n}\n"
            "Connections:  {\n\tC: \"OO\",2000,0\n\tC: \"OO\",1000,2000\n}\n";
 }
 
-// An OBJ plate of `half` units each way from (x, 0, z), facing up.
-std::string ObjPlate(float x, float z, float half)
+// The same cube as OBJ, `half` units each way.
+std::string ObjCube(float x, float half)
 {
     std::string text;
-    for (auto [dx, dz] : {std::pair{-1, -1}, {1, -1}, {1, 1}, {-1, 1}}) {
-        text += "v " + std::to_string(x + dx * half) + " 0 " + std::to_string(z + dz * half) + "\n";
+    const std::vector<float> corners = CubeCorners(x, half);
+    for (std::size_t i = 0; i < corners.size(); i += 3) {
+        text += "v " + std::to_string(corners[i]) + " " + std::to_string(corners[i + 1]) + " " +
+                std::to_string(corners[i + 2]) + "\n";
     }
-    return text + "vn 0 1 0\nf 1//1 3//1 2//1\nf 1//1 4//1 3//1\n";
+    text += "vn 0 1 0\n";
+    for (const auto& face : kCubeFaces) {
+        text += "f " + std::to_string(face[0] + 1) + "//1 " + std::to_string(face[1] + 1) + "//1 " +
+                std::to_string(face[2] + 1) + "//1\n";
+    }
+    return text;
+}
+
+// A ground plane far larger across than the buildings, as many maps have.
+std::string ObjGround(float half)
+{
+    const std::string a = std::to_string(-half), b = std::to_string(half);
+    return "v " + a + " -0.5 " + a + "\nv " + b + " -0.5 " + a + "\nv " + b + " -0.5 " + b + "\nv " + a + " -0.5 " +
+           b + "\nvn 0 1 0\nf 1//1 3//1 2//1\nf 1//1 4//1 3//1\n";
 }
 
 // The sample map as an author may break it: a plant modelled in
 // centimetres and exported as FBX, another exported as OBJ in millimetres,
-// and building0's group copied into a new entry without its sign and LOD.
-// Each is named with its likely cause, and nothing else is.
+// and building0's group copied into a new entry without its sign and LOD;
+// and a ground plane 4 km across, as maps have, which is none of these.
+// Each mistake is named with its likely cause, and nothing else is.
 TEST(MapCheckerTest, ScaleAndPlacementMistakesAreNamedWithTheirLikelyCause)
 {
     TestSupport::TempDirectory game;
     MapGen::WriteSampleGame(game.Path());
-    TestSupport::WriteFile(game.File("maps\\sample\\plant_cm.fbx"), CentimetreFbxPlate(5000));
-    TestSupport::WriteFile(game.File("maps\\sample\\plant_mm.obj"), ObjPlate(0, -60000, 10000));
+    TestSupport::WriteFile(game.File("maps\\sample\\plant_cm.fbx"), CentimetreFbxCube(5000));
+    TestSupport::WriteFile(game.File("maps\\sample\\plant_mm.obj"), ObjCube(-60000, 10000));
+    TestSupport::WriteFile(game.File("maps\\sample\\ground.obj"), ObjGround(2000));
     const std::string definition = game.File("maps\\sample.ini");
     TestSupport::WriteFile(definition, TestSupport::ReadFile(definition) +
                                            "MapModel40Path=maps\\sample\\plant_cm.fbx\r\n"
                                            "MapModel41Path=maps\\sample\\plant_mm.obj\r\n"
                                            "MapModel42Path=maps\\sample\\building0.obj\r\n"
-                                           "MapModel42Path0=maps\\sample\\building0_roof.obj\r\n");
+                                           "MapModel42Path0=maps\\sample\\building0_roof.obj\r\n"
+                                           "MapModel43Path=maps\\sample\\ground.obj\r\n");
     const CheckReport report = Check(game.Path());
 
     const std::multiset<std::pair<std::string, std::string>> expected = {

@@ -53,6 +53,15 @@ std::string LikelyCause(const CheckedModel& model, double ratio)
     return "likely a scale left on the model or set in the exporter";
 }
 
+float Height(const ModelStats& stats) { return stats.boundsMax[2] - stats.boundsMin[2]; }
+
+double Median(std::vector<float> values)
+{
+    std::sort(values.begin(), values.end());
+    const std::size_t middle = values.size() / 2;
+    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2.0;
+}
+
 }  // namespace
 
 void CheckModelScales(CheckedMap& map)
@@ -62,22 +71,27 @@ void CheckModelScales(CheckedMap& map)
         if (HasBox(model) && model.report->model->radius > 0) sized.push_back(&model);
     }
     if (sized.size() < 3) return;
-    std::vector<float> radii;
-    for (const CheckedModel* model : sized) radii.push_back(model->report->model->radius);
-    std::sort(radii.begin(), radii.end());
-    const std::size_t middle = radii.size() / 2;
-    const double median = radii.size() % 2 ? radii[middle] : (radii[middle - 1] + radii[middle]) / 2.0;
+    std::vector<float> radii, heights;
+    for (const CheckedModel* model : sized) {
+        radii.push_back(model->report->model->radius);
+        heights.push_back(Height(*model->report->model));
+    }
+    const double median = Median(radii), medianHeight = Median(heights);
     if (!(median > 0)) return;
 
     for (CheckedModel* model : sized) {
         const double radius = model->report->model->radius;
         const double ratio = radius / median;
-        if (ratio < kScaleOutlierRatio && ratio > 1 / kScaleOutlierRatio) continue;
+        const double heightRatio = medianHeight > 0 ? Height(*model->report->model) / medianHeight : ratio;
+        const bool large = ratio >= kScaleOutlierRatio && heightRatio >= kScaleOutlierRatio;
+        const bool small = ratio <= 1 / kScaleOutlierRatio && heightRatio <= 1 / kScaleOutlierRatio;
+        if (!large && !small) continue;
         const std::string how = ratio > 1 ? Fixed(ratio, 0) + " times the size" : "1/" + Fixed(1 / ratio, 0) + " of the size";
         model->report->findings.push_back(
             {Severity::Warning, "model-scale",
              "its bounding radius " + Fixed(radius) + " is " + how + " of the map's median model (" + Fixed(median) +
-                 "), and the plug-in draws it at that size; " + LikelyCause(*model, ratio)});
+                 "), its height " + Fixed(Height(*model->report->model)) + " against a median of " +
+                 Fixed(medianHeight) + ", and the plug-in draws it at that size; " + LikelyCause(*model, ratio)});
     }
 }
 
