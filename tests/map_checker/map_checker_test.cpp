@@ -208,7 +208,8 @@ TEST(MapCheckerTest, SampleMapIsClean)
 // workers could not even start); an edit of that library is seen although
 // the model file is unchanged, and so is a same-size edit whose write time
 // is the same (a file system that keeps whole seconds, or two saves in
-// one); an import that ran out of memory is never kept.
+// one), and so is a library that appears after a check without it; an
+// import that ran out of memory is never kept.
 TEST(MapCheckerTest, ImportCacheReusesOnlyWhatIsUnchanged)
 {
     TestSupport::TempDirectory game, cache;
@@ -277,6 +278,15 @@ TEST(MapCheckerTest, ImportCacheReusesOnlyWhatIsUnchanged)
     TestSupport::WriteFile(library, text.substr(0, texture) + "map_Kd concrete.bmp\n");
     const CheckReport starved = check(CheckerProgram(), {"--test-out-of-memory-on", "maps\\sample\\building0.obj"});
     EXPECT_EQ(Named(starved).count({"maps\\sample\\building0.obj", "importer-out-of-memory"}), 1u);
+    EXPECT_THROW(check(noChecker), MapChecker::CheckerFailure);
+
+    // A material library copied in only after a check that went without it.
+    const std::string other = game.File("maps\\sample\\building1.mtl");
+    const std::string otherText = TestSupport::ReadFile(other);
+    DeleteFileA(other.c_str());
+    check(CheckerProgram());
+    check(noChecker);  // everything kept
+    TestSupport::WriteFile(other, otherText);
     EXPECT_THROW(check(noChecker), MapChecker::CheckerFailure);
 }
 
