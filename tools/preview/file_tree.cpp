@@ -128,7 +128,15 @@ bool CopyOneFile(const std::string& from, const std::string& to)
     return CopyFileA(from.c_str(), to.c_str(), FALSE) != 0;
 }
 
-bool CopyTree(const std::string& from, const std::string& to, std::string& error)
+namespace {
+
+bool IsIni(const char* name)
+{
+    const std::size_t length = std::strlen(name);
+    return length >= 4 && lstrcmpiA(name + length - 4, ".ini") == 0;
+}
+
+bool CopyFolder(const std::string& from, const std::string& to, bool& link, std::string& error)
 {
     if (!MakeFolders(to)) {
         error = "cannot make the folder " + to;
@@ -139,13 +147,33 @@ bool CopyTree(const std::string& from, const std::string& to, std::string& error
         if (!ok) return;
         const std::string source = JoinPath(from, entry.cFileName), target = JoinPath(to, entry.cFileName);
         if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            ok = CopyTree(source, target, error);
-        } else if (!IsLog(entry.cFileName) && !CopyOneFile(source, target)) {
+            ok = CopyFolder(source, target, link, error);
+            return;
+        }
+        if (IsLog(entry.cFileName)) return;
+        if (link && !IsIni(entry.cFileName)) {
+            if (CreateHardLinkA(target.c_str(), source.c_str(), nullptr)) return;
+            link = false;  // another volume, or a file system without links: copies from here on
+        }
+        if (!CopyOneFile(source, target)) {
             error = "cannot copy " + source + " to " + target;
             ok = false;
         }
     });
     return ok;
+}
+
+}  // namespace
+
+bool CopyTree(const std::string& from, const std::string& to, bool linkFiles, std::string& error)
+{
+    return CopyFolder(from, to, linkFiles, error);
+}
+
+bool WriteNewFile(const std::string& path, const std::string& text)
+{
+    DeleteFileA(path.c_str());
+    return WriteTextFile(path, text);
 }
 
 void RemoveTree(const std::string& path)

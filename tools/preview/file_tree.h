@@ -24,8 +24,15 @@ bool WriteTextFile(const std::string& path, const std::string& text);
 bool CopyOneFile(const std::string& from, const std::string& to);
 
 // Copies a folder tree; the plug-in's log (VornakMapLoader.log, in any
-// folder) stays behind, since the copy's run writes its own.
-bool CopyTree(const std::string& from, const std::string& to, std::string& error);
+// folder) stays behind, since the copy's run writes its own. With
+// linkFiles, files other than .ini files become hard links where the volume
+// allows (copied where not): a copy for reading only, made in a fraction of
+// the time. Whoever changes a file of such a copy must remove it and write a
+// new one (WriteNewFile), never write into it.
+bool CopyTree(const std::string& from, const std::string& to, bool linkFiles, std::string& error);
+// Writes a file as a new one: a hard link in its place is replaced, and what
+// it linked to is left as it was.
+bool WriteNewFile(const std::string& path, const std::string& text);
 void RemoveTree(const std::string& path);
 
 // Relative path (lower case, backslashes) -> (write time, size) of every

@@ -27,11 +27,14 @@ void ForEachLine(const std::string& text, Visit visit)
     }
 }
 
-bool PutFirstInFile(const std::string& path, const std::vector<std::string>& lines, std::string& error)
+// The copy's own version of one of the game's files: a new file, never
+// written through a link to the game's.
+bool WriteCopyFile(const std::string& original, const std::string& target, const std::vector<std::string>& lines,
+                   std::string& error)
 {
     std::string text;
-    if (!ReadTextFile(path, text) || !WriteTextFile(path, PutFirstInOptions(text, lines))) {
-        error = "cannot change the copy's " + path;
+    if (!ReadTextFile(original, text) || !WriteNewFile(target, lines.empty() ? text : PutFirstInOptions(text, lines))) {
+        error = "cannot write the copy's " + target;
         return false;
     }
     return true;
@@ -81,23 +84,37 @@ std::string FirstValue(const std::string& text, const std::string& key)
     return value;
 }
 
-bool MakeGameCopy(const std::string& game, const std::string& copy, double farDrawDistance, std::string& error)
+bool SetCopyKind(const std::string& game, const std::string& copy, double farDrawDistance, std::string& error)
 {
-    RemoveTree(copy);
-    if (!CopyTree(game, copy, error)) return false;
-    const std::string settings = JoinPath(copy, "VornakMapLoader_Config.ini");
-    if (!FileExists(settings)) return true;  // the plug-in's defaults; nothing to change
-    if (!PutFirstInFile(settings, {"StreamingBudgetMs=0", "DontUnloadCulledModels=1"}, error)) return false;
-    if (farDrawDistance <= 0) return true;
+    DeleteFileA(JoinPath(copy, "VornakMapLoader.log").c_str());
+    const std::string settings = JoinPath(game, "VornakMapLoader_Config.ini");
+    if (!FileExists(settings)) {
+        // The plug-in's defaults; a settings file a last run wrote goes.
+        DeleteFileA(JoinPath(copy, "VornakMapLoader_Config.ini").c_str());
+        return true;
+    }
+    if (!WriteCopyFile(settings, JoinPath(copy, "VornakMapLoader_Config.ini"),
+                       {"StreamingBudgetMs=0", "DontUnloadCulledModels=1"}, error)) {
+        return false;
+    }
     std::string text;
     ReadTextFile(settings, text);
     const std::string mapPath = FirstValue(text, "MapPath");
-    if (mapPath.empty()) return true;
-    const std::string definition = JoinPath(copy, mapPath);
-    if (!FileExists(definition)) return true;  // the checker names it; the views show what the plug-in shows
-    char line[64];
-    std::snprintf(line, sizeof line, "DrawDistance=%.0f", std::ceil(farDrawDistance));
-    return PutFirstInFile(definition, {line}, error);
+    // Without a map definition the checker names it; the views show what the plug-in shows.
+    if (mapPath.empty() || !FileExists(JoinPath(game, mapPath))) return true;
+    std::vector<std::string> lines;
+    if (farDrawDistance > 0) {
+        char line[64];
+        std::snprintf(line, sizeof line, "DrawDistance=%.0f", std::ceil(farDrawDistance));
+        lines.push_back(line);
+    }
+    return WriteCopyFile(JoinPath(game, mapPath), JoinPath(copy, mapPath), lines, error);
+}
+
+bool MakeGameCopy(const std::string& game, const std::string& copy, double farDrawDistance, std::string& error)
+{
+    RemoveTree(copy);
+    return CopyTree(game, copy, true, error) && SetCopyKind(game, copy, farDrawDistance, error);
 }
 
 }  // namespace Preview

@@ -13,8 +13,15 @@
 
 namespace Preview {
 
-// farDrawDistance <= 0: a near copy (the settings' lines only).
+// farDrawDistance <= 0: a near copy (the settings' lines only). The copy's
+// files are hard links where they can be (file_tree.h): only its settings
+// and map definition are its own, and a run writes only those and the log.
 bool MakeGameCopy(const std::string& game, const std::string& copy, double farDrawDistance, std::string& error);
+
+// Turns an existing copy into another kind (near, or far at another
+// distance) for the next run: its settings and map definition made again
+// from the game directory's, its last run's log removed.
+bool SetCopyKind(const std::string& game, const std::string& copy, double farDrawDistance, std::string& error);
 
 // The text with the lines inserted right after its first [Options] line (any
 // case, leading blanks allowed), in the text's own line ends; with a new

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <sstream>
+#include <thread>
 #include <windows.h>
 
 #include "file_tree.h"
@@ -93,11 +94,11 @@ int Failed(const std::string& message)
     return 1;
 }
 
-// Copy, host run and wait: one of the pass's three runs.
+// One of the pass's three runs in the copy, made the run's kind first.
 bool TakeInCopy(const PreviewTools& tools, const std::string& game, const HostRun& run, double farDrawDistance,
                 std::string& error)
 {
-    if (!MakeGameCopy(game, run.copy, farDrawDistance, error)) return false;
+    if (!SetCopyKind(game, run.copy, farDrawDistance, error)) return false;
     Child child;
     if (!StartHostRun(tools, run, ChildOutput(), child, error)) return false;
     const int status = child.Wait();
@@ -105,6 +106,8 @@ bool TakeInCopy(const PreviewTools& tools, const std::string& game, const HostRu
         error = "the preview could not take the " + run.name + " views (vornak_host exit " + std::to_string(status) + ")";
         return false;
     }
+    // The run's own log beside its pictures: what the copy loaded.
+    CopyOneFile(JoinPath(run.copy, "VornakMapLoader.log"), JoinPath(run.out, "VornakMapLoader.log"));
     return true;
 }
 
@@ -132,37 +135,40 @@ int RunAllViews(const PreviewTools& tools, const std::string& game, const std::s
     }
     if (!ReadViewLists(out, lists, error)) return Failed(error);
 
+    // One copy of the game directory serves the three runs one after
+    // another, its settings and map definition made for each.
+    const std::string copy = JoinPath(scratch, "game");
+    if (!MakeGameCopy(game, copy, 0, error)) return Failed(error);
     // The groups' views go straight to the output folder; the far runs' into
     // folders of their own, gathered after.
-    const std::string nearCopy = JoinPath(scratch, "near"), farCopy = JoinPath(scratch, "far"),
-                      collisionCopy = JoinPath(scratch, "collisions");
     DeleteFileA(JoinPath(out, "view_checks.txt").c_str());  // the last pass's verdicts
     if (!lists.groups.empty()) {
         std::printf("vornak_preview: taking %zu group views\n", lists.groups.size());
-        const HostRun run{"group", nearCopy, out, JoinPath(out, "views.txt"), false};
+        const HostRun run{"group", copy, out, JoinPath(out, "views.txt"), false};
         if (!TakeInCopy(tools, game, run, 0, error)) return Failed(error);
-        CopyOneFile(JoinPath(nearCopy, "VornakMapLoader.log"), JoinPath(out, "VornakMapLoader.log"));
-        RemoveTree(nearCopy);
     }
     std::vector<std::pair<std::string, std::string>> checks = ReadViewChecks(out);
     const struct {
         const std::vector<PlannedView>& views;
         HostRun run;
     } farRuns[] = {
-        {lists.overview, {"overview", farCopy, JoinPath(out, "overview"), JoinPath(out, "overview_views.txt"), false}},
+        {lists.overview, {"overview", copy, JoinPath(out, "overview"), JoinPath(out, "overview_views.txt"), false}},
         {lists.collisions,
-         {"collision", collisionCopy, JoinPath(out, "collisions"), JoinPath(out, "collision_views.txt"), true}},
+         {"collision", copy, JoinPath(out, "collisions"), JoinPath(out, "collision_views.txt"), true}},
     };
     for (const auto& distant : farRuns) {
         if (distant.views.empty()) continue;
         std::printf("vornak_preview: taking %zu %s views\n", distant.views.size(), distant.run.name.c_str());
         if (!TakeInCopy(tools, game, distant.run, FittedDrawDistance(distant.views), error)) return Failed(error);
-        // The run's own log beside its pictures: what the far copy loaded.
-        CopyOneFile(JoinPath(distant.run.copy, "VornakMapLoader.log"), JoinPath(distant.run.out, "VornakMapLoader.log"));
-        RemoveTree(distant.run.copy);
         if (!GatherPictures(distant.views, distant.run.out, out, error)) return Failed(error);
         for (const auto& line : ReadViewChecks(distant.run.out)) checks.push_back(line);
     }
+    // The copy goes while the sheet is made.
+    std::thread removal([copy] { RemoveTree(copy); });
+    struct Join {
+        std::thread& thread;
+        ~Join() { thread.join(); }
+    } join{removal};
     if (!checks.empty() && !WriteViewChecks(out, checks)) return Failed("cannot write " + JoinPath(out, "view_checks.txt"));
     if (!MakeContactSheet(tools, out, ChildOutput(), error)) return Failed(error);
     ReadTextFile(report, text);

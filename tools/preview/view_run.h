@@ -1,9 +1,9 @@
 // One pass of the preview's automatic views: the map checker plans them
 // (check.txt, overview_views.txt, views.txt, collision_views.txt,
-// index.html in the output folder), the host takes them in copies of the
-// game directory (game_copy.h): the groups' views in a near copy, the
-// overview and the corners in a far copy, the collision views in another
-// far copy with the collision display on, one after another; the pictures
+// index.html in the output folder), the host takes them, one run after
+// another, in a copy of the game directory (game_copy.h): the groups' views
+// with the copy near, the overview and the corners with it far, the
+// collision views far with the collision display on; the pictures
 // of the far runs join the others in the output folder, with their lines of
 // view_checks.txt after the near run's; then contact_sheet.png of them all.
 // The checker's findings do not fail the pass; a step that cannot run does.

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <map>
+#include <thread>
 #include <windows.h>
 
 #include "change_scope.h"
@@ -80,7 +81,16 @@ public:
         if (scope.Overview()) take.overview = planned.overview;
         if (scope.every || scope.collisions) take.collisions = planned.collisions;
         std::map<std::string, std::string> newChecks;
-        if (!TakeViews(take, newChecks, error)) return Unchanged(error);
+        const bool taken = TakeViews(take, newChecks, error);
+        // The copies go while the page and the sheet are made.
+        std::thread removal([this] {
+            for (const char* name : {"near-game", "overview-game", "collision-game"}) RemoveTree(JoinPath(scratch_, name));
+        });
+        struct Join {
+            std::thread& thread;
+            ~Join() { thread.join(); }
+        } join{removal};
+        if (!taken) return Unchanged(error);
         laps("views");
 
         if (!UpdateLists(plan, scope, error)) return Unchanged(error);
