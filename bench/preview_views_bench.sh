@@ -1,13 +1,12 @@
 #!/usr/bin/env bash
 # The preview's automatic views, timed: every view of the generated sample
-# map and of a generated grid of 200 building groups (checker, three host
-# runs, contact sheet), against a baseline measured in the same run: one
+# map and of a generated grid of 200 building groups (vornak_preview.exe:
+# checker, three host runs, contact sheet), against a baseline measured in the same run: one
 # host run of a single overview view of the same map (start, map loading,
 # one picture). Goal: all views of each map within 60 s after the build.
 # Runs inside a Wine session (scripts/run-benchmarks.sh starts one).
 #   bench/preview_views_bench.sh BUILD_DIR
 set -Eeuo pipefail
-root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 bin=$(cd "$1" && pwd)/bin
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -31,7 +30,7 @@ measure() {  # name, mapgen arguments...
   local baseline
   baseline=$(echo "$(now) - $start" | bc)
   start=$(now)
-  bash "$root/scripts/preview-views.sh" "$bin" "$bin/VornakMapLoader_test.dll" "$game" "$work/$name/views" >/dev/null
+  wine "$bin/vornak_preview.exe" "$(winepath -w "$game")" --out "$(winepath -w "$work/$name/views")" >/dev/null
   local seconds views
   seconds=$(echo "$(now) - $start" | bc)
   views=$(cat "$work/$name/views/"{overview_,,collision_}views.txt | grep -vc '^#')

@@ -1,14 +1,13 @@
 #!/usr/bin/env bash
 # The watch's answer to a save: the generated sample map with one more
 # group, a model of 100,352 triangles (a grid of quads, OBJ); the watch
-# (scripts/preview-watch.py) runs, the model is saved again moved by 5
+# (vornak_preview.exe --watch) runs, the model is saved again moved by 5
 # units, and the time from the save to the updated pictures and page (then
 # to the contact sheet) is measured, against the baseline of the same run:
 # the first full set of views. Goal: at most 5 s. Runs inside a Wine session (scripts/run-benchmarks.sh
 # starts one).
 #   bench/preview_watch_bench.sh BUILD_DIR
 set -Eeuo pipefail
-root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 bin=$(cd "$1" && pwd)/bin
 work=$(mktemp -d)
 watcher=
@@ -39,7 +38,8 @@ printf 'newmtl big\nmap_Kd concrete.png\n' >"$game/maps/sample/big.mtl"
 printf 'MapModel40Path=maps\\sample\\big.obj\r\n' >>"$game/maps/sample.ini"
 
 start=$(date +%s.%N)
-python3 "$root/scripts/preview-watch.py" "$bin" "$bin/VornakMapLoader_test.dll" "$game" "$work/views" --updates 1 \
+: >"$work/watch.txt"
+wine "$bin/vornak_preview.exe" "$(winepath -w "$game")" --out "$(winepath -w "$work/views")" --watch --updates 1 \
   >"$work/watch.txt" 2>&1 &
 watcher=$!
 for _ in $(seq 3000); do grep -q '^watching' "$work/watch.txt" && break; sleep 0.1; done
@@ -50,11 +50,13 @@ big 25 >/dev/null
 saved=$(date +%s.%N)
 wait "$watcher" || { cat "$work/watch.txt"; exit 1; }
 watcher=
-page_at=$(sed -n 's/.* page at \([0-9.]*\);.*/\1/p' "$work/watch.txt")
-done_at=$(sed -n 's/.* done at \([0-9.]*\)$/\1/p' "$work/watch.txt")
+# A Windows program's lines end in CR LF.
+tr -d '\r' <"$work/watch.txt" >"$work/watch_lines.txt"
+page_at=$(sed -n 's/.* page at \([0-9.]*\);.*/\1/p' "$work/watch_lines.txt")
+done_at=$(sed -n 's/.* done at \([0-9.]*\)$/\1/p' "$work/watch_lines.txt")
 answer=$(echo "$page_at - $saved" | bc)
 echo "preview_watch_bench: $(nproc) processors; a 100,352-triangle model saved again"
 printf '  from the save to the updated pictures and page %.1f s (goal at most 5 s); the first full views %.1f s; ratio %.2f\n' \
   "$answer" "$full" "$(echo "$answer / $full" | bc -l)"
 printf '  from the save to the contact sheet too %.1f s\n' "$(echo "$done_at - $saved" | bc)"
-grep '^updated' "$work/watch.txt" | sed 's/^/  /'
+grep '^updated' "$work/watch_lines.txt" | sed 's/^/  /'

@@ -36,7 +36,7 @@ picture example_collisions "-45 -70 40" "15 40 0" --show-collisions 90
 # Every automatic view of the example on one sheet.
 rm -rf "$work/game"
 cp -r "$VORNAK_ROOT/sample/game" "$work/game"
-bash "$VORNAK_ROOT/scripts/preview-views.sh" "$VORNAK_BUILD/bin" "$VORNAK_BUILD/bin/VornakMapLoader.dll" \
-  "$work/game" "$work/views" >/dev/null
+wine "$VORNAK_BUILD/bin/vornak_preview.exe" "$(winepath -w "$work/game")" --out "$(winepath -w "$work/views")" \
+  --plugin "$(winepath -w "$VORNAK_BUILD/bin/VornakMapLoader.dll")" >/dev/null
 cp "$work/views/contact_sheet.png" "$pictures/example_contact_sheet.png"
 echo "$pictures/example_contact_sheet.png"

@@ -8,10 +8,11 @@
 #                                              both render entries (below),
 #                                              and its automatic views
 #   scripts/run-preview.sh GAME_DIR            the automatic views of a map
-#                                              of your own (below)
+#                                              of your own (below), through
+#                                              vornak_preview.exe
 #   scripts/run-preview.sh --watch GAME_DIR    the same, then kept up to date
 #                                              while the map's files change
-#                                              (scripts/preview-watch.py)
+#                                              (vornak_preview.exe --watch)
 #   scripts/run-preview.sh [--both-entries] GAME_DIR PATH_FILE
 #                                              a flight along your camera path
 # A flight's first run takes the game directory's settings as they are
@@ -22,12 +23,13 @@
 # process, so each run is a process of its own. With the sample a third,
 # short run on another copy turns ShowCollisions on and takes
 # collisions.png from above the road, walls on both sides.
-# The automatic views: the map checker plans them from the map's bounds as
-# the plug-in loads them (an overview, four corners, each group near and
-# from where its LOD shows, the largest 64 groups) and writes index.html,
-# the pictures beside the checker's findings; one run takes the views, a
-# second one on a copy takes the collision views (ShowCollisions on); then
-# contact_sheet.png of them all.
+# The automatic views (vornak_preview.exe, the command authors run on
+# Windows): the map checker plans them from the map's bounds as the plug-in
+# loads them (an overview, four corners, each group near and from where its
+# LOD shows, the largest 64 groups) and writes index.html, the pictures
+# beside the checker's findings; host runs on copies of the game directory
+# take the views, the overview and corners, and the collision views
+# (ShowCollisions on); then contact_sheet.png of them all.
 # Everything goes to out/preview/: screenshots, report.json and the
 # plug-in's log of the first run, the second run's in out/preview/second_entry/,
 # the sample's views in out/preview/views/, and the overlay pictures.
@@ -41,8 +43,9 @@ if [[ ${1:-} == --watch ]]; then
   fi
   vornak_setup_and_build
   vornak_wine_session_start
-  python3 "$VORNAK_ROOT/scripts/preview-watch.py" "$VORNAK_BUILD/bin" "$VORNAK_BUILD/bin/VornakMapLoader_test.dll" \
-    "$(cd "$2" && pwd)" "$VORNAK_ROOT/out/preview"
+  mkdir -p "$VORNAK_ROOT/out/preview"
+  wine "$VORNAK_BUILD/bin/vornak_preview.exe" "$(winepath -w "$(cd "$2" && pwd)")" \
+    --out "$(winepath -w "$VORNAK_ROOT/out/preview")" --watch
   exit $?
 fi
 both=0
@@ -103,7 +106,7 @@ preview() {  # game directory, output directory, extra arguments...
 }
 
 views() {  # game directory, output directory
-  bash "$VORNAK_ROOT/scripts/preview-views.sh" "$bin" "$bin/VornakMapLoader_test.dll" "$1" "$2"
+  wine "$bin/vornak_preview.exe" "$(winepath -w "$1")" --out "$(winepath -w "$2")" --plugin "$plugin"
 }
 
 if [[ $# -eq 1 ]]; then

@@ -7,8 +7,8 @@
 # view does not, that the contact sheet is made, and that index.html loads
 # in headless Chromium with every picture and no script error. Then the
 # watch: a moved tower is taken again, a roof saved half-way keeps the last
-# good picture and the page names the error. Runs inside a Wine session
-# (the test command's).
+# good picture and the page names the error. All through vornak_preview.exe,
+# the authors' command. Runs inside a Wine session (the test command's).
 #   scripts/test-views.sh BUILD_DIR
 set -Eeuo pipefail
 trap 'echo "test-views: failed at line $LINENO: $BASH_COMMAND" >&2' ERR
@@ -91,7 +91,8 @@ MapCollision2Path=maps\extra\ramp.stl
 INI
 
 start=$(date +%s.%N)
-bash "$root/scripts/preview-views.sh" "$bin" "$bin/VornakMapLoader.dll" "$game" "$work/views" >"$work/log.txt" 2>&1 ||
+wine "$bin/vornak_preview.exe" "$(winepath -w "$game")" --out "$(winepath -w "$work/views")" \
+  --plugin "$(winepath -w "$bin/VornakMapLoader.dll")" >"$work/log.txt" 2>&1 ||
   { cat "$work/log.txt"; fail "the views could not be made"; }
 seconds=$(echo "$(date +%s.%N) - $start" | bc)
 views="$work/views"
@@ -164,7 +165,8 @@ echo "views made in $seconds s"
 
 # The watch, on a fresh output: two saves.
 rm -rf "$views"
-python3 "$root/scripts/preview-watch.py" "$bin" "$bin/VornakMapLoader_test.dll" "$game" "$views" --updates 2 \
+: >"$work/watch.txt"
+wine "$bin/vornak_preview.exe" "$(winepath -w "$game")" --out "$(winepath -w "$views")" --watch --updates 2 \
   >"$work/watch.txt" 2>&1 &
 watcher=$!
 wait_for() {  # pattern, count
@@ -178,11 +180,20 @@ wait_for() {  # pattern, count
 }
 wait_for '^watching' 1
 before=$(md5sum <"$views/group_002_main.png")
-sed -i 's/^v 26 /v 20 /' "$game/maps/example/tower.obj"
+# An editor that saves in two writes a moment apart (the file empty, then
+# written): the watch waits for the quiet after both, takes the views once
+# from the whole file, and still has its second update for the roof below.
+moved_tower=$(sed 's/^v 26 /v 20 /' "$game/maps/example/tower.obj")
+: >"$game/maps/example/tower.obj"
+sleep 0.1
+printf '%s\n' "$moved_tower" >"$game/maps/example/tower.obj"
 wait_for '^watching' 2
 moved=$(md5sum <"$views/group_002_main.png")
 [[ $moved != "$before" ]] || fail "the moved tower's picture was not taken again"
-grep -q "^updated [1-9]" "$work/watch.txt" || fail "the watch took no view again: $(cat "$work/watch.txt")"
+grep -q "^updated [1-9].* after 1 changed files" "$work/watch.txt" ||
+  fail "the watch took no view again for the one file saved: $(cat "$work/watch.txt")"
+# Only the tower's group and the overview and corners: no other group's view, no collision view.
+grep -q "^updated 7 views" "$work/watch.txt" || fail "the moved tower took other than its 2 views and the 5 overview views: $(grep '^updated' "$work/watch.txt")"
 printf 'solid half\nfacet normal 0 1' >"$game/maps/example/tower_roof.obj"
 wait "$watcher" || { cat "$work/watch.txt"; fail "the watch failed"; }
 [[ $(md5sum <"$views/group_002_main.png") == "$moved" ]] || fail "a file saved half-way replaced the last good picture"
