@@ -40,8 +40,8 @@ std::string Joined(const std::vector<std::string>& parts)
 class Update {
 public:
     Update(const PreviewTools& tools, const std::string& game, const std::string& out, const std::string& scratch,
-           const std::string& cache)
-        : tools_(tools), game_(game), out_(out), scratch_(scratch), cache_(cache)
+           const std::string& cache, const std::set<std::string>& changed)
+        : tools_(tools), game_(game), out_(out), scratch_(scratch), cache_(cache), changed_(changed)
     {
     }
 
@@ -106,8 +106,6 @@ public:
         laps("sheet");
         return static_cast<int>(take.groups.size() + take.overview.size() + take.collisions.size());
     }
-
-    std::set<std::string> changed_;
 
 private:
     // The output's page keeps its pictures and names why they were not updated.
@@ -216,6 +214,7 @@ private:
 
     const PreviewTools& tools_;
     std::string game_, out_, scratch_, cache_;
+    const std::set<std::string>& changed_;  // relative paths, lower case
 };
 
 }  // namespace
@@ -237,14 +236,14 @@ int RunWatch(const PreviewTools& tools, const std::string& game, const std::stri
     for (int done = 0; updates < 0 || done < updates; ++done) {
         std::printf("watching %s (the page: %s)\n", game.c_str(), JoinPath(out, "index.html").c_str());
         std::fflush(stdout);
-        Update update(tools, game, out, JoinPath(scratch, "update"), cache);
-        if (!watch.WaitForChange(state, update.changed_)) {
+        std::set<std::string> changed;
+        if (!watch.WaitForChange(state, changed)) {
             std::fprintf(stderr, "vornak_preview: the watch on %s failed\n", game.c_str());
             return 1;
         }
         const double start = WallClock();
         Laps laps;
-        const int taken = update.Run(laps);
+        const int taken = Update(tools, game, out, JoinPath(scratch, "update"), cache, changed).Run(laps);
         std::string steps;
         double at = start, page = WallClock();
         for (const auto& [name, end] : laps.steps) {
@@ -256,7 +255,7 @@ int RunWatch(const PreviewTools& tools, const std::string& game, const std::stri
         }
         const double end = WallClock();
         std::printf("updated %d views in %.1f s (%s) after %zu changed files; page at %.3f; done at %.3f\n", taken,
-                    end - start, steps.c_str(), update.changed_.size(), page, end);
+                    end - start, steps.c_str(), changed.size(), page, end);
         std::fflush(stdout);
     }
     return 0;
