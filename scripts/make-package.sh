@@ -30,9 +30,13 @@ rm -rf "$package" "$package.zip"
 mkdir -p "$package/tools" "$package/docs" "$package/example"
 
 cp "$bin/VornakMapLoader.dll" "$package/"
-cp "$bin/vornak_check_map.exe" "$bin/vornak_host.exe" "$package/tools/"
+cp "$bin/vornak_check_map.exe" "$bin/vornak_host.exe" "$bin/vornak_preview.exe" "$package/tools/"
+# The preview's own build of the plug-in: the same code, plus the counters
+# that tell the preview when streaming is done and the switch that draws one
+# group alone. The game never loads it.
+cp "$bin/VornakMapLoader_test.dll" "$package/tools/VornakMapLoader_preview.dll"
 # Without symbols and debug information (they serve back traces in development).
-i686-w64-mingw32-strip --strip-all "$package/VornakMapLoader.dll" "$package/tools/"*.exe
+i686-w64-mingw32-strip --strip-all "$package/VornakMapLoader.dll" "$package/tools/"*.exe "$package/tools/"*.dll
 wine "$package/tools/vornak_check_map.exe" --write-settings \
   "$(winepath -w "$package/VornakMapLoader_Config.ini")" >/dev/null
 cp "$root/packaging/README.txt" "$package/README.txt"

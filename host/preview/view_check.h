@@ -30,7 +30,7 @@ struct ViewVerdict {
 
 // Below this share of the picture the subject counts as not shown, and from
 // this share of one colour other than the sky's the picture counts as flat.
-inline constexpr double kLeastSubjectShare = 0.005;
+inline constexpr double kLeastSubjectShare = 0.001;
 inline constexpr double kFlatShare = 0.95;
 
 // `rgb`: width * height pixels, three bytes each; `sky`: the clear colour.
