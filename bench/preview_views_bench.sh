@@ -24,7 +24,7 @@ measure() {  # name, mapgen arguments...
   start=$(now)
   wine "$bin/vornak_check_map.exe" --no-progress --views-out "$(winepath -w "$work/$name/plan")" \
     "$(winepath -w "$copy")" >/dev/null || true
-  head -2 "$work/$name/plan/overview_views.txt" >"$work/$name/one.txt"
+  grep -v "^#" "$work/$name/plan/overview_views.txt" | head -1 >"$work/$name/one.txt"
   wine "$bin/vornak_host.exe" --game "$(winepath -w "$copy")" --out "$(winepath -w "$work/$name/one")" \
     --plugin "$(winepath -w "$bin/VornakMapLoader_test.dll")" --views "$(winepath -w "$work/$name/one.txt")" >/dev/null
   local baseline
