@@ -10,7 +10,7 @@ namespace Config {
 const char* const kSettingsKeys[] = {
     "UseGameShaders", "CollisionsEnabled", "GenerateBarriers", "ShowCollisions", "DebugDisplay",
     "DontUnloadCulledModels", "DontDrawLODs", "LoadTrack_TrackID", "LoadTrack_CarName",
-    "GlobalShadingMultiplier", "StreamingBudgetMs", "MapPath", nullptr,
+    "GlobalShadingMultiplier", "StreamingBudgetMs", "LiveReload", "MapPath", nullptr,
 };
 
 const char* const kMapOptionKeys[] = {

@@ -37,6 +37,7 @@ void ReadSettingsFile()
     if (const std::string* carName = ReadIniString("LoadTrack_CarName")) Options.LoadTrack_CarName = *carName;
     ReadIniStringAsFloat("GlobalShadingMultiplier", Options.GlobalShadingMultiplier);
     ReadIniStringAsFloat("StreamingBudgetMs", Options.StreamingBudgetMs);
+    ReadIniBool("LiveReload", Options.LiveReload);
 
     Startup::WriteLog(std::string("Collision hooks ") + OnOff(Options.CollisionsEnabled));
     Startup::WriteLog(std::string("Barrier hooks ") + OnOff(Options.GenerateBarriers));

@@ -22,6 +22,10 @@ struct OptionsRecord {
     // importing (buffers, textures); 0 or less: all of it in the frame that
     // finds it.
     float StreamingBudgetMs = 2.0f;
+    // For map authors: the files the loaded map uses are watched, and a
+    // changed one is loaded again while the game runs. Off: nothing of it
+    // runs (no thread, no file access, nothing per frame).
+    bool LiveReload = false;
 
     // Map definition, in reading order.
     bool SmartCulling = true;

@@ -166,6 +166,7 @@ TEST_F(DefaultSettingsFile, SetsEverySettingToItsDefaultAndLoadsNoMap)
     options.LoadTrack_TrackID = 7;
     options.GlobalShadingMultiplier = 3.5f;
     options.StreamingBudgetMs = 9.0f;
+    options.LiveReload = true;
     WriteSettings(text);
     Config::LoadSettings();
 
@@ -180,5 +181,6 @@ TEST_F(DefaultSettingsFile, SetsEverySettingToItsDefaultAndLoadsNoMap)
     EXPECT_EQ(options.LoadTrack_TrackID, defaults.LoadTrack_TrackID);
     EXPECT_EQ(options.GlobalShadingMultiplier, defaults.GlobalShadingMultiplier);
     EXPECT_EQ(options.StreamingBudgetMs, defaults.StreamingBudgetMs);
+    EXPECT_EQ(options.LiveReload, defaults.LiveReload);
     for (const std::string& line : LogLines()) EXPECT_EQ(line.rfind("Loading map", 0), std::string::npos) << line;
 }

@@ -32,6 +32,7 @@ TEST_F(ConfigTest, SettingsWithOnlyMapPathLogsHooksOnAndTheMapLine)
     EXPECT_EQ(Options.GenerateBarriers, defaults.GenerateBarriers);
     EXPECT_EQ(Options.DrawDistance, defaults.DrawDistance);
     EXPECT_EQ(Options.StreamingBudgetMs, 2.0f);
+    EXPECT_FALSE(Options.LiveReload);  // a player's game never watches files
     EXPECT_EQ(Options.ShadowColor[2], defaults.ShadowColor[2]);
     EXPECT_EQ(Config::ConfigPath, dir_.File("maps\\none.ini"));
 }
@@ -108,7 +109,8 @@ TEST_F(ConfigTest, SettingsFieldsTakeTheirValues)
     WriteSettings(
         "[Options]\nUseGameShaders=0\nCollisionsEnabled=7\nGenerateBarriers=-1\nShowCollisions=1.9\n"
         "DebugDisplay=2abc\nDontUnloadCulledModels=1\nDontDrawLODs=1\nLoadTrack_TrackID=42\n"
-        "LoadTrack_CarName=Car Name 7\nGlobalShadingMultiplier=0.75\nStreamingBudgetMs=3.5\n");
+        "LoadTrack_CarName=Car Name 7\nGlobalShadingMultiplier=0.75\nStreamingBudgetMs=3.5\n"
+        "LiveReload=1\n");
     Config::LoadSettings();
     EXPECT_FALSE(Options.UseGameShaders);
     EXPECT_TRUE(Options.CollisionsEnabled);
@@ -122,6 +124,7 @@ TEST_F(ConfigTest, SettingsFieldsTakeTheirValues)
     EXPECT_EQ(Options.LoadTrack_CarName, "Car Name 7");
     EXPECT_FLOAT_EQ(Options.GlobalShadingMultiplier, 0.75f);
     EXPECT_FLOAT_EQ(Options.StreamingBudgetMs, 3.5f);
+    EXPECT_TRUE(Options.LiveReload);
 }
 
 TEST_F(ConfigTest, ValuesThatAreNotNumbersKeepTheFieldAndStartUpGoesOn)

@@ -63,6 +63,8 @@ std::vector<OptionKey> OptionKeys()
          "scales the map's sun and shadow colours (only with the map's UseShading)"},
         {"StreamingBudgetMs", false, C::Float, [] { return Text(Options.StreamingBudgetMs); },
          "milliseconds per frame for finishing streamed models; 0 or less: no limit"},
+        {"LiveReload", false, C::Integer, [] { return Text(Options.LiveReload); },
+         "1 (map authors only): a saved model, texture, collision or map file is loaded again in the running game"},
         {"SmartCulling", true, C::Integer, [] { return Text(Options.SmartCulling); }, "1: a group behind the camera is out of range even when near"},
         {"AggressiveCulling", true, C::Integer, [] { return Text(Options.AggressiveCulling); },
          "1: each mesh behind the camera is hidden too"},
