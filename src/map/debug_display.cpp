@@ -7,6 +7,7 @@
 #include "config/options.h"
 #include "overlay/overlay.h"
 #include "renderer/model.h"
+#include "renderer/model_reload.h"
 #include "renderer/render_counters.h"
 #include "renderer/texture.h"
 
@@ -52,6 +53,14 @@ void DrawDebugDisplay()
         std::snprintf(line, sizeof line, "Given up: %lu (last: %s)", static_cast<unsigned long>(givenUp),
                       Retry::LastGivenUp().c_str());
         QueueOverlayText(kStatisticsStyle, line, kLeft, 0.528f);
+    }
+    // A file the LiveReload option could not load again: the last good
+    // version is drawn, and the author sees which file and why.
+    if (TarnRenderer::ReloadFailureCount() > 0) {
+        const TarnRenderer::ReloadFailure failure = TarnRenderer::LastReloadFailure();
+        char line[400];
+        std::snprintf(line, sizeof line, "Reload failed: %s (%s)", failure.file.c_str(), failure.why.c_str());
+        QueueOverlayText(kStatisticsStyle, line, kLeft, 0.56f);
     }
     PublishOverlayQueues();
     DrawOverlayFrame();

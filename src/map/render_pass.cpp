@@ -11,6 +11,7 @@
 #include "collision/surface.h"
 #include "config/options.h"
 #include "map/culling.h"
+#include "map/group_table.h"
 #include "renderer/draw_model.h"
 #include "renderer/model.h"
 #include "renderer/render_counters.h"
@@ -76,7 +77,8 @@ void RenderMap()
 {
     // Device work of finished asynchronous imports happens here, on the
     // render thread, never during a device reset.
-    TarnRenderer::CompletePendingRenderData();
+    // A reloaded model's new meshes: the walk's table reads the records again.
+    if (TarnRenderer::CompletePendingRenderData()) InvalidateGroupTable();
 
     if (!BulletCol::DefaultSurface) {
         BulletCol::DefaultSurface = BulletCol::LookupSurface(BulletCol::kDefaultSurfaceName);

@@ -12,7 +12,9 @@
 #include <unordered_map>
 
 #include "base/retry_policy.h"
+#include "config/options.h"
 #include "renderer/fatal_error.h"
+#include "renderer/model_reload.h"
 #include "renderer/remake.h"
 #include "renderer/shading.h"
 #include "renderer/streaming_budget.h"
@@ -451,11 +453,15 @@ void AddMeshToModel(CModel* model, const aiScene* scene, unsigned index, const T
     if (MeshAddedHook) MeshAddedHook(model, mesh);
 }
 
-void CompletePendingRenderData()
+bool CompletePendingRenderData()
 {
     Retry::NextFrame();
     NextRemakeFrame();
-    RunStreamingWork();
+    const StreamingFrame frame = RunStreamingWork();
+    // Reloaded files take their place here, before anything is drawn; what
+    // is left of the budget goes to their texture copies.
+    const double budget = Config::Options.StreamingBudgetMs;
+    return StepReloads(budget > 0 ? budget - frame.milliseconds : 1e300);
 }
 
 void WaitForModel(CModel* model)
@@ -481,6 +487,7 @@ void ReleaseRendererResources()
     // Before the cache locks: a queued step takes the texture cache's lock
     // inside the queue's.
     ReleaseQueuedDeviceWork();
+    ReleaseReloadDeviceWork();
     std::lock_guard<std::mutex> models(ModelCacheLock);
     std::lock_guard<std::mutex> textures(TextureCacheLock);
     for (CTexture* texture : TextureCache) {

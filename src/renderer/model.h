@@ -177,8 +177,10 @@ std::string LastImportError();
 // Render-thread side of asynchronous imports: the device work (buffers,
 // textures) of models whose import has finished, within this frame's
 // streaming budget (renderer/streaming_budget.h); each model's `loading` is
-// cleared by its last step. Called at the start of each render pass.
-void CompletePendingRenderData();
+// cleared by its last step. Then reloaded files whose work is done take
+// their place (renderer/model_reload.h). Called at the start of each render
+// pass; true when a model's meshes were replaced.
+bool CompletePendingRenderData();
 
 // Waits until `model` has loaded, finishing its device work at once,
 // outside the budget. Returns with the model still loading when its device

@@ -23,7 +23,9 @@
 #include "game/host_environment.h"
 #include "real_device_fixture.h"
 #include "renderer/draw_model.h"
+#include "renderer/fatal_error.h"
 #include "renderer/model.h"
+#include "renderer/model_reload.h"
 #include "renderer/remake.h"
 #include "renderer/shading.h"
 #include "renderer/streaming_budget.h"
@@ -568,6 +570,193 @@ TEST_F(DecodedTextureTest, ATextureWhoseCacheEntryRanOutOfMemoryIsMadeAgain)
     EXPECT_EQ(model->meshes[0]->texture->resource->texture->GetLevelCount(), 10u);
     ReleaseReference(model);
     Config::Options.StreamingBudgetMs = Config::OptionsRecord{}.StreamingBudgetMs;
+}
+
+
+// Files loaded again while the game runs (the LiveReload option), on a real
+// device. The old version is what every holder draws until the new one is
+// made; a save an author gets wrong keeps the last good version.
+class ModelReloadTest : public RealDeviceTest {
+protected:
+    void SetUp() override
+    {
+        RealDeviceTest::SetUp();
+        Config::UseHostShaders = false;
+        const float center[3] = {0, 0, 0}, size[3] = {1, 1, 1};
+        TestSupport::WriteObj(dir_.File("m.obj"), {TestSupport::MakeBox("box", center, size, "t.png")});
+        TestSupport::WritePng(dir_.File("t.png"), 8, 8, 40, 80, 120, true);
+        previous_ = SetFatalErrorHandler(&Observe);
+        Observed.clear();
+    }
+    void TearDown() override
+    {
+        CancelReloads();
+        for (CModel* model : held_) ReleaseReference(model);
+        SetFatalErrorHandler(previous_);
+        Config::Options.StreamingBudgetMs = Config::OptionsRecord{}.StreamingBudgetMs;
+        Host::HostEnvironment::Instance().SetDevice(device_->Device());
+    }
+    CModel* Loaded(const std::string& file)
+    {
+        ModelLoadParams params{dir_.File(file)};
+        params.loadAsync = true;
+        CModel* model = AcquireModel(params);
+        held_.push_back(model);
+        WaitForModel(model);
+        return model;
+    }
+    // Render passes until no reload runs; the number of passes.
+    int RunFrames(int most = 3000)
+    {
+        int frames = 0;
+        while (ReloadsRunning() && frames < most) {
+            CompletePendingRenderData();
+            ++frames;
+            if (ReloadsRunning()) Sleep(1);
+        }
+        return frames;
+    }
+    static void Observe(const std::string& message) { Observed.push_back(message); }
+    static inline std::vector<std::string> Observed;
+
+    TestSupport::TempDirectory dir_;
+    std::vector<CModel*> held_;
+    FatalErrorHandler previous_ = nullptr;
+};
+
+// An author saves a bigger version of a model that a LOD and a member both
+// hold (one cached model): both keep the old meshes while the new import
+// streams in one step a frame, and see the new ones from the same frame on,
+// with buffers and texture made; the cache holds one model of the file as
+// before. Saved again while that runs, it is imported once more after it.
+TEST_F(ModelReloadTest, ASavedModelReplacesTheOldOneForEveryHolderOnceItsDeviceWorkIsDone)
+{
+    CModel* lod = Loaded("m.obj");
+    CModel* member = Loaded("m.obj");
+    ASSERT_EQ(lod, member);
+    ASSERT_EQ(lod->meshes.size(), 1u);
+    const CMesh* oldMesh = lod->meshes[0];
+    std::size_t cached;
+    {
+        std::lock_guard<std::mutex> guard(ModelCacheLock);
+        cached = ModelCache.size();
+    }
+    const unsigned swapped = ReloadCounters.modelsSwapped.load();
+
+    const float center[3] = {0, 0, 0}, size[3] = {1, 1, 1};
+    TestSupport::WriteObj(dir_.File("m.obj"),
+                          {Grid("grid", 100, "t.png"), TestSupport::MakeBox("box", center, size, "u.png")});
+    Config::Options.StreamingBudgetMs = 1e-9f;  // one step a frame
+    EXPECT_EQ(ReloadModelFile(dir_.File("m.obj")), 1u);
+    EXPECT_EQ(ReloadModelFile(dir_.File("m.obj")), 1u);  // the editor saved twice
+    bool oldSeenWhileStreaming = false;
+    int frames = 0;
+    while (ReloadsRunning() && frames < 3000) {
+        const bool changed = CompletePendingRenderData();
+        ++frames;
+        if (!changed && ReloadsRunning()) {
+            if (lod->meshes.size() == 1 && lod->meshes[0] == oldMesh) oldSeenWhileStreaming = true;
+            // Whatever is drawn is whole.
+            for (const CMesh* mesh : lod->meshes) EXPECT_NE(mesh->buffers, nullptr);
+            Sleep(1);
+        }
+    }
+    EXPECT_FALSE(ReloadsRunning());
+    EXPECT_TRUE(oldSeenWhileStreaming);
+    EXPECT_EQ(ReloadCounters.modelsSwapped.load(), swapped + 2);
+    ASSERT_EQ(lod->meshes.size(), 2u);
+    for (const CMesh* mesh : lod->meshes) {
+        ASSERT_NE(mesh->buffers, nullptr);
+        EXPECT_NE(mesh->buffers->vertexBuffer, nullptr);
+        EXPECT_NE(mesh->buffers->indexBuffer, nullptr);
+        EXPECT_NE(mesh->texture, nullptr);
+    }
+    EXPECT_GT(lod->radius, 1.0f) << "the new bounds";
+    std::lock_guard<std::mutex> guard(ModelCacheLock);
+    EXPECT_EQ(ModelCache.size(), cached);
+}
+
+// Saves an author gets wrong: a mesh of lines (no normals, which would end
+// the game at start-up), a file cut off half-way by a crashed exporter, a
+// file that is gone. None ends the game; the last good version stays drawn,
+// and the failure names the file and why.
+TEST_F(ModelReloadTest, AnUnusableSaveKeepsTheLastGoodVersionAndSaysWhichFileAndWhy)
+{
+    CModel* model = Loaded("m.obj");
+    const CMesh* good = model->meshes.at(0);
+    const std::string path = dir_.File("m.obj");
+    struct Case {
+        std::string contents;
+        const char* why;
+    };
+    const Case cases[] = {
+        {"o body\nv 0 0 0\nv 1 0 0\nv 0 1 0\nvn 0 0 1\nf 1//1 2//1 3//1\no wire\nl 1 2\n", "a mesh has no normals"},
+        {"this is no model\x01\x02", "cannot be read as a model"},
+        {"", "cannot be read as a model"},
+    };
+    for (const Case& saved : cases) {
+        const unsigned failures = ReloadFailureCount();
+        if (saved.contents.empty()) {
+            DeleteFileA(path.c_str());
+        } else {
+            TestSupport::WriteFile(path, saved.contents);
+        }
+        EXPECT_EQ(ReloadModelFile(path), 1u);
+        RunFrames();
+        EXPECT_TRUE(Observed.empty()) << Observed.front();
+        EXPECT_EQ(ReloadFailureCount(), failures + 1);
+        EXPECT_EQ(LastReloadFailure().file, path);
+        EXPECT_STREQ(LastReloadFailure().why.c_str(), saved.why);
+        ASSERT_EQ(model->meshes.size(), 1u);
+        EXPECT_EQ(model->meshes[0], good);
+    }
+}
+
+// An author repaints a texture two models use (and makes it bigger): it is
+// read and decoded again on the pool, copied a band a frame, and replaces
+// the cached texture for both, with a device reset half-way through. A
+// texture saved as something that is no image keeps the old one.
+TEST_F(ModelReloadTest, ASavedTextureReplacesTheCachedOneForEveryModelAndSurvivesAReset)
+{
+    CModel* model = Loaded("m.obj");
+    const float center[3] = {0, 0, 0}, size[3] = {2, 2, 2};
+    TestSupport::WriteObj(dir_.File("other.obj"), {TestSupport::MakeBox("box", center, size, "t.png")});
+    CModel* other = Loaded("other.obj");
+    CTexture* texture = model->meshes.at(0)->texture;
+    ASSERT_NE(texture, nullptr);
+    ASSERT_EQ(other->meshes.at(0)->texture, texture);
+    const unsigned swapped = ReloadCounters.texturesSwapped.load();
+
+    TestSupport::WritePng(dir_.File("t.png"), 256, 512, 200, 10, 10, true);
+    Config::Options.StreamingBudgetMs = 1e-9f;  // one band a frame
+    EXPECT_TRUE(ReloadTextureFile(dir_.File("t.png")));
+    EXPECT_FALSE(ReloadTextureFile(dir_.File("never_cached.png")));
+    int frames = 0;
+    while (ReloadsRunning() && frames < 3000) {
+        CompletePendingRenderData();
+        if (++frames == 4) {
+            ReleaseRendererResources();
+            EXPECT_EQ(device_->Reset(), D3D_OK);
+            RestoreRendererResources();
+        }
+        Sleep(1);
+    }
+    EXPECT_EQ(ReloadCounters.texturesSwapped.load(), swapped + 1);
+    ASSERT_NE(texture->resource->texture, nullptr);
+    D3DSURFACE_DESC desc{};
+    ASSERT_EQ(texture->resource->texture->GetLevelDesc(0, &desc), D3D_OK);
+    EXPECT_EQ(desc.Width, 256u);
+    EXPECT_EQ(desc.Height, 512u);
+    EXPECT_EQ(other->meshes.at(0)->texture, texture);
+
+    const unsigned failures = ReloadFailureCount();
+    IDirect3DTexture9* kept = texture->resource->texture;
+    TestSupport::WriteFile(dir_.File("t.png"), "no image at all");
+    EXPECT_TRUE(ReloadTextureFile(dir_.File("t.png")));
+    RunFrames();
+    EXPECT_EQ(ReloadFailureCount(), failures + 1);
+    EXPECT_EQ(LastReloadFailure().file, dir_.File("t.png"));
+    EXPECT_EQ(texture->resource->texture, kept);
 }
 
 }  // namespace
