@@ -19,6 +19,7 @@
 #include "hooks/startup.h"
 #include "map/map_loading.h"
 #include "overlay/overlay.h"
+#include "renderer/model_reload.h"
 #include "renderer/task_pool.h"
 
 namespace {
@@ -41,6 +42,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved)
         // then the map's records, whose models would give back the same
         // device objects as they went.
         if (GetCurrentThreadId() == LoadingThread) {
+            TarnRenderer::CancelReloads();  // new versions not yet swapped in, outside the caches
             ReleaseDeviceResources();
             ShutdownOverlay();
             ReleaseMap();

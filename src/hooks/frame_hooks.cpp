@@ -7,6 +7,7 @@
 #include "collision/collision_display.h"
 #include "config/options.h"
 #include "hooks/host_stubs.h"
+#include "hooks/live_reload.h"
 #include "map/debug_display.h"
 #include "map/map_loading.h"
 #include "map/render_pass.h"
@@ -20,6 +21,7 @@ Retry::State MapLoadRetry;
 void OnFrame()
 {
     DrawDebugDisplay();
+    LiveReloadFrame();
     if (!PendingMapLoad || HostGame::GameFlowState() <= 3 || !Retry::Due(MapLoadRetry)) return;
 
     if (IDirect3DDevice9* device = HostGame::Device()) device->EndScene();

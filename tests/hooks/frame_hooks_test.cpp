@@ -4,13 +4,17 @@
 // sites with models, textures and the overlay alive, and the restore that
 // follows what the device says rather than the game's reset routine.
 #include <algorithm>
+#include <cstring>
 #include <memory>
 
 #include "asset_writer.h"
 #include "config/map_definition.h"
 #include "config/options.h"
 #include "devices/recording_device.h"
+#include "base/game_directory.h"
+#include "config/ini_reader.h"
 #include "hooks/frame_hooks.h"
+#include "hooks/live_reload.h"
 #include "hooks/patch_table.h"
 #include "image/host_sites.h"
 #include "map/map_loading.h"
@@ -223,6 +227,57 @@ TEST_F(FrameHooksTest, TheRestoreFollowsTheDeviceNotTheResetRoutinesResult)
     Host::SetResetHandler(nullptr);
     TarnRenderer::ReleaseReference(model);
     Host::WriteHostSites();
+}
+
+}  // namespace
+
+namespace {
+
+// An author plays the map with LiveReload=1 in the settings. Saving the LOD
+// while the game runs brings the new version into the frames (found by the
+// poll once the save is done, imported on the pool, swapped in by the
+// render pass); saving the map definition with a second model makes the
+// next frame load the map again with its loading screen, with both groups.
+TEST_F(FrameHooksTest, LiveReloadBringsASavedModelAndASavedMapDefinitionIntoTheRunningGame)
+{
+    std::strcpy(Startup::GameDirectory, dir_.Path().c_str());
+    const std::string lod = dir_.File("lod.obj");
+    TestSupport::WriteFile(dir_.File("VornakMapLoader_Config.ini"), "[Options]\nMapPath=map.ini\nLiveReload=1\n");
+    TestSupport::WriteFile(dir_.File("map.ini"), "[Options]\nMapModel0Path=member.obj\nMapModel0LODPath=" + lod + "\n");
+    Config::LoadSettings();
+    Config::DiscardIniCache();
+    ASSERT_TRUE(Config::Options.LiveReload);
+    Frame(4);
+    ASSERT_EQ(RenderGroups.size(), 1u);
+    TarnRenderer::CModel* model = RenderGroups[0]->lod;
+    ASSERT_EQ(model->meshes.size(), 1u);
+    Frame(6);
+    EXPECT_TRUE(LiveReloadPollNow().empty()) << "nothing saved yet";
+
+    const float center[3] = {0, 0, 0}, size[3] = {1, 1, 1}, beside[3] = {5, 0, 0};
+    TestSupport::WriteObj(lod, {TestSupport::MakeBox("lod", center, size, "wall.bmp"),
+                                TestSupport::MakeBox("more", beside, size, "other.bmp")});
+    LiveReloadPollNow();  // the save is seen, but might not be done yet
+    EXPECT_EQ(LiveReloadPollNow(), std::vector<std::string>{lod});
+    for (int frame = 0; frame < 3000 && model->meshes.size() == 1; ++frame) {
+        TarnRenderer::CompletePendingRenderData();
+        Sleep(1);
+    }
+    EXPECT_EQ(model->meshes.size(), 2u);
+    EXPECT_EQ(RenderGroups[0]->lod, model) << "the same model, with the new meshes";
+
+    TestSupport::WriteFile(dir_.File("map.ini"), "[Options]\nMapModel0Path=member.obj\nMapModel0LODPath=" + lod +
+                                                     "\nMapModel1Path=member2.obj\nMapModel1LODPath=" + lod + "\n");
+    LiveReloadPollNow();
+    LiveReloadPollNow();
+    EXPECT_TRUE(PendingMapLoad);
+    EXPECT_TRUE(RenderGroups.empty());
+    const std::vector<std::string> scene = Frame(6);
+    EXPECT_NE(std::find(scene.begin(), scene.end(), "Present"), scene.end()) << "a loading-screen frame";
+    EXPECT_FALSE(PendingMapLoad);
+    EXPECT_EQ(RenderGroups.size(), 2u);
+    EXPECT_TRUE(Config::Options.LiveReload);
+    std::memset(Startup::GameDirectory, 0, sizeof(Startup::GameDirectory));
 }
 
 }  // namespace
