@@ -10,6 +10,7 @@
 
 #include "map/group_table.h"
 #include "renderer/model.h"
+#include "renderer/model_reload.h"
 #include "renderer/render_group.h"
 #include "renderer/streaming_budget.h"
 
@@ -35,6 +36,13 @@ __declspec(dllexport) unsigned __cdecl VornakDesignedWaits()
 __declspec(dllexport) unsigned __cdecl VornakFramesWithStreamingLeft()
 {
     return TarnRenderer::StreamingCounters.framesWithWorkLeft.load();
+}
+
+// Models whose file was saved while the game ran (LiveReload) and whose new
+// version has replaced the old one; the frame that replaced one draws it.
+__declspec(dllexport) unsigned __cdecl VornakModelsReloaded()
+{
+    return TarnRenderer::ReloadCounters.modelsSwapped.load();
 }
 
 // Models now loading (importing, waiting for their device work, or waiting
