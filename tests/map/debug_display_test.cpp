@@ -14,6 +14,7 @@
 #include "map/debug_display.h"
 #include "overlay_fixture.h"
 #include "renderer/model.h"
+#include "renderer/model_reload.h"
 #include "renderer/render_counters.h"
 #include "renderer/texture.h"
 #include "test_files.h"
@@ -149,6 +150,42 @@ TEST_F(DebugDisplayTest, AtHeight1440LinesAre37PixelsFromTheLeftTwentiethDownFro
         EXPECT_NEAR(first.y0 - glyph->Y0 * scale, std::floor((tops[line] + 0.00375) * 1440), 0.01);
     }
     EXPECT_EQ(at, quads.size());
+}
+
+}  // namespace
+
+namespace {
+
+// An author with LiveReload on saves a model file that cannot be read (a
+// crashed exporter left a few bytes): the display gains one line naming the
+// file and why, under the others, and keeps it in the frames after.
+TEST_F(DebugDisplayTest, AReloadThatFailedIsNamedWithTheFileAndWhy)
+{
+    UseDevice(640, 480);
+    ASSERT_FALSE(HasFatalFailure());
+    TestSupport::TempDirectory dir;
+    const std::string path = dir.File("house.obj");
+    const float center[3] = {0, 0, 0}, size[3] = {1, 1, 1};
+    TestSupport::WriteObj(path, {TestSupport::MakeBox("box", center, size)});
+    TarnRenderer::CModel* model = TarnRenderer::AcquireModel({path});
+    ASSERT_EQ(model->meshes.size(), 1u);
+    DrawInScene();
+    const std::size_t linesBefore = PublishedTexts().size();
+
+    TestSupport::WriteFile(path, "\x01\x02");
+    ASSERT_EQ(TarnRenderer::ReloadModelFile(path), 1u);
+    for (int frame = 0; frame < 3000 && TarnRenderer::ReloadsRunning(); ++frame) {
+        TarnRenderer::CompletePendingRenderData();
+        Sleep(1);
+    }
+    for (int frame = 0; frame < 2; ++frame) {
+        DrawInScene();
+        const std::vector<std::string> texts = PublishedTexts();
+        ASSERT_EQ(texts.size(), linesBefore + 1);
+        EXPECT_EQ(texts.back(), "Reload failed: " + path + " (cannot be read as a model)");
+    }
+    EXPECT_EQ(model->meshes.size(), 1u) << "the last good version stays";
+    TarnRenderer::ReleaseReference(model);
 }
 
 }  // namespace
