@@ -16,6 +16,7 @@
 #include "asset_writer.h"
 #include "base/host_view.h"
 #include "collision_fixture.h"
+#include "hooks/live_reload.h"
 #include "memory_models.h"
 #include "renderer/fatal_error.h"
 #include "surface_calls.h"
@@ -484,6 +485,33 @@ TEST_F(CollisionBuildComparison, AFileWithoutNormalsEndsTheBuildAtItsTurn)
         ResetCollisionState();
     }
     TarnRenderer::SetFatalErrorHandler(previous);
+}
+
+}  // namespace
+
+namespace {
+
+// An author with LiveReload on moves a wall in a collision file and saves it
+// while driving: the watch gives the world back, and the next query builds
+// it again from the saved file.
+TEST_F(CollisionWorldTest, ASavedCollisionFileIsBuiltAgainByTheNextQuery)
+{
+    const std::string wall = dir_.File("wall.obj");
+    const float center[3] = {0, 0, 0}, moved[3] = {30, 0, 0}, size[3] = {2, 2, 2};
+    TestSupport::WriteObj(wall, {TestSupport::MakeBox("wall", center, size)});
+    Config::MapCollisions = {wall};
+    BulletCol::BuildCollisionWorld();
+    ASSERT_EQ(CollisionMeshRecords.size(), 1u);
+    EXPECT_NEAR(CollisionMeshRecords[0].center[0], 0.0f, 1e-4f);
+    EXPECT_TRUE(LiveReloadPollNow().empty()) << "nothing saved yet";
+
+    TestSupport::WriteObj(wall, {TestSupport::MakeBox("wall", moved, size), TestSupport::MakeBox("post", moved, size)});
+    LiveReloadPollNow();  // the save is seen, but might not be done yet
+    EXPECT_EQ(LiveReloadPollNow(), std::vector<std::string>{wall});
+    EXPECT_TRUE(CollisionMeshRecords.empty());
+    BulletCol::BuildCollisionWorld();
+    ASSERT_EQ(CollisionMeshRecords.size(), 2u);
+    EXPECT_NEAR(CollisionMeshRecords[0].center[0], 30.0f, 1e-4f);
 }
 
 }  // namespace
