@@ -42,7 +42,9 @@ struct alignas(64) Arena {
     // to nothing.
     std::atomic<bool> locked{false};
     std::atomic<bool> taken{false};  // a thread allocates from it
-    HANDLE heap = nullptr;           // made by its first owner, never destroyed: blocks outlive threads
+    // Made by an owner that finds none; destroyed once no thread owns the
+    // arena and no block lives in it (blocks outlive their threads).
+    HANDLE heap = nullptr;
     // Blocks given back while another thread held the lock; the list's
     // entry sits at the block's start, the size in the word after it. All
     // zero is an empty list.
@@ -59,6 +61,8 @@ INIT_ONCE Made = INIT_ONCE_STATIC_INIT;
 
 // Written by the render thread at every allocation: a line of its own.
 alignas(64) std::atomic<std::uint32_t> Outside{0};
+// Allocations the heaps refused: rare, and read by soaks only.
+std::atomic<std::uint32_t> Refused{0};
 // Allocations failed on purpose (tests and soaks): `on` says whether any of
 // the rest is in use, so that the usual path reads one flag. A line of its
 // own as well: read at every allocation, written only by tests.
@@ -68,10 +72,6 @@ struct alignas(64) Faults {
     std::atomic<std::uint32_t> counted{0}, failAt{0}, oneIn{0}, seed{0}, failed{0};
 } Injecting;
 
-void WINAPI ThreadEnded(void* value)
-{
-    if (value) Arenas[reinterpret_cast<std::uintptr_t>(value) - 1].taken.store(false, std::memory_order_release);
-}
 
 // Destroyed after every other global object of the module (constructed
 // before them all): the last thing the module's unload does. The C++
@@ -90,6 +90,8 @@ struct HeapsAtUnload {
         }
     }
 } HeapsAtUnloadGuard __attribute__((init_priority(101)));
+
+void WINAPI ThreadEnded(void* value);
 
 BOOL CALLBACK Make(PINIT_ONCE, PVOID, PVOID*)
 {
@@ -176,6 +178,28 @@ void GiveBackDeferredLocked(Arena& arena)
     }
 }
 
+// An arena no thread owns and no block lives in gives its heap back: a
+// machine of many cores would otherwise keep the high-water mark of every
+// loader thread it ever ran, in an address space the game needs. The next
+// thread to take the arena makes a new heap.
+void GiveBackHeapIfUnusedLocked(Arena& arena)
+{
+    if (!arena.heap || arena.liveBlocks || arena.taken.load(std::memory_order_acquire)) return;
+    HeapDestroy(arena.heap);
+    arena.heap = nullptr;
+}
+
+void WINAPI ThreadEnded(void* value)
+{
+    if (!value) return;
+    Arena& arena = Arenas[reinterpret_cast<std::uintptr_t>(value) - 1];
+    Lock(arena);
+    arena.taken.store(false, std::memory_order_release);
+    GiveBackDeferredLocked(arena);
+    GiveBackHeapIfUnusedLocked(arena);
+    Unlock(arena);
+}
+
 // align: a power of two, at least the header's size.
 void* Allocate(std::size_t size, std::size_t align) noexcept
 {
@@ -197,7 +221,10 @@ void* Allocate(std::size_t size, std::size_t align) noexcept
         block = std::malloc(total);
         Outside.fetch_add(1, std::memory_order_relaxed);
     }
-    if (!block) return nullptr;
+    if (!block) {
+        Refused.fetch_add(1, std::memory_order_relaxed);
+        return nullptr;
+    }
     const std::uintptr_t start = reinterpret_cast<std::uintptr_t>(block);
     const std::uintptr_t user = (start + sizeof(Header) + align - 1) & ~std::uintptr_t(align - 1);
     Header* header = reinterpret_cast<Header*>(user) - 1;
@@ -231,6 +258,7 @@ void Free(void* user) noexcept
     }
     GiveBackLocked(arena, block, size);
     GiveBackDeferredLocked(arena);
+    GiveBackHeapIfUnusedLocked(arena);
     Unlock(arena);
 }
 
@@ -320,16 +348,22 @@ Figures Read()
         figures.bytes += arena.liveBytes;
         figures.blocks += arena.liveBlocks;
         figures.deferred += QueryDepthSList(&arena.deferred);
+        ++figures.heaps;
     });
     return figures;
 }
 
 void FlushDeferred()
 {
-    ForEachArena([](Arena& arena) { GiveBackDeferredLocked(arena); });
+    ForEachArena([](Arena& arena) {
+        GiveBackDeferredLocked(arena);
+        GiveBackHeapIfUnusedLocked(arena);
+    });
 }
 
 std::uint32_t OutsideAllocations() { return Outside.load(std::memory_order_relaxed); }
+
+std::uint32_t OutOfMemoryCount() { return Refused.load(std::memory_order_relaxed); }
 
 void FailEveryAllocation(bool fail)
 {

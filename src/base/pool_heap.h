@@ -7,7 +7,8 @@
 // The module's global operator new and delete (every form, including the
 // aligned ones) are replaced: a thread that called UseOnThisThread takes its
 // memory from a private Win32 heap of its own (its arena, which the next
-// pool thread takes over once the thread ends); every other thread keeps
+// pool thread takes over once the thread ends; the heap itself is given
+// back once no thread owns it and no block of it lives); every other thread keeps
 // using the C runtime's heap. Each block carries a small header saying
 // where it came from, so a block is given back to its own heap whichever
 // thread deletes it. Only an arena's owner ever waits for its lock: when
@@ -40,6 +41,7 @@ struct Figures {
     std::size_t bytes = 0;     // blocks alive in the pool heap, headers included
     std::size_t blocks = 0;
     std::size_t deferred = 0;  // of those, deletes waiting for the pool heap's lock
+    std::size_t heaps = 0;     // arenas holding a heap of their own
     // operator new calls on threads outside the pool since the module
     // started (wraps around): what the render thread allocates per frame.
     std::uint32_t outsideAllocations = 0;
@@ -53,6 +55,9 @@ Figures Read();
 void FlushDeferred();
 // Only the count of allocations outside the pool, without any lock.
 std::uint32_t OutsideAllocations();
+// operator new calls the heaps could not satisfy (not those failed on
+// purpose) since the module started: memory or address space that ran out.
+std::uint32_t OutOfMemoryCount();
 
 // For tests and soaks of what an allocation failure leaves behind. A failed
 // operator new throws std::bad_alloc (the nothrow forms give null), on

@@ -250,6 +250,37 @@ TEST(TaskPool, PoolThreadsShareBlocksAndHandTheirHeapsOnWhenTheyEnd)
     }
 }
 
+// A player's machine of many cores: a loader pool of many threads, each
+// with an arena, ends after the load. An arena whose blocks have all gone
+// gives its heap back with its thread; one whose block outlives the thread
+// keeps its heap until that block is deleted, from any thread.
+TEST(TaskPool, EndedThreadsGiveTheirArenasHeapsBackOnceEmpty)
+{
+    Sleep(400);  // threads of the tests before end and leave their arenas
+    PoolHeap::FlushDeferred();
+    const std::size_t before = PoolHeap::Read().heaps;
+    std::unique_ptr<int[]> outlives;
+    {
+        TaskPool wide(8);
+        std::vector<TaskHandle> tasks;
+        for (int t = 0; t < 8; ++t) {
+            tasks.push_back(wide.Submit([&, t] {
+                std::vector<std::unique_ptr<int[]>> blocks;
+                for (int i = 0; i < 2000; ++i) blocks.emplace_back(new int[1 + i % 50]);
+                if (t == 0) outlives.reset(new int[10]);
+                Sleep(20);  // the others find this thread busy and start threads of their own
+            }));
+        }
+        for (const TaskHandle& task : tasks) {
+            while (!task.Done()) std::this_thread::yield();
+        }
+        EXPECT_GT(PoolHeap::Read().heaps, before + 1);
+    }  // the pool's threads have ended
+    EXPECT_EQ(PoolHeap::Read().heaps, before + 1);
+    outlives.reset();
+    EXPECT_EQ(PoolHeap::Read().heaps, before);
+}
+
 // A thread allocating from the pool heap, driven by the test: it churns
 // small blocks until told to stop (holding its arena's lock much of the
 // time, as an import does), or makes one block.
