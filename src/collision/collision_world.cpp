@@ -5,11 +5,11 @@
 #include <cstring>
 #include <memory>
 #include <new>
-#include <thread>
 #include <unordered_map>
 
 #include "base/host_view.h"
 #include "base/retry_policy.h"
+#include "base/thread_cap.h"
 #include "collision/barriers.h"
 #include "config/map_definition.h"
 #include "config/options.h"
@@ -275,8 +275,9 @@ void Install(CModel& model, PreparedFile& file)
 // back what was prepared for it.
 class CollisionPrefetch {
 public:
-    CollisionPrefetch(const std::vector<std::string>& paths, std::size_t workers, std::size_t limit)
-        : files_(paths.size()), ahead_(workers, limit)
+    CollisionPrefetch(const std::vector<std::string>& paths, std::size_t workers, std::size_t limit,
+                      std::size_t byteLimit)
+        : files_(paths.size()), ahead_(workers, limit, byteLimit)
     {
         for (std::size_t i = 0; i < paths.size(); ++i) {
             TarnRenderer::ModelLoadParams params = CollisionParams(paths[i]);
@@ -402,10 +403,9 @@ void BuildFiles(const CollisionBuildOptions& options, CollisionBuildFigures& fig
     // Ends (waiting for its workers) before the switch above goes off.
     std::unique_ptr<CollisionPrefetch> prefetch;
     if (!options.sequential && !paths.empty()) {
-        const std::size_t workers =
-            options.workers ? options.workers : std::max(1u, std::thread::hardware_concurrency());
-        prefetch = std::make_unique<CollisionPrefetch>(paths, workers,
-                                                       options.maxInFlight ? options.maxInFlight : 2 * workers);
+        const std::size_t workers = options.workers ? options.workers : ThreadCap::LoaderThreads();
+        prefetch = std::make_unique<CollisionPrefetch>(
+            paths, workers, options.maxInFlight ? options.maxInFlight : 2 * workers, options.maxBytesAhead);
         prefetch->Fill();
     }
     for (std::size_t i = 0; i < paths.size(); ++i) {

@@ -94,11 +94,15 @@ struct CollisionBuildOptions {
     // All of it on the calling thread, one file after another: the measure
     // the parallel build is held to.
     bool sequential = false;
-    // Threads of the build's pool; 0: one per core.
+    // Threads of the build's pool; 0: one per core, at most
+    // ThreadCap::kMaxPoolThreads (base/thread_cap.h).
     std::size_t workers = 0;
     // Files prepared ahead of the walk at most (what they hold in memory
     // until the walk takes them); 0: two per worker.
     std::size_t maxInFlight = 0;
+    // Bytes the files prepared ahead of the walk may hold before no more are
+    // started; 0: the read-ahead's default (renderer/import_ahead.h).
+    std::size_t maxBytesAhead = 0;
 };
 
 struct CollisionBuildFigures {

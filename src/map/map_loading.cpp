@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <memory>
 #include <new>
-#include <thread>
 #include <unordered_set>
 #include <vector>
 
+#include "base/thread_cap.h"
 #include "config/map_definition.h"
 #include "config/options.h"
 #include "map/group_table.h"
@@ -61,7 +61,7 @@ void ApplyGroupOptions(DrawSettings& settings)
 // import would have found.
 class LodPrefetch {
 public:
-    LodPrefetch(std::size_t workers, std::size_t limit) : ahead_(workers, limit) {}
+    LodPrefetch(std::size_t workers, std::size_t limit, std::size_t byteLimit) : ahead_(workers, limit, byteLimit) {}
 
     // A file not seen yet gets the next turn: true. False for a file seen.
     bool Add(const std::string& path, const std::string& texturePath, const DrawSettings& draw,
@@ -79,6 +79,7 @@ public:
     void Taken() { ahead_.Taken(); }
     std::size_t Files() const { return ahead_.Turns(); }
     std::size_t Peak() const { return ahead_.Peak(); }
+    std::size_t PeakBytes() const { return ahead_.PeakBytes(); }
 
 private:
     TarnRenderer::ImportAhead ahead_;
@@ -195,9 +196,9 @@ MapLoadFigures LoadGroups(const MapLoadOptions& options)
     std::unique_ptr<LodPrefetch> prefetch;
     std::vector<bool> namesFirst;  // by entry: the first to name its LOD file
     if (!options.sequential) {
-        const std::size_t workers =
-            options.workers ? options.workers : std::max(1u, std::thread::hardware_concurrency());
-        prefetch = std::make_unique<LodPrefetch>(workers, options.maxInFlight ? options.maxInFlight : 2 * workers);
+        const std::size_t workers = options.workers ? options.workers : ThreadCap::LoaderThreads();
+        prefetch = std::make_unique<LodPrefetch>(workers, options.maxInFlight ? options.maxInFlight : 2 * workers,
+                                                 options.maxBytesAhead);
         DrawSettings groupSettings = NewGroupSettings(groupTransform, unitScale);
         ApplyGroupOptions(groupSettings);
         DrawSettings draw = CurrentDrawSettings;
@@ -250,6 +251,7 @@ MapLoadFigures LoadGroups(const MapLoadOptions& options)
     if (prefetch) {
         figures.lodFiles = prefetch->Files();
         figures.peakInFlight = prefetch->Peak();
+        figures.peakBytesAhead = prefetch->PeakBytes();
         prefetch.reset();  // every import has been taken; the pool's threads end
         if (last) {
             CurrentDrawSettings = last->settings;

@@ -28,17 +28,23 @@ struct MapLoadOptions {
     // another, as the map loaded before it had a pool: the measure the
     // parallel load is held to.
     bool sequential = false;
-    // Threads of the loading pool; 0: one per core.
+    // Threads of the loading pool; 0: one per core, at most
+    // ThreadCap::kMaxPoolThreads (base/thread_cap.h).
     std::size_t workers = 0;
     // Imports started ahead of the walk at most (what they hold in memory
     // until the walk takes them); 0: two per worker.
     std::size_t maxInFlight = 0;
+    // Bytes the imports finished ahead of the walk may hold (arrays, texture
+    // files, decoded textures) before no more are started; 0: the read-ahead's
+    // default (renderer/import_ahead.h).
+    std::size_t maxBytesAhead = 0;
 };
 
 // What a load did.
 struct MapLoadFigures {
     std::size_t lodFiles = 0;      // distinct LOD files imported
     std::size_t peakInFlight = 0;  // most imports started and not yet taken by the walk
+    std::size_t peakBytesAhead = 0;  // most bytes those held once finished
 };
 
 // Throws std::bad_alloc with nothing of the load left behind: RenderGroups

@@ -1,6 +1,7 @@
 #include "renderer/import_ahead.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <string>
 #include <utility>
 
@@ -8,7 +9,10 @@
 
 namespace TarnRenderer {
 
-ImportAhead::ImportAhead(std::size_t workers, std::size_t limit) : pool_(workers), limit_(limit) {}
+ImportAhead::ImportAhead(std::size_t workers, std::size_t limit, std::size_t byteLimit)
+    : pool_(workers), limit_(limit), byteLimit_(byteLimit ? byteLimit : kDefaultByteLimit)
+{
+}
 
 ImportAhead::~ImportAhead() { GiveBackUntaken(false); }
 
@@ -24,6 +28,9 @@ void ImportAhead::Fill()
 {
     started_.reserve(turns_.size());  // a model acquired is always kept: out of memory, nothing is
     while (started_.size() < turns_.size() && started_.size() - taken_ < limit_) {
+        const std::size_t held = BytesAhead();
+        peakBytes_ = std::max(peakBytes_, held);
+        if (started_.size() > taken_ && held >= byteLimit_) break;
         started_.push_back(AcquireModel(turns_[started_.size()].params));
         peak_ = std::max(peak_, started_.size() - taken_);
     }
@@ -47,6 +54,23 @@ void ImportAhead::Taken()
     ReleaseReference(started_[taken_]);
     started_[taken_++] = nullptr;
     Fill();
+}
+
+std::size_t ImportAhead::BytesAhead() const
+{
+    std::size_t bytes = 0;
+    for (std::size_t i = taken_; i < started_.size(); ++i) {
+        const CModel* model = started_[i];
+        // Still importing: its arrays are being built. Counted once it ends.
+        if (!model || !model->loadTask.Done()) continue;
+        bytes += model->deviceWorkBytes.load(std::memory_order_relaxed);
+        for (const CMesh* mesh : model->meshes) {
+            bytes += mesh->positions.capacity() * sizeof(float) + mesh->normals.capacity() * sizeof(float) +
+                     mesh->texCoords.capacity() * sizeof(float) + mesh->indices.capacity() * sizeof(std::uint32_t) +
+                     mesh->colors.capacity();
+        }
+    }
+    return bytes;
 }
 
 void ImportAhead::Drain() { GiveBackUntaken(true); }

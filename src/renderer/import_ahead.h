@@ -1,7 +1,11 @@
 // The imports a loader needs one after another, started on a pool of their
-// own ahead of the loader's walk: in the walk's order, and at most `limit`
-// started and not yet taken (what they hold in memory until the walk takes
-// them). Each model is acquired through the cache as the walk's own request
+// own ahead of the loader's walk: in the walk's order, at most `limit`
+// started and not yet taken, and none started while those finished and not
+// yet taken hold `byteLimit` bytes or more (their meshes' arrays and what
+// they queued for the device: baked vertices, texture files, decoded
+// levels), so that what the read-ahead holds is bounded by bytes whatever
+// the files and however many threads import them. The walk's own turn is
+// always started. Each model is acquired through the cache as the walk's own request
 // would; its reference is held here until the walk has taken its own. A
 // fatal error an import met is raised when its turn is taken, once no
 // other import runs any more, so the walk's order decides which one ends
@@ -19,7 +23,12 @@ namespace TarnRenderer {
 
 class ImportAhead {
 public:
-    ImportAhead(std::size_t workers, std::size_t limit);
+    // A few large models (a 200,000-triangle member with two 2048 x 2048
+    // textures holds about 40 MB until its device work is done).
+    static constexpr std::size_t kDefaultByteLimit = std::size_t(48) << 20;
+
+    // `byteLimit` 0: kDefaultByteLimit.
+    ImportAhead(std::size_t workers, std::size_t limit, std::size_t byteLimit = 0);
     ~ImportAhead();  // gives back what Drain would, without device work or throwing
     ImportAhead(const ImportAhead&) = delete;
     ImportAhead& operator=(const ImportAhead&) = delete;
@@ -40,6 +49,8 @@ public:
 
     std::size_t Turns() const { return turns_.size(); }
     std::size_t Peak() const { return peak_; }
+    // The most bytes the finished turns not yet taken held when a turn was started or taken.
+    std::size_t PeakBytes() const { return peakBytes_; }
 
 private:
     struct Turn {
@@ -51,13 +62,17 @@ private:
     // allocates, and without letting an exception out: a model whose device
     // work is still queued is finished by the streaming queue and goes then.
     void GiveBackUntaken(bool finishDeviceWork);
+    // What the turns started, finished and not yet taken hold now.
+    std::size_t BytesAhead() const;
 
     TaskPool pool_;
     std::size_t limit_;
+    std::size_t byteLimit_;
     std::vector<Turn> turns_;
     std::vector<CModel*> started_;  // by turn; null once given back
     std::size_t taken_ = 0;
     std::size_t peak_ = 0;
+    std::size_t peakBytes_ = 0;
 };
 
 }  // namespace TarnRenderer

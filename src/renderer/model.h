@@ -11,6 +11,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -91,6 +92,10 @@ public:
     std::atomic<bool> failedBefore{false};
     // Its file was given up: empty for good, unless the failures are forgotten.
     std::atomic<bool> givenUp{false};
+    // What the import queued for the render thread's device work holds
+    // (baked vertices, texture files, decoded levels), set before the import
+    // ends: a loader's read-ahead counts it (renderer/import_ahead.h).
+    std::atomic<std::size_t> deviceWorkBytes{0};
     std::uint32_t textureFilter;
     DrawSettings drawSettings = CurrentDrawSettings;
 

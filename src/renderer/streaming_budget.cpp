@@ -486,6 +486,14 @@ void QueueDeviceWork(CModel* model)
             }
         }
     }
+    std::size_t bytes = 0;
+    for (const MeshWork& mesh : work->meshes) {
+        bytes += mesh.vertices.capacity() * sizeof(MapVertex) + mesh.textureBytes.capacity();
+        if (mesh.decoded) {
+            for (const auto& level : mesh.decoded->levels) bytes += level.capacity();
+        }
+    }
+    model->deviceWorkBytes.store(bytes, std::memory_order_relaxed);
     {
         std::lock_guard<std::mutex> guard(IncomingLock);
         Incoming.push_back(std::move(work));

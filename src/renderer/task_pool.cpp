@@ -8,6 +8,7 @@
 
 #include "base/module_thread.h"
 #include "base/pool_heap.h"
+#include "base/thread_cap.h"
 
 namespace TarnRenderer {
 
@@ -72,11 +73,12 @@ TaskPool& TaskPool::Shared()
     // of its parts in ReleaseSharedAtUnload, and at process exit its threads
     // may have been stopped anywhere. In static storage, so that nothing of
     // it is left on a heap after an unload.
-    // One core fewer than the machine has, and at least one: the host's
-    // render thread keeps a core to itself while models stream in, and a
-    // thread waiting for a task that has not started runs it itself.
+    // One core fewer than the machine has, at least one and at most the
+    // cap (base/thread_cap.h): the host's render thread keeps a core to
+    // itself while models stream in, and a thread waiting for a task that
+    // has not started runs it itself.
     alignas(TaskPool) static unsigned char storage[sizeof(TaskPool)];
-    static TaskPool* pool = new (storage) TaskPool(std::max(2u, std::thread::hardware_concurrency()) - 1);
+    static TaskPool* pool = new (storage) TaskPool(ThreadCap::SharedPoolThreads());
     return *pool;
 }
 
