@@ -11,13 +11,22 @@
 #             failing 1 % of creations and locks, lost every 500 frames for
 #             30, with 1 in 10,000 allocations failing; then the picture and
 #             the objects held against the same flight without faults
+#   address-space
+#             3,000 frames of that streaming flight with resets after the
+#             address space was reserved and committed in blocks until only
+#             400 MB were left free (free regions of the user range, as
+#             VirtualQuery reports them), then again with 150 MB; the blocks
+#             given back half-way; against the same flight unsqueezed: frame
+#             times, loading screens, every model back, picture, private bytes
 #   settings  the settings reader against GetPrivateProfileStringA on 10,000
 #             generated files (new ones every run: the first seed is printed)
 # Arguments go to vornak_soak: --resets N, --cycles N, --files N, --seed N,
 # --frames N, --broken-file F (a file of the faults flight, as g1_b.obj, that
-# runs out of memory on every import), --only reset|churn|faults|settings.
-# The exit code is non-zero on any failure (3: the churn's or the faults'
-# watchdog found the run stuck and printed its state).
+# runs out of memory on every import), --squeeze-frames N (the address-space
+# flight), --free-mb N (that amount left free alone),
+# --only reset|churn|faults|address-space|settings.
+# The exit code is non-zero on any failure (3: the churn's, the faults' or
+# the address-space run's watchdog found the run stuck and printed its state).
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 

@@ -26,6 +26,7 @@
 #include "streaming_flight.h"
 #include "test_files.h"
 #include "tracking_device.h"
+#include "watchdog.h"
 
 namespace Soak {
 namespace {
@@ -112,41 +113,6 @@ void Fly(const FaultSoakConfig& config, Host::FaultDevice& device, bool faulty, 
     }
 }
 
-// Ends the process (exit code 3) when the flight stops moving for a
-// minute: a hang is a finding, not a soak that never ends. Started before
-// the faults, it allocates nothing while it watches.
-class Watchdog {
-public:
-    explicit Watchdog(std::atomic<unsigned>& progress) : progress_(progress), thread_([this] { Watch(); }) {}
-    ~Watchdog()
-    {
-        stop_ = true;
-        thread_.join();
-    }
-
-private:
-    void Watch()
-    {
-        unsigned last = ~0u;
-        int still = 0;
-        while (!stop_) {
-            Sleep(500);
-            const unsigned now = progress_.load(std::memory_order_relaxed);
-            still = now == last ? still + 1 : 0;
-            last = now;
-            if (still == 120) {
-                std::printf("FAIL faults: no frame for a minute at frame %u (hung)\n", now);
-                std::fflush(stdout);
-                ExitProcess(3);
-            }
-        }
-    }
-
-    std::atomic<unsigned>& progress_;
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
-};
-
 // The broken file's imports fail as an import out of memory does, on the
 // importing thread once its first mesh is built.
 std::string BrokenFile;
@@ -226,7 +192,7 @@ FaultSoakFindings RunFaultSoak(const FaultSoakConfig& config)
         AddFlightGroups(dir.Path(), config.groups);
         host.SetFrameTime(2.5f);
         {
-            Watchdog watchdog(progress);
+            Watchdog watchdog("faults", progress);
             if (faulty) {
                 device.SetCreationAndLockShare(config.share);
                 device.SetShare(Host::FaultKind::BeginScene, config.share);

@@ -1,6 +1,7 @@
 // vornak_soak: long runs of the plug-in's code that tests cannot afford.
 //   vornak_soak [--resets N] [--cycles N] [--frames N] [--files N] [--seed N]
-//               [--broken-file F] [--only reset|churn|faults|settings]
+//               [--broken-file F] [--squeeze-frames N] [--free-mb N]
+//               [--only reset|churn|faults|address-space|settings]
 // churn     N acquire, release and import cycles (10000) of models and
 //           textures on four threads
 // reset     N device resets (1000) through the game's reset sites on a real
@@ -12,19 +13,26 @@
 //           picks the failures, default 1); with --broken-file (as
 //           g1_b.obj) that file of the flight runs out of memory on every
 //           import, in both flights
+// address-space
+//           N frames (3000) of that streaming flight with resets after the
+//           address space was taken until 400 MB, then in a second run
+//           150 MB, were left free (--free-mb N: that amount alone), given
+//           back half-way; against the same flight unsqueezed
 // settings  the settings reader against GetPrivateProfileStringA on N
 //           generated files (10000), from seed N on (default: from the clock,
 //           printed, so that a failing run can be repeated)
 // One line per kind with its counts and figures, then the failures; the exit
-// code is 1 when any kind failed, 2 for bad arguments, 3 when the churn's or
-// the faults' watchdog found the threads stuck.
+// code is 1 when any kind failed, 2 for bad arguments, 3 when the churn's,
+// the faults' or the address-space run's watchdog found the threads stuck.
 #include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
+#include "address_space_soak.h"
 #include "churn_soak.h"
 #include "fault_soak.h"
 #include "reset_soak.h"
@@ -60,6 +68,8 @@ int main(int argc, char** argv)
     Soak::ChurnSoakConfig churn;
     Soak::FaultSoakConfig faults;
     Soak::SettingsSoakConfig settings;
+    Soak::AddressSpaceSoakConfig squeeze;
+    std::vector<std::size_t> freeMb = {400, 150};
     settings.firstSeed = GetTickCount() % 1000000000u;
     std::string only;
     for (int i = 1; i < argc; ++i) {
@@ -70,18 +80,26 @@ int main(int argc, char** argv)
         else if (option == "--cycles") ok = ParseCount(value, churn.cycles);
         else if (option == "--frames") ok = ParseCount(value, faults.frames);
         else if (option == "--files") ok = ParseCount(value, settings.files);
+        else if (option == "--squeeze-frames") ok = ParseCount(value, squeeze.frames);
+        else if (option == "--member-scale") ok = ParseCount(value, squeeze.memberScale) && squeeze.memberScale > 0;
+        else if (option == "--free-mb") {
+            unsigned mb = 0;
+            ok = ParseCount(value, mb) && mb > 0;
+            freeMb = {mb};
+        }
         else if (option == "--broken-file") ok = (faults.brokenFile = value).size() > 0;
         else if (option == "--seed") {
             ok = ParseCount(value, settings.firstSeed) && ParseCount(value, churn.seed) &&
                  ParseCount(value, faults.seed);
         } else if (option == "--only" && (!std::strcmp(value, "reset") || !std::strcmp(value, "churn") ||
-                                          !std::strcmp(value, "faults") || !std::strcmp(value, "settings"))) {
+                                          !std::strcmp(value, "faults") || !std::strcmp(value, "address-space") ||
+                                          !std::strcmp(value, "settings"))) {
             only = value;
         }
         else ok = false;
         if (!ok) {
             std::fprintf(stderr, "usage: vornak_soak [--resets N] [--cycles N] [--frames N] [--files N] [--seed N] [--broken-file F] "
-                                 "[--only reset|churn|faults|settings]\n");
+                                 "[--squeeze-frames N] [--free-mb N] [--only reset|churn|faults|address-space|settings]\n");
             return 2;
         }
         ++i;
@@ -92,6 +110,12 @@ int main(int argc, char** argv)
     if (only.empty() || only == "churn") passed &= Report("churn", Soak::RunChurnSoak(churn));
     if (only.empty() || only == "reset") passed &= Report("reset", Soak::RunResetSoak(reset));
     if (only.empty() || only == "faults") passed &= Report("faults", Soak::RunFaultSoak(faults));
+    if (only.empty() || only == "address-space") {
+        for (std::size_t mb : freeMb) {
+            squeeze.leaveFreeMb = mb;
+            passed &= Report("address-space", Soak::RunAddressSpaceSoak(squeeze));
+        }
+    }
     if (only.empty() || only == "settings") passed &= Report("settings", Soak::RunSettingsSoak(settings));
     return passed ? 0 : 1;
 }

@@ -38,7 +38,7 @@ void ConfigureFlight()
     RenderGroups.clear();
 }
 
-void WriteFlightFiles(const std::string& directory, unsigned groups)
+void WriteFlightFiles(const std::string& directory, unsigned groups, unsigned memberScale)
 {
     const std::string separator = "\\";
     WriteSoakTexture(directory, "shared.png", 1);
@@ -48,8 +48,8 @@ void WriteFlightFiles(const std::string& directory, unsigned groups)
         const std::string own = prefix + kOwnTextures[g % 4];
         WriteSoakTexture(directory, own, 3 + g);
         const float x = kGroupSpacing * float(g);
-        WriteBoxField(directory + separator + prefix + "a.obj", 400, x - 8, 0, 4, own);
-        WriteBoxField(directory + separator + prefix + "b.obj", 300, x + 10, 3, 6, "shared.png");
+        WriteBoxField(directory + separator + prefix + "a.obj", 400 * memberScale, x - 8, 0, 4, own);
+        WriteBoxField(directory + separator + prefix + "b.obj", 300 * memberScale, x + 10, 3, 6, "shared.png");
         WriteBoxField(directory + separator + prefix + "lod.obj", 4, x, 0, 4, "lod.dds");
     }
 }

@@ -28,8 +28,9 @@ inline constexpr D3DCOLOR kFlightClearColour = D3DCOLOR_XRGB(20, 30, 40);
 void ConfigureFlight();
 
 // Writes the map's files into `directory` (once) and adds its groups to
-// RenderGroups, acquiring the LODs now.
-void WriteFlightFiles(const std::string& directory, unsigned groups);
+// RenderGroups, acquiring the LODs now. `memberScale` multiplies the boxes
+// of every member (a map of larger models).
+void WriteFlightFiles(const std::string& directory, unsigned groups, unsigned memberScale = 1);
 void AddFlightGroups(const std::string& directory, unsigned groups);
 
 // The game's camera at `x` along the map, looking across at the walls.

@@ -21,7 +21,10 @@ TrackingDevice::~TrackingDevice()
 
 void TrackingDevice::Hold(HRESULT result, IUnknown* object, bool defaultPool)
 {
-    if (FAILED(result) || !object) return;
+    if (FAILED(result) || !object) {
+        if (FAILED(result)) ++refused_;
+        return;
+    }
     std::lock_guard<std::mutex> guard(lock_);
     if (held_.size() == held_.capacity()) {
         ++untracked_;  // a push would allocate
@@ -88,6 +91,13 @@ HRESULT TrackingDevice::CreateStateBlock(D3DSTATEBLOCKTYPE type, IDirect3DStateB
     // A live state block stops a Reset as a default-pool object does.
     Hold(result, block ? *block : nullptr, true);
     return result;
+}
+
+HRESULT TrackingDevice::Present(const RECT* sourceRect, const RECT* destRect, HWND destWindowOverride,
+                                const RGNDATA* dirtyRegion)
+{
+    ++presents_;
+    return RecordingDevice::Present(sourceRect, destRect, destWindowOverride, dirtyRegion);
 }
 
 }  // namespace Soak

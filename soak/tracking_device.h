@@ -10,6 +10,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <mutex>
 #include <vector>
 
@@ -33,6 +34,10 @@ public:
     unsigned CreatedOffRenderThread() const { return offThread_; }
     // Objects made while the room for holding them was full: not counted.
     unsigned Untracked() const { return untracked_; }
+    // Presents, since construction.
+    unsigned Presents() const { return presents_; }
+    // Creations the device refused, since construction.
+    unsigned Refused() const { return refused_; }
 
     HRESULT STDMETHODCALLTYPE CreateTexture(UINT width, UINT height, UINT levels, DWORD usage, D3DFORMAT format,
                                             D3DPOOL pool, IDirect3DTexture9** texture, HANDLE* shared) override;
@@ -40,6 +45,8 @@ public:
                                                  IDirect3DVertexBuffer9** buffer, HANDLE* shared) override;
     HRESULT STDMETHODCALLTYPE CreateIndexBuffer(UINT length, DWORD usage, D3DFORMAT format, D3DPOOL pool,
                                                 IDirect3DIndexBuffer9** buffer, HANDLE* shared) override;
+    HRESULT STDMETHODCALLTYPE Present(const RECT* sourceRect, const RECT* destRect, HWND destWindowOverride,
+                                      const RGNDATA* dirtyRegion) override;
     HRESULT STDMETHODCALLTYPE CreateStateBlock(D3DSTATEBLOCKTYPE type, IDirect3DStateBlock9** block) override;
 
 private:
@@ -54,6 +61,8 @@ private:
     std::vector<Held> held_;
     unsigned offThread_ = 0;
     unsigned untracked_ = 0;
+    std::atomic<unsigned> refused_{0};
+    unsigned presents_ = 0;
 };
 
 }  // namespace Soak

@@ -3,6 +3,7 @@
 // soak that stopped looking, shows up in every test run.
 #include <gtest/gtest.h>
 
+#include "address_space_soak.h"
 #include "base/retry_policy.h"
 #include "churn_soak.h"
 #include "fault_soak.h"
@@ -78,6 +79,24 @@ TEST(SoakSlice, AFlightWithAFileThatNeverLoadsGivesItUpAndComesBackWhole)
     // failing allocation may end a try before it is counted.
     EXPECT_GT(findings.brokenImports[0], 0u);
     for (unsigned imports : findings.brokenImports) EXPECT_LE(imports, Retry::kTries);
+    EXPECT_EQ(findings.differingPixels, 0);
+}
+
+// A 32-bit game that has taken all but 150 MB of its address space when
+// the map loads, and gives it back half-way through the flight: nothing
+// crashes or hangs, and the map, the picture and the private bytes come
+// back to those of the same flight with the address space free.
+TEST(SoakSlice, AFlightInAnAlmostFullAddressSpaceComesBackWhole)
+{
+    Soak::AddressSpaceSoakConfig config;
+    config.frames = 200;
+    config.cameraStep = 3;
+    config.leaveFreeMb = 150;
+    const Soak::AddressSpaceSoakFindings findings = Soak::RunAddressSpaceSoak(config);
+    EXPECT_TRUE(findings.Passed()) << Described(findings);
+    EXPECT_NEAR(findings.freeLeftMb, 150.0, 1.0) << Described(findings);
+    EXPECT_GT(findings.heldMb, 100.0) << Described(findings);  // the squeeze took the rest
+    EXPECT_GT(findings.modelsBack, 0u);
     EXPECT_EQ(findings.differingPixels, 0);
 }
 
