@@ -12,7 +12,7 @@
 #             30, with 1 in 10,000 allocations failing; then the picture and
 #             the objects held against the same flight without faults
 #   address-space
-#             3,000 frames of that streaming flight with resets after the
+#             1,500 frames of that streaming flight with resets after the
 #             address space was reserved and committed in blocks until only
 #             400 MB were left free (free regions of the user range, as
 #             VirtualQuery reports them), then again with 150 MB; the blocks

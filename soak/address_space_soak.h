@@ -27,7 +27,7 @@
 namespace Soak {
 
 struct AddressSpaceSoakConfig {
-    unsigned frames = 3000;
+    unsigned frames = 1500;
     unsigned groups = 8;
     unsigned memberScale = 1;          // the members' boxes times this: a map of larger models
     int width = 320, height = 240;

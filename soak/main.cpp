@@ -14,7 +14,7 @@
 //           g1_b.obj) that file of the flight runs out of memory on every
 //           import, in both flights
 // address-space
-//           N frames (3000) of that streaming flight with resets after the
+//           N frames (1500) of that streaming flight with resets after the
 //           address space was taken until 400 MB, then in a second run
 //           150 MB, were left free (--free-mb N: that amount alone), given
 //           back half-way; against the same flight unsqueezed
