@@ -5,7 +5,8 @@
 // process fails at once (the heaps, malloc in Assimp, Bullet and zlib,
 // D3DX's decoders, the device's own memory, thread stacks); half-way
 // through the flight the blocks are given back. The same flight without
-// the squeeze is flown first as the measure.
+// the squeeze is flown first as the measure, after one more unmeasured
+// (the heaps' high-water mark reached).
 //
 // Pass: no crash (the process lives), no hang (a watchdog); from the first
 // failure seen on, no frame of the plug-in (frame event and render entry)
