@@ -246,6 +246,7 @@ AddressSpaceSoakFindings RunAddressSpaceSoak(const AddressSpaceSoakConfig& confi
         TarnRenderer::ForgetImportFailures();
         host.SetFrameTime(2.5f);
         Flight& flight = flights[squeezed];
+        flight = Flight{};  // the unmeasured flight's counts go
         {
             Watchdog watchdog("address-space", progress);
             if (squeezed) {
@@ -276,7 +277,8 @@ AddressSpaceSoakFindings RunAddressSpaceSoak(const AddressSpaceSoakConfig& confi
         if (squeezed && wholeModels[1].size() != wholeModels[0].size()) findings.Fail("the map has other groups");
         PlaceCamera(kGroupSpacing, config.width, config.height);
         TakePicture(real, frame, pictures[squeezed], findings.pixels, findings);
-        findings.privateMb[squeezed] = double(PrivateBytes()) / kMb;
+        findings.privateMb[squeezed] = double(MeasureFreeAddressSpace().committedPrivate) / kMb;
+        findings.processPrivateMb[squeezed] = double(PrivateBytes()) / kMb;
         ReleaseFlightMap();
         PendingMapLoad = false;
         if (std::size_t left = CachedModels()) findings.Fail(Format("%.0f models left in the cache", double(left)));
@@ -355,14 +357,16 @@ AddressSpaceSoakFindings RunAddressSpaceSoak(const AddressSpaceSoakConfig& confi
         "frame %u; failed while squeezed: %u operator new, %u device creations, %u imports, %u map loads, %u given "
         "up, %u resets; first failure: %s; worst frame after it %.1f ms (%.1f ms without the squeeze); loading "
         "screens %u (%u without); came back: %u meshes' buffers and %u textures made again, %u of %u models whole; "
-        "private bytes at the end %.1f MB (%.1f MB without); picture: %ld of %ld pixels differ; %.1f s",
+        "private bytes at the end %.1f MB (%.1f MB without; the process's with Wine's side %.1f and %.1f MB); "
+        "picture: %ld of %ld pixels differ; %.1f s",
         config.leaveFreeMb, findings.freeLeftMb, findings.heldMb, findings.queryFreeLeftMb, findings.largestLeftMb,
         findings.freeBeforeMb, findings.imagesMb, findings.mappedMb, findings.privateCommittedMb, findings.reservedMb,
         findings.freeWithoutDeviceMb, findings.frames, config.frames / 2, findings.operatorNewFailed, findings.deviceRefused,
         findings.importsFailed, findings.mapLoadsFailed, findings.givenUp, findings.resetsFailed, first,
         findings.worstMs[1], findings.worstMs[0], findings.loadingScreens[1], findings.loadingScreens[0],
         findings.meshesRemade, findings.texturesRemade, findings.modelsBack, findings.modelsBack + findings.modelsNotBack,
-        findings.privateMb[1], findings.privateMb[0], findings.differingPixels, findings.pixels, findings.seconds);
+        findings.privateMb[1], findings.privateMb[0], findings.processPrivateMb[1], findings.processPrivateMb[0],
+        findings.differingPixels, findings.pixels, findings.seconds);
     findings.summary = line;
     return findings;
 }

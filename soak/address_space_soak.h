@@ -60,7 +60,14 @@ struct AddressSpaceSoakFindings : SoakFindings {
     unsigned loadingScreens[2] = {};   // frames the plug-in presented itself: measure, squeezed
     double worstMs[2] = {};            // worst plug-in frame: the measure's, the squeezed one's from the first failure
     unsigned worstFrame = 0;
-    double privateMb[2] = {};          // the process's private bytes at the end: measure, squeezed
+    // Private bytes at the end, measure and squeezed: committed private
+    // memory of the user range (VirtualQuery), what the plug-in, the game
+    // and the Windows side of the driver hold. Beside it the process's
+    // figure (PagefileUsage under Wine), which also counts the memory of
+    // Wine's own side (the GL driver's), and swung by up to 15 MB between
+    // two identical flights.
+    double privateMb[2] = {};
+    double processPrivateMb[2] = {};
     long differingPixels = -1, pixels = 0;
     double seconds = 0;
 };
