@@ -225,22 +225,13 @@ bool StepTexture(TextureReload& reload)
         return false;
     }
     // A band of about a quarter megabyte.
-    const UINT pitch = decoded.Pitch(reload.level);
     const UINT bandRows = std::max<UINT>(1, UINT((256 * 1024) / decoded.Pitch(0)));
     const UINT rows = std::min(bandRows, decoded.LevelHeight(reload.level) - reload.row);
-    const RECT rect{0, LONG(reload.row), LONG(decoded.LevelWidth(reload.level)), LONG(reload.row + rows)};
-    D3DLOCKED_RECT locked{};
-    if (FAILED(reload.staging->LockRect(reload.level, &locked, &rect, 0)) || !locked.pBits) {
+    if (!CopyDecodedRows(reload.staging, decoded, reload.level, reload.row, rows)) {
         DropTextureWork(reload);
         read.decoded.reset();
         return false;
     }
-    const unsigned char* source = decoded.levels[reload.level].data() + std::size_t(reload.row) * pitch;
-    for (UINT row = 0; row < rows; ++row) {
-        std::memcpy(static_cast<unsigned char*>(locked.pBits) + std::size_t(row) * locked.Pitch,
-                    source + std::size_t(row) * pitch, pitch);
-    }
-    reload.staging->UnlockRect(reload.level);
     reload.row += rows;
     if (reload.row < decoded.LevelHeight(reload.level)) return false;
     reload.row = 0;

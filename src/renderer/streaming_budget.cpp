@@ -239,20 +239,11 @@ void StartDecodedTexture(MeshWork& work)
 void CopyTextureBand(MeshWork& work)
 {
     const DecodedTexture& decoded = *work.decoded;
-    const UINT width = decoded.LevelWidth(work.level), pitch = decoded.Pitch(work.level);
     const UINT rows = std::min(BandRows(decoded), decoded.LevelHeight(work.level) - work.row);
-    const RECT rect{0, LONG(work.row), LONG(width), LONG(work.row + rows)};
-    D3DLOCKED_RECT locked{};
-    if (FAILED(work.staging->LockRect(work.level, &locked, &rect, 0)) || !locked.pBits) {
+    if (!CopyDecodedRows(work.staging, decoded, work.level, work.row, rows)) {
         MakeTextureAtOnce(work);
         return;
     }
-    const unsigned char* source = decoded.levels[work.level].data() + std::size_t(work.row) * pitch;
-    for (UINT row = 0; row < rows; ++row) {
-        std::memcpy(static_cast<unsigned char*>(locked.pBits) + std::size_t(row) * locked.Pitch,
-                    source + std::size_t(row) * pitch, pitch);
-    }
-    work.staging->UnlockRect(work.level);
     work.row += rows;
     if (work.row < decoded.LevelHeight(work.level)) return;
     work.row = 0;

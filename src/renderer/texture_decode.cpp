@@ -146,4 +146,19 @@ bool DecodeTextureFile(const std::string& bytes, DecodedTexture& decoded)
     return true;
 }
 
+bool CopyDecodedRows(IDirect3DTexture9* staging, const DecodedTexture& decoded, UINT level, UINT row, UINT rows)
+{
+    const UINT pitch = decoded.Pitch(level);
+    const RECT rect{0, LONG(row), LONG(decoded.LevelWidth(level)), LONG(row + rows)};
+    D3DLOCKED_RECT locked{};
+    if (FAILED(staging->LockRect(level, &locked, &rect, 0)) || !locked.pBits) return false;
+    const unsigned char* source = decoded.levels[level].data() + std::size_t(row) * pitch;
+    for (UINT line = 0; line < rows; ++line) {
+        std::memcpy(static_cast<unsigned char*>(locked.pBits) + std::size_t(line) * locked.Pitch,
+                    source + std::size_t(line) * pitch, pitch);
+    }
+    staging->UnlockRect(level);
+    return true;
+}
+
 }  // namespace TarnRenderer

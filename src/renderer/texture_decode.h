@@ -34,4 +34,9 @@ struct DecodedTexture {
 // the file is not of the common case (or not an image).
 bool DecodeTextureFile(const std::string& bytes, DecodedTexture& decoded);
 
+// Copies rows [row, row + rows) of `level` into the same rows of the
+// system-memory texture `staging`, the device's copy of the decoded bytes
+// a band at a time; false when the level could not be locked.
+bool CopyDecodedRows(IDirect3DTexture9* staging, const DecodedTexture& decoded, UINT level, UINT row, UINT rows);
+
 }  // namespace TarnRenderer
